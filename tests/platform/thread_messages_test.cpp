@@ -1,0 +1,222 @@
+#include "platform/Messages.h"
+#include "platform/TThread.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Records the messages it receives, in order, with the thread they arrived on.
+class TReceiver : public QObject
+{
+public:
+    std::vector<unsigned> Got;
+    std::vector<std::thread::id> On;
+    LRESULT Answer = 0;
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (auto *m = TMessageEvent::From(e)) {
+            Got.push_back(m->Msg);
+            On.push_back(std::this_thread::get_id());
+            m->Result = Answer + LRESULT(m->WParam);
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+void SpinUntil(const std::function<bool()> &done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+class TFunctionThread : public TThread
+{
+public:
+    explicit TFunctionThread(std::function<void(TFunctionThread &)> body, bool suspended = true)
+        : TThread(true), FBody(std::move(body))
+    {
+        if (!suspended)
+            Resume();
+    }
+    ~TFunctionThread() override { ++Destroyed; }
+    void SetReturn(int v) { ReturnValue = v; }
+    static inline std::atomic<int> Destroyed{0};
+
+protected:
+    void Execute() override { FBody(*this); }
+
+private:
+    std::function<void(TFunctionThread &)> FBody;
+};
+
+} // namespace
+
+TEST(Messages, NumbersAreTheSystemsOwn)
+{
+    EXPECT_EQ(WM_WAITFORM_CLOSE, 0x402u);
+    EXPECT_EQ(WM_LOAD_FINISHED, WM_WAITFORM_CLOSE); // the two windows share the number
+    EXPECT_EQ(WM_DECOMPRESS_ERROR, 0x407u);
+    EXPECT_EQ(WM_SHOW_WAIT_MODAL, 0x40Au);
+}
+
+TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
+{
+    TReceiver r;
+    std::thread worker([&r] {
+        for (unsigned i = 0; i < 200; ++i)
+            PostMessage(&r, WM_USER + i % 11);
+    });
+    worker.join();
+    PostMessage(&r, WM_USER + 99);
+    EXPECT_TRUE(r.Got.empty()) << "posting must not deliver at once";
+    SpinUntil([&r] { return r.Got.size() == 201; });
+    ASSERT_EQ(r.Got.size(), 201u);
+    for (unsigned i = 0; i < 200; ++i)
+        EXPECT_EQ(r.Got[i], WM_USER + i % 11);
+    EXPECT_EQ(r.Got.back(), WM_USER + 99);
+    for (auto id : r.On)
+        EXPECT_EQ(id, std::this_thread::get_id());
+    EXPECT_FALSE(PostMessage(nullptr, WM_USER));
+}
+
+TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
+{
+    TReceiver r;
+    r.Answer = 40;
+    EXPECT_EQ(SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 2), 42); // same thread: direct
+    ASSERT_EQ(r.Got.size(), 1u);
+
+    std::atomic<LRESULT> fromWorker{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        fromWorker = SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 5);
+        done = true;
+    });
+    SpinUntil([&] { return done.load(); });
+    worker.join();
+    EXPECT_EQ(fromWorker.load(), 45);
+    ASSERT_EQ(r.Got.size(), 2u);
+    EXPECT_EQ(r.On[1], std::this_thread::get_id()) << "handled on the receiver's thread";
+    EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
+}
+
+TEST(Messages, CloseMessagePostedBeforeTheModalShowEndsTheLoop)
+{
+    // Receiver that ends a modal loop when the message arrives.
+    class TModal : public QDialog
+    {
+    protected:
+        bool event(QEvent *e) override
+        {
+            if (auto *m = TMessageEvent::From(e); m && m->Msg == WM_WAITFORM_CLOSE) {
+                done(7);
+                return true;
+            }
+            return QDialog::event(e);
+        }
+    } dlg;
+    std::thread worker([&dlg] { PostMessage(&dlg, WM_WAITFORM_CLOSE); });
+    worker.join();
+    EXPECT_EQ(dlg.exec(), 7);
+}
+
+TEST(Thread, SuspendedUntilResumeThenWaitForGivesReturnValue)
+{
+    std::atomic<bool> ran{false};
+    TFunctionThread t([&ran](TFunctionThread &self) {
+        ran = true;
+        self.SetReturn(12);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(ran) << "created suspended";
+    t.Resume();
+    t.Resume(); // a second resume is harmless
+    EXPECT_EQ(t.WaitFor(), 12);
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(t.Finished());
+}
+
+TEST(Thread, TerminateIsSeenByExecute)
+{
+    std::atomic<int> loops{0};
+    TFunctionThread t([&loops](TFunctionThread &self) {
+        while (!self.Terminated()) {
+            ++loops;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    t.Resume();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    t.Terminate();
+    t.WaitFor();
+    EXPECT_GT(loops.load(), 0);
+}
+
+TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
+{
+    const int before = TFunctionThread::Destroyed;
+    for (int i = 0; i < 50; ++i) {
+        auto *t = new TFunctionThread([i](TFunctionThread &) {
+            if (i % 2)
+                throw std::runtime_error("worker failure");
+        });
+        t->FreeOnTerminate = true;
+        t->Resume();
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (TFunctionThread::Destroyed - before < 50 && timer.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(TFunctionThread::Destroyed - before, 50);
+}
+
+TEST(Thread, SynchronizeRunsOnTheMainThreadWhileTheWorkerWaits)
+{
+    const auto mainId = std::this_thread::get_id();
+    std::vector<std::thread::id> ranOn;
+    std::atomic<bool> errorSeen{false};
+    TFunctionThread t([&](TFunctionThread &) {
+        for (int i = 0; i < 5; ++i)
+            TThread::Synchronize([&ranOn] { ranOn.push_back(std::this_thread::get_id()); });
+        try {
+            TThread::Synchronize([] { throw std::runtime_error("from main"); });
+        } catch (const std::runtime_error &e) {
+            errorSeen = std::string(e.what()) == "from main";
+        }
+    });
+    t.Resume();
+    // WaitFor on the main thread serves the worker's Synchronize calls: no deadlock.
+    t.WaitFor();
+    ASSERT_EQ(ranOn.size(), 5u);
+    for (auto id : ranOn)
+        EXPECT_EQ(id, mainId);
+    EXPECT_TRUE(errorSeen);
+}
+
+TEST(Thread, SynchronizeIsServedByAModalLoop)
+{
+    QDialog dlg;
+    std::atomic<int> calls{0};
+    auto *t = new TFunctionThread([&](TFunctionThread &) {
+        TThread::Synchronize([&calls] { ++calls; });
+        QMetaObject::invokeMethod(&dlg, [&dlg] { dlg.done(3); }, Qt::QueuedConnection);
+    });
+    t->FreeOnTerminate = true;
+    t->Resume();
+    EXPECT_EQ(dlg.exec(), 3);
+    EXPECT_EQ(calls.load(), 1);
+}
