@@ -1,0 +1,86 @@
+#pragma once
+// The database layer: running SQL scripts with every result tested, the SQLite exception, binding UTF-8
+// text, and the UTF-8 <-> UTF-16 conversions used at the database boundary. All other database work
+// calls the SQLite API directly; statements outside ExecSqlScript are prepared, stepped and finalized
+// within one call and their results are not raised.
+#include "common/ssException.h"
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// A failed SQLite call. Only ExecSqlScript (through CheckSqliteResult) raises it.
+class ESQLite3 : public Exception
+{
+public:
+    // "SQLite3 Error %d - %s": the result code and the connection's error text.
+    ESQLite3(int code, const QString &text);
+    // "SQLite3 Error %d": the code alone (no connection was given).
+    explicit ESQLite3(int code);
+
+    static ESQLite3 Create(int code, const QString &text) { return ESQLite3(code, text); }
+    static ESQLite3 CreateCode(int code) { return ESQLite3(code); }
+
+    int ErrorCode;        // the result code exactly as the failing call returned it
+    QString ErrorMessage; // the connection's error text; empty without a connection
+};
+
+// Runs every statement of sql in order on db and drops their rows. Raises ESQLite3 at the first
+// failing prepare or run; statements that ran before it stay done (no transaction of its own).
+// Without a connection it does nothing.
+void ExecSqlScript(sqlite3 *db, const std::string &sql);
+
+// Returns code unchanged when its low 8 bits are SQLITE_OK, SQLITE_ROW or SQLITE_DONE; raises
+// ESQLite3 otherwise.
+int CheckSqliteResult(int code, sqlite3 *db);
+
+// Raises ESQLite3 with db's error text, or with the code alone when db is null.
+[[noreturn]] void RaiseSqliteError(int code, sqlite3 *db);
+
+// Binds text (UTF-8) to parameter index (from 1) of stmt. SQLite reads a shared, reference-counted
+// buffer in place and gives its reference back through ReleaseBoundText when it rebinds or finalizes.
+// An empty text binds a text of length 0 (not NULL). Returns sqlite3_bind_text's result, untested.
+int BindUtf8Text(sqlite3_stmt *stmt, int index, const std::string &text);
+
+// The release routine handed to sqlite3_bind_text by BindUtf8Text: drops the reference on the bytes.
+void ReleaseBoundText(void *bytes);
+
+// UTF-8 -> UTF-16. Malformed input becomes U+FFFD; a character outside the Basic Multilingual Plane
+// becomes the single unit U+FFFD (no surrogate pair is ever made).
+QString Utf8ToWide(const std::string &text);
+QString Utf8BufToWide(const char *bytes, size_t count);
+
+// UTF-16 -> UTF-8, each 16-bit unit encoded on its own: a surrogate pair becomes two 3-byte sequences.
+std::string WideToUtf8(const QString &text);
+std::string WideBufToUtf8(const char16_t *units, size_t count);
+
+// Decodes one character from bytes (available >= 1). Returns the bytes consumed (1 to 6) and stores
+// the code point, U+FFFD for a malformed, overlong or out-of-range sequence.
+int DecodeUtf8Char(const char *bytes, size_t available, uint32_t &codePoint);
+
+// Encodes codePoint into dest (room for 6 bytes). Returns the bytes written, 1 to 6, or 0 for a value
+// above 0x7FFFFFFF.
+int EncodeUtf8Char(uint32_t codePoint, char *dest);
+
+// Owns one statement handle and finalizes it on every way out of the scope that holds it.
+class TStatementCell
+{
+public:
+    TStatementCell() = default;
+    ~TStatementCell();
+    TStatementCell(const TStatementCell &) = delete;
+    TStatementCell &operator=(const TStatementCell &) = delete;
+
+    sqlite3_stmt *Handle() const { return FStmt; }
+    // Out-parameter for sqlite3_prepare*; a statement still held is finalized first.
+    sqlite3_stmt **Ptr();
+    // Finalizes now (when a statement is held) and returns sqlite3_finalize's result, 0 when none.
+    int Finalize();
+
+private:
+    sqlite3_stmt *FStmt = nullptr;
+};
