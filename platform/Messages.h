@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QObject>
 #include <cstdint>
+#include <functional>
 
 using HWND = QObject *;
 using WPARAM = intptr_t;
@@ -50,3 +51,10 @@ bool PostMessage(HWND target, unsigned msg, WPARAM wParam = 0, LPARAM lParam = 0
 // Delivers the message and returns the handler's Result: a direct call on target's own thread, a
 // blocking queued call from any other thread. 0 when target is null.
 LRESULT SendMessage(HWND target, unsigned msg, WPARAM wParam = 0, LPARAM lParam = 0);
+
+// Runs fn later on target's thread (queued), or not at all when target is gone by then.
+// Use this, not a bare QMetaObject::invokeMethod, to hand work across threads: it also tells
+// ThreadSanitizer about the hand-over, which happens inside Qt where the sanitizer cannot see it.
+void PostCall(QObject *target, std::function<void()> fn);
+// Runs fn on target's thread and waits for it (directly when already there).
+void SendCall(QObject *target, const std::function<void()> &fn);

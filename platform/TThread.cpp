@@ -1,5 +1,7 @@
 #include "platform/TThread.h"
 
+#include "platform/Messages.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -17,9 +19,10 @@ struct TSyncRequest
     bool Done = false;
 };
 
-std::mutex syncLock;
-std::condition_variable syncSignal; // a request queued, or one done
-std::deque<TSyncRequest *> syncQueue;
+// Never destroyed: a self-freeing worker may still signal while the program exits.
+std::mutex &syncLock = *new std::mutex;
+std::condition_variable &syncSignal = *new std::condition_variable; // a request queued, or one done
+std::deque<TSyncRequest *> &syncQueue = *new std::deque<TSyncRequest *>;
 
 bool IsMainThread()
 {
@@ -141,7 +144,7 @@ void TThread::Synchronize(const std::function<void()> &fn)
     }
     syncSignal.notify_all(); // wakes a main thread that sits in WaitFor
     if (auto *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+        PostCall(app, [] { CheckSynchronize(); });
     std::unique_lock<std::mutex> lock(syncLock);
     syncSignal.wait(lock, [&req] { return req.Done; });
     lock.unlock();

@@ -213,10 +213,32 @@ TEST(Thread, SynchronizeIsServedByAModalLoop)
     std::atomic<int> calls{0};
     auto *t = new TFunctionThread([&](TFunctionThread &) {
         TThread::Synchronize([&calls] { ++calls; });
-        QMetaObject::invokeMethod(&dlg, [&dlg] { dlg.done(3); }, Qt::QueuedConnection);
+        PostCall(&dlg, [&dlg] { dlg.done(3); });
     });
     t->FreeOnTerminate = true;
     t->Resume();
     EXPECT_EQ(dlg.exec(), 3);
     EXPECT_EQ(calls.load(), 1);
+}
+
+TEST(Messages, PostCallRunsOnTheTargetsThreadAndSkipsATargetThatWentAway)
+{
+    auto *alive = new QObject;
+    auto *gone = new QObject;
+    std::atomic<int> ran{0};
+    std::thread::id ranOn;
+    std::thread worker([&] {
+        PostCall(alive, [&] {
+            ranOn = std::this_thread::get_id();
+            ++ran;
+        });
+        PostCall(gone, [&] { ran += 100; });
+    });
+    worker.join();
+    delete gone;
+    SpinUntil([&] { return ran.load() > 0; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    delete alive;
 }
