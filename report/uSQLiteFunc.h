@@ -12,6 +12,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class TInt64List;
 
 // A failed SQLite call. Only ExecSqlScript (through CheckSqliteResult) raises it.
 class ESQLite3 : public Exception
@@ -84,3 +85,73 @@ public:
 private:
     sqlite3_stmt *FStmt = nullptr;
 };
+
+// ---------------------------------------------------------------------------------------------------
+// Report preparation: indexes on struct_drive_table and the tick/comment table with its index. Each
+// step writes its own name to the log, then runs its text through ExecSqlScript (ESQLite3 on failure).
+// They open no transaction: the caller runs all ten inside one, so that a failure leaves the report
+// as it was once the caller rolls back or closes.
+
+void AddIdIndex(sqlite3 *db);
+void AddPIdIndex(sqlite3 *db);
+void AddDelIndex(sqlite3 *db);
+void AddFoldIndex(sqlite3 *db);
+void AddSizeIndex(sqlite3 *db);
+void AddCreateIndex(sqlite3 *db);
+void AddUpdateIndex(sqlite3 *db);
+void AddPIdIsFolderIndex(sqlite3 *db);
+void CreateChAComTable(sqlite3 *db);
+void AddId_parAndCheckIndex(sqlite3 *db);
+
+// One preparation step: its name (and log line), its SQL text and its routine.
+struct TPrepareStep
+{
+    const char *Name;
+    const char *Sql;
+    void (*Run)(sqlite3 *db);
+};
+constexpr int PrepareStepCount = 10;
+// The steps in the order in which a report is prepared.
+extern const TPrepareStep ReportPreparationSteps[PrepareStepCount];
+
+// The CREATE TABLE text of check_and_comment_map, used by the preparation and the export file.
+extern const char *const CheckAndCommentMapTableSql;
+
+// ---------------------------------------------------------------------------------------------------
+// Comments and folder queries. None of them tests SQLite results: a failed prepare reads as no row.
+
+// Makes sure the item has a row in check_and_comment_map (a new row carries the item's inherited tick
+// state, stored through the tick store), then writes comment into it. ESQLite3 from the tick store
+// passes through.
+void SetComment(sqlite3 *db, const QString &comment, int64_t id);
+
+// Reads the item's comment into comment when the item has a row (left untouched otherwise). True when
+// the comment holds more than blanks and control characters.
+bool GetComment(sqlite3 *db, QString &comment, int64_t id);
+
+// Appends the id of every folder below folderId, at any depth, in pre-order (each subfolder followed
+// by its own subfolders). The folder itself is not appended; an id met again (a cycle of ID_PARENT
+// links, or a repeated row) is neither appended nor walked again.
+void CollectSubfolderIDs(sqlite3 *db, TInt64List &list, int64_t folderId);
+
+// F_CHILDREN_SIZE of the item; 0 when there is no such row.
+int64_t GetChildrenSize(sqlite3 *db, int64_t id);
+
+// ---------------------------------------------------------------------------------------------------
+// Export file: check_and_comment_map and information copied from a report into a small database.
+
+// Opens (or creates) the export file, drops and recreates check_and_comment_map, empties information
+// (creating it when missing) and begins a transaction. Returns the connection; on a failure the
+// connection is closed and ESQLite3 raised.
+sqlite3 *CreateExportBase(const QString &fileName);
+
+// Copies every row of check_and_comment_map and of information from source into dest. Rows whose
+// insert fails are left out without a report.
+void CopyCheckAndInformation(sqlite3 *dest, sqlite3 *source);
+
+// Commits and closes the connection. When the commit raises, the connection stays open.
+void CommitAndCloseBase(sqlite3 *db);
+
+// CreateExportBase, CopyCheckAndInformation, CommitAndCloseBase. The export connection is closed in
+// every case; after a failure its open transaction is rolled back and ESQLite3 passes on.
+void ExportChecks(const QString &fileName, sqlite3 *source);
