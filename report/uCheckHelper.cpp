@@ -1,0 +1,350 @@
+#include "report/uCheckHelper.h"
+
+#include "common/ssListTypes.h"
+#include "report/uExtraFunctions.h"
+#include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
+
+#include <sqlite3.h>
+
+#include <exception>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t csUnchecked = 0;
+constexpr uint8_t csChecked = 2;
+constexpr uint8_t csMixed = 4;
+constexpr int64_t RootID = -1;
+
+} // namespace
+
+// Binds the id as parameter 1 of a kept statement (prepared now when it is not yet) and resets the
+// statement when the run ends, also on an exception, so that none stays busy between calls. A text
+// that cannot be prepared leaves no statement: binds do nothing and stepping gives no row.
+class TCheck_Helper::TRun
+{
+public:
+    TRun(sqlite3 *DB, TQuery &Query, int64_t ID)
+    {
+        if (!Query.Stmt && sqlite3_prepare_v2(DB, Query.SQL, -1, &Query.Stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(Query.Stmt);
+            Query.Stmt = nullptr;
+        }
+        FStmt = Query.Stmt;
+        BindInt64(1, ID);
+    }
+    ~TRun()
+    {
+        if (FStmt)
+            sqlite3_reset(FStmt);
+    }
+    TRun(const TRun &) = delete;
+    TRun &operator=(const TRun &) = delete;
+
+    sqlite3_stmt *Stmt() const { return FStmt; }
+    void BindInt(int Index, int32_t Value)
+    {
+        if (FStmt)
+            sqlite3_bind_int(FStmt, Index, Value);
+    }
+    void BindInt64(int Index, int64_t Value)
+    {
+        if (FStmt)
+            sqlite3_bind_int64(FStmt, Index, Value);
+    }
+    bool Step() { return FStmt && sqlite3_step(FStmt) == SQLITE_ROW; }
+
+private:
+    sqlite3_stmt *FStmt = nullptr;
+};
+
+TCheck_Helper::TCheck_Helper(sqlite3 *DB)
+    : FDB(DB),
+      FUncheckedChildSQL{"SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 0) LIMIT 1;"},
+      FCheckedChildSQL{"SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 1) LIMIT 1;"},
+      FFolderCheckedSQL{"SELECT checkForFolder FROM check_and_comment_map WHERE (fileID = ?) ;"},
+      FChildWithoutRecordSQL{"SELECT id_file                                    "
+                             "FROM struct_drive_table s                         "
+                             "WHERE (s.ID_PARENT = ? )                            "
+                             "AND NOT EXISTS (SELECT id_file                                    "
+                             "FROM check_and_comment_map c                      "
+                             "WHERE (c.fileID = s.ID_FILE) LIMIT 1) LIMIT 1;"},
+      FMixedChildSQL{"SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 2 AND "
+                     "fileID <> -1) LIMIT 1;"},
+      FCheckRecordSQL{"SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = ?);"},
+      FUpdateSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (fileID = ?);"},
+      FInsertSQL{"INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent )VALUES (?, ?, "
+                 "?, ?);"},
+      FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
+      FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"}
+{
+}
+
+TCheck_Helper::~TCheck_Helper()
+{
+    for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
+                          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
+                          &FChildRowsSQL})
+        sqlite3_finalize(Query->Stmt);
+}
+
+template <typename TRead> bool TCheck_Helper::QueryByID(TQuery &Query, int64_t ID, TRead Read)
+{
+    TRun Run(FDB, Query, ID);
+    if (!Run.Step())
+        return false;
+    Read(Run.Stmt());
+    return true;
+}
+
+bool TCheck_Helper::HasRowFor(TQuery &Query, int64_t ID)
+{
+    return QueryByID(Query, ID, [](sqlite3_stmt *) {});
+}
+
+bool TCheck_Helper::GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderState)
+{
+    State = csUnchecked;
+    FolderState = csUnchecked;
+    return QueryByID(FCheckRecordSQL, ID, [&](sqlite3_stmt *Stmt) {
+        State = DBToCheckState(sqlite3_column_int(Stmt, 0));
+        FolderState = DBToCheckState(sqlite3_column_int(Stmt, 1));
+    });
+}
+
+void TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
+{
+    int32_t StoredFolder = 0;
+    const bool Exists =
+        QueryByID(FCheckRecordSQL, ID, [&](sqlite3_stmt *Stmt) { StoredFolder = sqlite3_column_int(Stmt, 1); });
+    const int32_t Stored = CheckStateToDB(State);
+    if (Exists) {
+        TRun Write(FDB, FUpdateSQL, ID);
+        Write.BindInt(1, Stored); // parameter 1 of the update is the state, not the id
+        Write.BindInt(2, State == csMixed ? StoredFolder : Stored);
+        Write.BindInt64(3, ID);
+        Write.Step();
+    } else {
+        const int64_t ParentID = GetParentID(ID);
+        TRun Write(FDB, FInsertSQL, ID);
+        Write.BindInt(2, Stored);
+        Write.BindInt(3, State == csMixed ? 0 : Stored);
+        Write.BindInt64(4, ParentID);
+        Write.Step();
+    }
+    if (State != csMixed)
+        SetCheckForChildren(State, ID);
+}
+
+void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
+{
+    const std::string Stored = std::to_string(CheckStateToDB(State));
+    // Depth first, each item's rows updated before those below them. The walk keeps its own stack
+    // (a deep report must not exhaust the thread's) and visits every id once (rows whose id_parent
+    // links form a cycle must not loop); the root's row, its own child, is met as already visited.
+    std::vector<int64_t> Pending{ID};
+    std::unordered_set<int64_t> Visited{ID};
+    std::vector<int64_t> Children;
+    while (!Pending.empty()) {
+        const int64_t Current = Pending.back();
+        Pending.pop_back();
+        ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + Stored + " WHERE (id_parent = " +
+                               std::to_string(Current) + "); ");
+        Children.clear();
+        {
+            TRun Run(FDB, FChildRowsSQL, Current);
+            while (Run.Step()) {
+                const int64_t Child = sqlite3_column_int64(Run.Stmt(), 0);
+                if (Child != Current && Visited.insert(Child).second)
+                    Children.push_back(Child);
+            }
+        }
+        // Reversed, so that the first child row is the next one taken.
+        Pending.insert(Pending.end(), Children.rbegin(), Children.rend());
+    }
+}
+
+bool TCheck_Helper::HasUncheckedChild(int64_t ID)
+{
+    return HasRowFor(FUncheckedChildSQL, ID);
+}
+
+bool TCheck_Helper::HasCheckedChild(int64_t ID)
+{
+    return HasRowFor(FCheckedChildSQL, ID);
+}
+
+bool TCheck_Helper::HasMixedChild(int64_t ID)
+{
+    return HasRowFor(FMixedChildSQL, ID);
+}
+
+bool TCheck_Helper::HasChildWithoutRecord(int64_t ID)
+{
+    return HasRowFor(FChildWithoutRecordSQL, ID);
+}
+
+bool TCheck_Helper::IsFolderChecked(int64_t ID)
+{
+    int32_t Folder = 0;
+    QueryByID(FFolderCheckedSQL, ID, [&](sqlite3_stmt *Stmt) { Folder = sqlite3_column_int(Stmt, 0); });
+    return Folder == 1;
+}
+
+bool TCheck_Helper::TryGetParentID(int64_t ID, int64_t &ParentID)
+{
+    ParentID = RootID;
+    return QueryByID(FParentIDSQL, ID, [&](sqlite3_stmt *Stmt) { ParentID = sqlite3_column_int64(Stmt, 0); });
+}
+
+int64_t TCheck_Helper::GetParentID(int64_t ID)
+{
+    int64_t ParentID;
+    TryGetParentID(ID, ParentID);
+    return ParentID;
+}
+
+// ---- The store's routines ----
+
+TCheck_Helper *CheckHelper = nullptr;
+
+namespace {
+
+TCheck_Helper &Helper(sqlite3 *DB)
+{
+    if (!CheckHelper)
+        CheckHelper = new TCheck_Helper(DB);
+    return *CheckHelper;
+}
+
+// P's state worked out from its children after one of them was stored with State. A child without a
+// row counts as checked when P's checkForFolder is 1, as unchecked otherwise; P is checked when every
+// child counts as checked, unchecked when every one counts as unchecked, mixed otherwise.
+uint8_t ParentState(TCheck_Helper &H, uint8_t State, int64_t P)
+{
+    if (State == csMixed || H.HasMixedChild(P))
+        return csMixed;
+    const bool Checked = H.HasCheckedChild(P);
+    const bool Unchecked = H.HasUncheckedChild(P);
+    if (Checked && Unchecked)
+        return csMixed;
+    const bool Folder = H.IsFolderChecked(P);
+    if (Checked && Folder)
+        return csChecked;
+    if (Checked)
+        return H.HasChildWithoutRecord(P) ? csMixed : csChecked;
+    if (Folder)
+        return H.HasChildWithoutRecord(P) ? csMixed : csUnchecked;
+    return csUnchecked;
+}
+
+} // namespace
+
+bool IsChecked(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState)
+{
+    try {
+        return Helper(DB).GetCheckRecord(ID, State, FolderState);
+    } catch (const std::exception &E) {
+        WriteLog(std::string("==========IsChecked exception - ") + E.what());
+    } catch (...) {
+        WriteLog("==========IsChecked exception - ");
+    }
+    WriteLog("==========id = " + std::to_string(ID));
+    return false;
+}
+
+bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState)
+{
+    // Up to the nearest item with a row, the root, or an id met before (a cycle).
+    std::unordered_set<int64_t> Seen;
+    for (int64_t Current = ID;;) {
+        const bool HasRow = IsChecked(DB, Current, State, FolderState);
+        if (Current == ID && (HasRow || Current == RootID))
+            return HasRow;
+        if (HasRow || Current == RootID)
+            break;
+        Seen.insert(Current);
+        Current = GetParentID(DB, Current);
+        if (Seen.count(Current))
+            break; // the states are those of an item without a row: both unchecked
+    }
+    if (FolderState == csChecked) {
+        State = csChecked;
+        return true;
+    }
+    return false;
+}
+
+void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
+{
+    TCheck_Helper &H = Helper(DB);
+    std::unordered_set<int64_t> Walked;
+    for (;;) {
+        uint8_t Old, OldFolder;
+        H.GetCheckRecord(ID, Old, OldFolder);
+        H.SetCheck(State, ID);
+        if (ID == RootID) {
+            List.Add(RootID);
+            return;
+        }
+        if (State == Old) {
+            CollectAncestorIDs(DB, List, ID);
+            return;
+        }
+        List.Add(ID);
+        Walked.insert(ID);
+        int64_t P;
+        if (!H.TryGetParentID(ID, P) || Walked.count(P))
+            return; // no row in struct_drive_table, or the links lead round in a cycle
+        State = ParentState(H, State, P);
+        ID = P;
+    }
+}
+
+void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
+{
+    TCheck_Helper &H = Helper(DB);
+    const std::string Id = std::to_string(ID);
+    TStatementCell Lookup;
+    const std::string Select =
+        "SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = " + Id + ");";
+    sqlite3_prepare_v2(DB, Select.c_str(), -1, Lookup.Ptr(), nullptr);
+    const bool Exists = sqlite3_step(Lookup.Handle()) == SQLITE_ROW;
+    const int32_t StoredFolder = Exists ? sqlite3_column_int(Lookup.Handle(), 1) : 0;
+    const int32_t Stored = CheckStateToDB(State);
+    std::string Write;
+    if (Exists)
+        Write = "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) + " , checkForFolder = " +
+                std::to_string(State == csMixed ? StoredFolder : Stored) + " WHERE (fileID = " + Id + ");";
+    else
+        Write = "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" + Id +
+                ", " + std::to_string(Stored) + ", " + std::to_string(State == csMixed ? 0 : Stored) + ", " +
+                std::to_string(GetParentID(DB, ID)) + ");";
+    ExecSqlScript(DB, Write);
+    if (State != csMixed)
+        H.SetCheckForChildren(State, ID);
+}
+
+void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)
+{
+    std::unordered_set<int64_t> Seen;
+    while (ID != RootID && Seen.insert(ID).second) {
+        List.Add(ID);
+        ID = GetParentID(DB, ID);
+    }
+}
+
+int64_t GetParentID(sqlite3 *DB, int64_t ID)
+{
+    return Helper(DB).GetParentID(ID);
+}
+
+void DestroyCheckHelper()
+{
+    WriteLog("DestroyCheckHelper");
+    delete CheckHelper;
+    CheckHelper = nullptr;
+}

@@ -1,0 +1,108 @@
+#pragma once
+// The tick store: the three-state ticks of report items, kept in check_and_comment_map.
+//
+// A state stored on an item is pushed down to every stored row below it (through an unbroken chain
+// of rows) and carried up: each ancestor's state is worked out again from its child rows until one
+// does not change. Items without a row inherit from the nearest ancestor with one through its
+// checkForFolder, so ticking a folder writes one row however many items lie below it.
+//
+// Tree states (bytes): 0 unchecked, 2 checked, 4 mixed; 1, 3, 5 their pressed forms. "Mixed" in every
+// decision here means exactly 4. Ids are 64-bit; the report's root is -1.
+//
+// A report whose ID_PARENT links form a cycle is walked as far as the first id met twice: the walks
+// upwards and the push-down never visit an id twice within one call.
+#include <cstdint>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class TInt64List;
+
+// Runs the store's queries on one connection. Its statements are prepared on first use and kept
+// (reset after every use, so none is busy between calls); the destructor finalizes them. So destroy
+// it before closing its connection with sqlite3_close, or close with sqlite3_close_v2, which waits
+// for them. Prepare failures are not raised: a query that cannot be prepared gives no row.
+class TCheck_Helper
+{
+public:
+    explicit TCheck_Helper(sqlite3 *DB);
+    ~TCheck_Helper();
+    TCheck_Helper(const TCheck_Helper &) = delete;
+    TCheck_Helper &operator=(const TCheck_Helper &) = delete;
+
+    sqlite3 *DB() const { return FDB; }
+
+    // The item's own row: True when there is one, with its checked and checkForFolder as tree states;
+    // both 0 when there is none.
+    bool GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderState);
+    // Stores State on the item (updates its row or inserts one with its id_parent) and, unless State
+    // is mixed, pushes it down. checkForFolder takes State's stored value, except that mixed keeps
+    // the stored one (0 on a new row). Does not touch the ancestors.
+    void SetCheck(uint8_t State, int64_t ID);
+    // Sets checked := State's stored value on every row below ID through an unbroken chain of rows;
+    // checkForFolder is left alone and no row is created. Raises ESQLite3 when an update fails.
+    void SetCheckForChildren(uint8_t State, int64_t ID);
+
+    // Tests on ID's child rows (rows whose id_parent is ID); the mixed test leaves out the root's row.
+    bool HasUncheckedChild(int64_t ID);
+    bool HasCheckedChild(int64_t ID);
+    bool HasMixedChild(int64_t ID);
+    // Some item of struct_drive_table under ID has no row of its own.
+    bool HasChildWithoutRecord(int64_t ID);
+    // The item has a row whose checkForFolder is 1.
+    bool IsFolderChecked(int64_t ID);
+
+    // The item's ID_PARENT: True when it has a row in struct_drive_table; ParentID -1 otherwise.
+    bool TryGetParentID(int64_t ID, int64_t &ParentID);
+    // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
+    int64_t GetParentID(int64_t ID);
+
+private:
+    // One SQL text and the statement kept for it.
+    struct TQuery
+    {
+        const char *SQL;
+        sqlite3_stmt *Stmt = nullptr;
+    };
+    class TRun;
+
+    // Runs a single-id query and tells whether it gave a row; Read sees the row.
+    template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read);
+    bool HasRowFor(TQuery &Query, int64_t ID);
+
+    sqlite3 *const FDB;
+    TQuery FUncheckedChildSQL;
+    TQuery FCheckedChildSQL;
+    TQuery FFolderCheckedSQL;
+    TQuery FChildWithoutRecordSQL;
+    TQuery FMixedChildSQL;
+    TQuery FCheckRecordSQL;
+    TQuery FUpdateSQL;
+    TQuery FInsertSQL;
+    TQuery FParentIDSQL;
+    TQuery FChildRowsSQL;
+};
+
+// The one store of the program; none at start. The routines below create it with the connection they
+// are given when there is none; it then stays bound to that connection until DestroyCheckHelper.
+extern TCheck_Helper *CheckHelper;
+
+// The item's own row (see TCheck_Helper::GetCheckRecord). Any exception inside is logged and answers
+// False.
+bool IsChecked(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState);
+// Whether the item counts as ticked: by its own row (True with its own states), or else by the
+// nearest ancestor with a row whose checkForFolder is 1 (True, state checked). Otherwise False, with
+// that ancestor's states (both 0 when no ancestor has a row). Use State only on True.
+bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState);
+// A tick: stores State on ID, pushes it down, then works out the ancestors again while their states
+// change. Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
+// (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).
+void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID);
+// Stores State on ID exactly as TCheck_Helper::SetCheck does, with texts of its own; no ancestor is
+// worked out and no list is kept. Raises ESQLite3 when the write fails.
+void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID);
+// Appends ID and its ancestors, nearest first, up to the top-level item (-1 is never appended).
+void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID);
+// The item's ID_PARENT, -1 when it has no row in struct_drive_table.
+int64_t GetParentID(sqlite3 *DB, int64_t ID);
+// Logs "DestroyCheckHelper", frees CheckHelper and sets it back to none.
+void DestroyCheckHelper();
