@@ -49,6 +49,12 @@ std::string NextWord(const std::string &line, size_t &pos, int lineNo)
     return word;
 }
 
+bool IsOptionWord(std::string_view word)
+{
+    return word == "deleted" || word.starts_with("id=") || word.starts_with("attr=") ||
+           word.starts_with("flags=") || word.starts_with("date=");
+}
+
 } // namespace
 
 std::vector<DriveRow> ParseTree(const std::string &description)
@@ -102,12 +108,21 @@ std::vector<DriveRow> ParseTree(const std::string &description, int64_t firstId)
             if (pos >= line.size())
                 break;
             if (line.compare(pos, 5, "date=") == 0) {
-                std::string date = line.substr(pos + 5);
-                date.erase(date.find_last_not_of(' ') + 1);
+                // The date may hold blanks: it runs to the end of the line or to the next option word.
+                size_t end = pos + 5;
+                for (size_t word = end; word < line.size();) {
+                    const size_t next = std::min(line.find(' ', word), line.size());
+                    if (word > pos + 5 && IsOptionWord(std::string_view(line).substr(word, next - word)))
+                        break;
+                    end = next;
+                    word = std::min(line.find_first_not_of(' ', next), line.size());
+                }
+                std::string date = line.substr(pos + 5, end - (pos + 5));
                 if (date.empty())
                     BadLine(lineNo, line, "empty date");
                 row.create = row.update = row.access = date;
-                break;
+                pos = end;
+                continue;
             }
             const std::string word = NextWord(line, pos, lineNo);
             int64_t number = 0;
@@ -220,16 +235,24 @@ std::string ReportBuilder::Write(const std::string &path) const
 
 std::string ReportBuilder::WriteCompressed(const std::string &path) const
 {
-    const std::string plain = path + ".plain";
-    Write(plain);
+    CompressInPlace(Write(path));
+    return path;
+}
+
+void CompressInPlace(const std::string &path, int level)
+{
+    const std::string packed = path + ".packing";
     try {
-        CompressFile(plain, path);
+        CompressFile(path, packed, level);
     } catch (...) {
-        std::remove(plain.c_str());
+        std::remove(path.c_str());
         throw;
     }
-    std::remove(plain.c_str());
-    return path;
+    if (std::rename(packed.c_str(), path.c_str()) != 0) {
+        std::remove(packed.c_str());
+        std::remove(path.c_str());
+        throw std::runtime_error("CompressInPlace: cannot rename " + packed + " to " + path);
+    }
 }
 
 void CompressFile(const std::string &source, const std::string &target, int level)

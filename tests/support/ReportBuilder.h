@@ -13,7 +13,8 @@
 //
 // Two blanks of indentation per level; "D" folder, "F" file; optional size; optional words
 // "deleted", "id=N" (else ids are given 1, 2, 3, ... in order of appearance), "date=TEXT"
-// (the rest of the line, used for F_CREATE, F_UPDATE and F_ACCESS), "attr=N".
+// (up to the end of the line or the next of these words, used for F_CREATE, F_UPDATE and
+// F_ACCESS), "attr=N".
 // Names are UTF-8. A folder's F_CHILDREN_SIZE is the sum of the sizes below it.
 // Also accepted: "flags=N"; a name in double quotes may hold blanks (\" and \\ escape);
 // blank lines are skipped. Sizes of every item below a folder count, deleted ones included.
@@ -136,6 +137,8 @@ private:
 // Compresses the file at source into one zlib stream at target, streaming in chunks.
 // level: a zlib level (0..9, -1 the default). Throws std::runtime_error on failure.
 void CompressFile(const std::string &source, const std::string &target, int level = -1);
+// Replaces the file at path by its compressed twin (through a temporary file beside it).
+void CompressInPlace(const std::string &path, int level = -1);
 
 // A temporary folder removed with everything in it when the object goes.
 class TempDir

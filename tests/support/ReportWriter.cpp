@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
