@@ -1,0 +1,278 @@
+#include "common/ssMutex.h"
+#include "common/ssOSError.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A name no other test or test run uses at the same time.
+std::string UniqueName(const char *what)
+{
+    static std::atomic<int> serial{0};
+    return std::string("ssMutexTest.") + what + "." + std::to_string(getpid()) + "." +
+           std::to_string(++serial);
+}
+
+// Runs fn on its own thread and hands back its result.
+template <class Fn> auto OnOtherThread(Fn fn)
+{
+    return std::async(std::launch::async, fn).get();
+}
+
+// Takes a mutex on another thread and keeps it until told to give it back.
+class THolder
+{
+public:
+    explicit THolder(TMutex &m)
+        : FThread([this, &m] {
+              FGot = m.Get(INFINITE);
+              FTaken.set_value();
+              FGiveBack.get_future().wait();
+              m.Release();
+          })
+    {
+        FTaken.get_future().wait();
+    }
+    ~THolder()
+    {
+        GiveBack();
+        FThread.join();
+    }
+    void GiveBack()
+    {
+        if (!FGivenBack.exchange(true))
+            FGiveBack.set_value();
+    }
+    bool Got() const { return FGot; }
+    bool GivenBack() const { return FGivenBack; }
+
+private:
+    std::promise<void> FTaken, FGiveBack;
+    std::atomic<bool> FGot{false}, FGivenBack{false};
+    std::thread FThread;
+};
+
+bool SharedObjectExists(const std::string &name)
+{
+    const int fd = shm_open(MutexSharedObjectName(name).c_str(), O_RDONLY, 0);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0;
+}
+
+// A child process: runs fn and exits with its result (no destructors, no atexit handlers).
+pid_t Fork(const std::function<int()> &fn)
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(fn());
+    return pid;
+}
+
+int WaitExit(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(TMutex, ReentrantForItsOwnerUntilEveryGetIsGivenBack)
+{
+    TMutex m(UniqueName("reentrant"));
+    ASSERT_TRUE(m.Get(0));
+    ASSERT_TRUE(m.Get(1000)); // owned already: at once
+    EXPECT_FALSE(OnOtherThread([&] { return m.Get(50); }));
+    EXPECT_TRUE(m.Release());
+    EXPECT_FALSE(OnOtherThread([&] { return m.Get(50); })); // still held once
+    EXPECT_TRUE(m.Release());
+    EXPECT_FALSE(m.Release()); // nothing left to give back
+    EXPECT_TRUE(OnOtherThread([&] {
+        const bool got = m.Get(1000);
+        m.Release();
+        return got;
+    }));
+}
+
+TEST(TMutex, ZeroTimeOutOnAMutexOwnedElsewhereReturnsFalseAtOnce)
+{
+    for (const std::string &name : {std::string(), UniqueName("zero")}) {
+        TMutex m(name);
+        THolder holder(m);
+        ASSERT_TRUE(holder.Got());
+        EXPECT_FALSE(m.Get(0));
+        EXPECT_FALSE(m.Get(100));
+        // It did not wait for the holder, who gives back only now.
+        EXPECT_FALSE(holder.GivenBack());
+    }
+}
+
+TEST(TMutex, WaiterGetsTheMutexWhenTheOwnerGivesItBackWithinTheTimeOut)
+{
+    TMutex m(UniqueName("wait"));
+    THolder holder(m);
+    std::thread giver([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        holder.GiveBack();
+    });
+    EXPECT_TRUE(m.Get(60000));
+    giver.join();
+    EXPECT_TRUE(m.Release());
+}
+
+TEST(TMutex, ReleaseByANonOwnerGivesFalse)
+{
+    TMutex m(UniqueName("release"));
+    EXPECT_FALSE(m.Release()); // nobody owns it
+    ASSERT_TRUE(m.Get(0));
+    EXPECT_FALSE(OnOtherThread([&] { return m.Release(); }));
+    EXPECT_FALSE(OnOtherThread([&] { return m.Get(0); })); // the owner still has it
+    EXPECT_TRUE(m.Release());
+}
+
+TEST(TMutex, AbandonedByItsOwnerThreadCountsAsOwned)
+{
+    for (const std::string &name : {std::string(), UniqueName("abandoned")}) {
+        TMutex m(name);
+        ASSERT_TRUE(OnOtherThread([&] { return m.Get(0) && m.Get(0); })); // twice, never given back
+        EXPECT_TRUE(m.Get(1000));
+        // The new owner holds it once, and the mutex works normally again.
+        EXPECT_TRUE(m.Release());
+        EXPECT_FALSE(m.Release());
+        EXPECT_TRUE(OnOtherThread([&] {
+            const bool got = m.Get(1000);
+            return got && m.Release();
+        }));
+    }
+}
+
+TEST(TMutex, TwoObjectsOfOneNameShareOneLock)
+{
+    const std::string name = UniqueName("shared");
+    TMutex a(name), b(name);
+    THolder holder(a);
+    EXPECT_FALSE(b.Get(0));
+    holder.GiveBack();
+    EXPECT_TRUE(b.Get(5000));
+    EXPECT_TRUE(b.Release());
+}
+
+TEST(TMutex, UnnamedMutexesArePrivate)
+{
+    TMutex a, b;
+    THolder holder(a);
+    EXPECT_FALSE(a.Get(0));
+    EXPECT_TRUE(b.Get(0));
+    EXPECT_TRUE(b.Release());
+}
+
+TEST(TMutex, TwoProcessesShareANamedMutex)
+{
+    const std::string name = UniqueName("process");
+    TMutex m(name);
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    char c = 0;
+
+    const pid_t pid = Fork([&] {
+        TMutex own(name); // opened by name in the child, not inherited
+        if (!own.Get(0))
+            return 1;
+        if (write(toParent[1], "t", 1) != 1 || read(toChild[0], &c, 1) != 1) // taken; wait for "give back"
+            return 2;
+        return own.Release() ? 0 : 3;
+    });
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(read(toParent[0], &c, 1), 1);
+    EXPECT_FALSE(m.Get(0));
+    EXPECT_FALSE(m.Get(100));
+    ASSERT_EQ(write(toChild[1], "g", 1), 1);
+    EXPECT_EQ(WaitExit(pid), 0);
+    EXPECT_TRUE(m.Get(0));
+    EXPECT_TRUE(m.Release());
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        close(fd);
+}
+
+TEST(TMutex, AProcessThatEndsHoldingANamedMutexAbandonsIt)
+{
+    const std::string name = UniqueName("died");
+    TMutex m(name);
+    const pid_t pid = Fork([&] {
+        TMutex own(name);
+        return own.Get(0) ? 0 : 1; // exits without Release
+    });
+    ASSERT_EQ(WaitExit(pid), 0);
+    EXPECT_TRUE(m.Get(0));
+    EXPECT_TRUE(m.Release());
+}
+
+TEST(TMutex, AnUnnamedMutexIsNotSharedWithAChildProcess)
+{
+    // Only a named mutex is found again by another process; this one the child makes anew.
+    TMutex m;
+    ASSERT_TRUE(m.Get(0));
+    const pid_t pid = Fork([] {
+        TMutex own;
+        return own.Get(0) ? 0 : 1;
+    });
+    EXPECT_EQ(WaitExit(pid), 0);
+    EXPECT_TRUE(m.Release());
+}
+
+TEST(TMutex, TheSharedObjectGoesWithTheLastHandle)
+{
+    const std::string name = UniqueName("last");
+    {
+        auto a = std::make_unique<TMutex>(name);
+        {
+            TMutex b(name);
+            EXPECT_TRUE(SharedObjectExists(name));
+        }
+        EXPECT_TRUE(SharedObjectExists(name)); // a still has it open
+        ASSERT_TRUE(a->Get(0));
+        a.reset(); // freed while owned: given back first
+        EXPECT_FALSE(SharedObjectExists(name));
+    }
+    TMutex again(name);
+    EXPECT_TRUE(OnOtherThread([&] { return again.Get(0) && again.Release(); }));
+}
+
+TEST(TMutex, NamesWithSlashesAreUsable)
+{
+    const std::string name = "a/b%c/" + UniqueName("slash");
+    TMutex a(name), b(name);
+    THolder holder(a);
+    EXPECT_FALSE(b.Get(0));
+}
+
+TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)
+{
+    try {
+        TMutex m(std::string(300, 'x'));
+        FAIL() << "no error raised";
+    } catch (const EOSError &e) {
+        EXPECT_NE(e.ErrorCode(), 0);
+        EXPECT_TRUE(e.Message().endsWith(QStringLiteral("(%1)").arg(e.ErrorCode()))) << e.what();
+    }
+}
+
+TEST(THandledObject, AZeroHandleClosesNothing)
+{
+    THandledObject none;
+    EXPECT_EQ(none.Handle, nullptr);
+    TMutex m;
+    TOSObject *h = m.Handle;
+    m.Handle = nullptr; // taken over: m must not close it any more
+    EXPECT_FALSE(m.Release());
+    CloseHandle(h);
+}
