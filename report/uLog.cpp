@@ -1,1 +1,200 @@
 #include "report/uLog.h"
+
+#include "common/ssDlgExtW.h"
+#include "common/ssMutex.h"
+#include "common/ssOSError.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t LogWaitMs = 4000;
+
+std::mutex g_Lock; // guards the two test settings below
+std::string g_Folder;
+TLogErrorDisplay g_Display;
+std::atomic<bool> g_ErrorShown{false};
+std::atomic<TMutex *> g_OtherMutex{nullptr};
+
+std::string ExecutableFolder()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+    if (n < 0 || n >= static_cast<ssize_t>(sizeof buf))
+        throw EOSError(n < 0 ? errno : ENAMETOOLONG, QStringLiteral("Cannot find the program's folder"));
+    std::string path(buf, static_cast<size_t>(n));
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+void Display(const QString &Msg)
+{
+    TLogErrorDisplay display;
+    {
+        std::lock_guard<std::mutex> lock(g_Lock);
+        display = g_Display;
+    }
+    if (display)
+        display(Msg);
+    else
+        WideMessageDlg(Msg, mtError, mbOKOnly);
+}
+
+// The first failure of the run goes to the main thread's display; the caller never waits on it
+// unless it is the main thread itself.
+void ShowLogError(const QString &Msg)
+{
+    if (g_ErrorShown.exchange(true))
+        return;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(Msg));
+        return;
+    }
+    if (QThread::currentThread() == app->thread())
+        Display(Msg);
+    else
+        QMetaObject::invokeMethod(
+            app, [Msg] { Display(Msg); }, Qt::QueuedConnection);
+}
+
+QString FileWhat(const char *Action, const std::string &Path)
+{
+    return QStringLiteral("Cannot %1 file \"%2\"").arg(QLatin1String(Action), QString::fromStdString(Path));
+}
+
+void WriteAll(int Fd, const std::string &Text, const std::string &Path)
+{
+    size_t done = 0;
+    while (done < Text.size()) {
+        const ssize_t n = write(Fd, Text.data() + done, Text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EOSError(n < 0 ? errno : EIO, FileWhat("write", Path));
+        done += static_cast<size_t>(n);
+    }
+}
+
+// Opens, writes and closes; the caller holds logMutex.
+void AppendLine(const std::string &Path, const std::string &Line)
+{
+    const int fd = open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        RaiseLastOSError(FileWhat("open", Path));
+    try {
+        WriteAll(fd, Line, Path);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    if (close(fd) != 0)
+        RaiseLastOSError(FileWhat("close", Path));
+}
+
+} // namespace
+
+TMutex &logMutex()
+{
+    // Never freed: a worker may still log while the program exits.
+    static TMutex *const named = new TMutex("logMutex");
+    TMutex *other = g_OtherMutex.load();
+    return other ? *other : *named;
+}
+
+std::string LogFileName()
+{
+    std::string folder;
+    {
+        std::lock_guard<std::mutex> lock(g_Lock);
+        folder = g_Folder;
+    }
+    if (folder.empty())
+        folder = ExecutableFolder();
+    return folder + "ParvixViewer.log";
+}
+
+void CreateLogFile()
+{
+    try {
+        const std::string path = LogFileName();
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0)
+            RaiseLastOSError(FileWhat("create", path));
+        if (close(fd) != 0)
+            RaiseLastOSError(FileWhat("close", path));
+    } catch (const Exception &e) {
+        ShowLogError(e.Message());
+    }
+}
+
+void WriteLog(const std::string &Msg)
+{
+    try {
+        const std::string path = LogFileName();
+        TMutex &mutex = logMutex();
+        if (!mutex.Get(LogWaitMs))
+            return;
+        try {
+            AppendLine(path, Msg + "\r\n");
+        } catch (...) {
+            mutex.Release();
+            throw;
+        }
+        mutex.Release();
+    } catch (const Exception &e) {
+        ShowLogError(e.Message());
+    } catch (const std::exception &e) {
+        ShowLogError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void WriteLog(const char *Msg)
+{
+    WriteLog(std::string(Msg ? Msg : ""));
+}
+
+void WriteLog(const QString &Msg)
+{
+    WriteLog(Msg.toStdString());
+}
+
+void DeleteLogFile()
+{
+    try {
+        const std::string path = LogFileName();
+        if (unlink(path.c_str()) != 0 && errno != ENOENT)
+            RaiseLastOSError(FileWhat("delete", path));
+    } catch (const Exception &e) {
+        ShowLogError(e.Message());
+    }
+}
+
+void SetLogFolder(const std::string &Folder)
+{
+    std::lock_guard<std::mutex> lock(g_Lock);
+    g_Folder = Folder;
+}
+
+void SetLogErrorDisplay(TLogErrorDisplay Display)
+{
+    std::lock_guard<std::mutex> lock(g_Lock);
+    g_Display = std::move(Display);
+}
+
+void ResetLogErrorShown()
+{
+    g_ErrorShown = false;
+}
+
+void UseLogMutexName(const std::string &Name)
+{
+    delete g_OtherMutex.exchange(Name.empty() ? nullptr : new TMutex(Name));
+}

@@ -1,0 +1,240 @@
+#include "report/uLog.h"
+
+#include "common/ssMutex.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct TShown
+{
+    QString Msg;
+    bool OnMainThread;
+};
+
+class LogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FDir.isValid());
+        SetLogFolder(FDir.path().toStdString() + "/");
+        // A mutex of this test's own, so that holding it stalls no other program's log.
+        UseLogMutexName("logTest." + std::to_string(getpid()));
+        ResetLogErrorShown();
+        SetLogErrorDisplay([this](const QString &msg) {
+            FShown.push_back({msg, QThread::currentThread() == QCoreApplication::instance()->thread()});
+        });
+    }
+    void TearDown() override
+    {
+        SetLogErrorDisplay({});
+        SetLogFolder({});
+        UseLogMutexName({});
+        ResetLogErrorShown();
+    }
+
+    QString LogPath() const { return FDir.path() + QStringLiteral("/ParvixViewer.log"); }
+    QByteArray Content() const
+    {
+        QFile f(LogPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    void Put(const QByteArray &bytes) const
+    {
+        QFile f(LogPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    // Points the log at a folder that does not exist (the tests may run as root, who may write anywhere).
+    void UseMissingFolder() { SetLogFolder(FDir.path().toStdString() + "/missing/"); }
+
+    QTemporaryDir FDir;
+    std::vector<TShown> FShown; // touched on the main thread only
+};
+
+// A line written by writer w as its n-th: long enough that a torn line cannot pass for a whole one.
+std::string Line(int w, int n)
+{
+    return "writer " + std::to_string(w) + " line " + std::to_string(n) + " " +
+           std::string(300, char('a' + w)) + " end";
+}
+
+// Every line whole and each writer's lines complete and in its own order.
+void ExpectWholeLines(const QByteArray &content, int writers, int perWriter)
+{
+    ASSERT_TRUE(content.endsWith("\r\n"));
+    const QList<QByteArray> lines = content.chopped(1).split('\n');
+    ASSERT_EQ(lines.size(), writers * perWriter);
+    std::map<int, int> next;
+    for (const QByteArray &raw : lines) {
+        ASSERT_TRUE(raw.endsWith('\r')) << raw.toStdString();
+        const QByteArray line = raw.chopped(1);
+        int w = -1, n = -1;
+        ASSERT_EQ(std::sscanf(line.constData(), "writer %d line %d", &w, &n), 2) << line.toStdString();
+        ASSERT_EQ(line.toStdString(), Line(w, n));
+        ASSERT_EQ(n, next[w]++) << "lines of writer " << w << " out of order";
+    }
+    for (int w = 0; w < writers; ++w)
+        EXPECT_EQ(next[w], perWriter);
+}
+
+} // namespace
+
+TEST_F(LogTest, CreateLogFileEmptiesAnExistingFileAndDeleteLogFileRemovesIt)
+{
+    Put("left by an earlier run\r\n");
+    CreateLogFile();
+    EXPECT_EQ(Content(), QByteArray());
+    WriteLog("first");
+    WriteLog(std::string());
+    WriteLog(QStringLiteral("Größe"));
+    EXPECT_EQ(Content(), QByteArray("first\r\n\r\nGr\xc3\xb6\xc3\x9f"
+                                    "e\r\n"));
+
+    DeleteLogFile();
+    EXPECT_FALSE(QFile::exists(LogPath()));
+    DeleteLogFile(); // nothing there: no failure
+    CreateLogFile(); // a missing file is made
+    EXPECT_TRUE(QFile::exists(LogPath()));
+    EXPECT_TRUE(FShown.empty());
+}
+
+TEST_F(LogTest, LogLivesBesideTheExecutableByDefault)
+{
+    SetLogFolder({});
+    EXPECT_EQ(QString::fromStdString(LogFileName()),
+              QCoreApplication::applicationDirPath() + QStringLiteral("/ParvixViewer.log"));
+}
+
+TEST_F(LogTest, ANewlineInTheMessageIsWrittenAsItIs)
+{
+    CreateLogFile();
+    WriteLog("one\r\ntwo");
+    EXPECT_EQ(Content(), QByteArray("one\r\ntwo\r\n"));
+}
+
+TEST_F(LogTest, LinesOfTwoThreadsNeverInterleave)
+{
+    CreateLogFile();
+    constexpr int perWriter = 2000;
+    std::thread other([] {
+        for (int n = 0; n < perWriter; ++n)
+            WriteLog(Line(1, n));
+    });
+    for (int n = 0; n < perWriter; ++n)
+        WriteLog(Line(0, n));
+    other.join();
+    ExpectWholeLines(Content(), 2, perWriter);
+    EXPECT_TRUE(FShown.empty());
+}
+
+TEST_F(LogTest, LinesOfTwoProcessesNeverInterleave)
+{
+    CreateLogFile();
+    constexpr int perWriter = 2000;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int n = 0; n < perWriter; ++n)
+            WriteLog(Line(1, n));
+        _exit(0);
+    }
+    ASSERT_GT(pid, 0);
+    for (int n = 0; n < perWriter; ++n)
+        WriteLog(Line(0, n));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ExpectWholeLines(Content(), 2, perWriter);
+}
+
+TEST_F(LogTest, AWriterThatCannotGetTheMutexDropsItsLineQuietly)
+{
+    CreateLogFile();
+    WriteLog("before");
+    std::promise<void> taken, giveBack;
+    std::atomic<bool> released{false};
+    std::thread holder([&] {
+        logMutex().Get(INFINITE);
+        taken.set_value();
+        giveBack.get_future().wait();
+        released = true;
+        logMutex().Release();
+    });
+    taken.get_future().wait();
+    WriteLog("dropped");    // waits its 4000 ms, then gives up
+    EXPECT_FALSE(released); // it gave up while the mutex was still held
+    giveBack.set_value();
+    holder.join();
+    WriteLog("after");
+    EXPECT_EQ(Content(), QByteArray("before\r\nafter\r\n"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(FShown.empty());
+}
+
+TEST_F(LogTest, AnUnwritableFolderShowsTheBoxOncePerRun)
+{
+    UseMissingFolder();
+    CreateLogFile();
+    ASSERT_EQ(FShown.size(), 1u);
+    EXPECT_TRUE(FShown[0].Msg.contains(QStringLiteral("ParvixViewer.log")));
+    EXPECT_TRUE(FShown[0].OnMainThread);
+    for (int i = 0; i < 5; ++i)
+        WriteLog("line");
+    DeleteLogFile();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FShown.size(), 1u);
+
+    // Logging goes on once the folder is there again.
+    ASSERT_TRUE(QDir(FDir.path()).mkdir(QStringLiteral("missing")));
+    CreateLogFile();
+    WriteLog("back");
+    QFile f(FDir.path() + QStringLiteral("/missing/ParvixViewer.log"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("back\r\n"));
+}
+
+TEST_F(LogTest, AMissingFileIsAFailureOfWriteLog)
+{
+    // The first copy of the program to exit deletes the file under the other.
+    WriteLog("no file");
+    ASSERT_EQ(FShown.size(), 1u);
+    EXPECT_TRUE(FShown[0].Msg.contains(QString::fromLocal8Bit(strerror(ENOENT))));
+    EXPECT_FALSE(QFile::exists(LogPath()));
+}
+
+TEST_F(LogTest, AWorkersFailureIsHandedToTheMainThreadWithoutBlockingTheWorker)
+{
+    UseMissingFolder();
+    std::promise<void> written, end;
+    std::thread worker([&] {
+        WriteLog("from a worker");
+        written.set_value();
+        end.get_future().wait();
+    });
+    // The worker got through before the main thread looked at its events: it did not wait for the box.
+    written.get_future().wait();
+    EXPECT_TRUE(FShown.empty());
+    // And it gave the mutex back (it is still alive, so this is no abandoned mutex).
+    EXPECT_TRUE(logMutex().Get(0));
+    EXPECT_TRUE(logMutex().Release());
+    end.set_value();
+    worker.join();
+
+    QCoreApplication::processEvents();
+    ASSERT_EQ(FShown.size(), 1u);
+    EXPECT_TRUE(FShown[0].OnMainThread);
+    EXPECT_TRUE(FShown[0].Msg.contains(QStringLiteral("/missing/ParvixViewer.log")));
+}
