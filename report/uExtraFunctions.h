@@ -1,6 +1,18 @@
 #pragma once
 // Small services of the report layer.
+#include <QChar>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <string>
+
+class TImageList;
+class TSystemImageList;
+struct TVirtualNode;
+using PVirtualNode = TVirtualNode *; // the tree control's node (platform/VirtualStringTree.h)
 
 // ---- Tick-state conversions ----
 // The trees hold 0 unchecked, 2 checked, 4 mixed (1, 3, 5 their pressed forms); the report stores
@@ -10,3 +22,102 @@
 int32_t CheckStateToDB(uint8_t State);
 // Stored value -> tree state: 1 gives 2, 2 gives 4, anything else (0, NULL read as 0) gives 0.
 uint8_t DBToCheckState(int32_t Value);
+
+// ---- Conversions and text helpers ----
+// Date-time values are days since 30 December 1899 with the time of day as fraction; before that day
+// the fraction counts forward from the (negative) whole day, so -1.25 is 29 December 1899, 06:00.
+
+// True exactly when Value is 1 (the IS_FOLDER and IS_DELETED columns).
+bool IntToBool(int32_t Value);
+// A report time text, "yyyy-mm-dd hh:mm:ss" (when it holds a "-") or "dd.mm.yyyy hh:mm:ss" (when it holds
+// a "."), read by fixed character positions and rearranged into day.month.year time, which is then read
+// in that fixed order whatever the user's regional settings are. A text that cannot be read gives
+// 1 January 1980, 00:00:00. Safe on any thread.
+double ReportStrToDateTime(const std::string &Str);
+// The day of Date as "year-mm-dd" (year without leading zeros); the time of day is dropped.
+std::string DateToReportStr(double Date);
+// The local date and time a date-time value stands for, and back (milliseconds are kept).
+QDateTime DateTimeToQDateTime(double Value);
+double QDateTimeToDateTime(const QDateTime &Value);
+// Value shown under the user's regional settings (QLocale()): short date, then the time with seconds;
+// the time is left out at midnight exactly.
+QString DateTimeToStr(double Value);
+
+// From the last "." to the end, dot included; the whole name when it has no "."; case kept.
+std::string GetFileExtension(const std::string &Name);
+bool WideCharInArray(QChar C, const QList<QChar> &Chars);
+// Cuts Str at every character of Delimiters; empty parts stay. Without a delimiter in Str the one part
+// is Str unchanged; otherwise every part is trimmed of characters of code 32 and below.
+void SplitWideString(const QString &Str, const QList<QChar> &Delimiters, QStringList &Parts);
+// Without trailing (leading) blanks; only code 32 counts, tabs stay.
+QString TrimRightSpaces(const QString &Str);
+QString TrimLeftSpaces(const QString &Str);
+QString ReplaceWideChar(const QString &Str, QChar OldChar, QChar NewChar);
+// Gives the process's free heap pages back to the system.
+void TrimWorkingSet();
+
+// ---- Navigation history ----
+// One visited folder of the folder tree's history, doubly linked; the list owns its entries, the tree
+// its nodes. An entry without a node stands for nothing visited yet. Main thread only.
+struct THistoryItem
+{
+    PVirtualNode Node = nullptr;
+    THistoryItem *Prev = nullptr;
+    THistoryItem *Next = nullptr;
+};
+
+// Item := a new entry with nothing set (what Item held is not freed).
+void NewHistoryItem(THistoryItem *&Item);
+// A new entry for Node after Current (Current.Next := it), which the caller makes current. The caller
+// drops Current's forward entries first (FreeNextItems on Current->Next). With Current null the new entry
+// is the first of a list.
+THistoryItem *AddHistoryItem(THistoryItem *&Current, PVirtualNode Node);
+// Frees Item and every entry after (before) it, and sets Item to null; nothing with null.
+void FreeNextItems(THistoryItem *&Item);
+void FreePrevItems(THistoryItem *&Item);
+// Frees the whole list Current belongs to and sets Current to null; logs "ClearList - start" and,
+// when there was a list, "ClearList - finish".
+void ClearList(THistoryItem *&Current);
+
+// ---- Shell icons and product version ----
+// Image indexes of the trees' icon list by key: "drive", "folder", or a file's extension as
+// GetFileExtension gives it (the whole name for a name without a dot). Keys compare without regard to
+// letter case, so ".TXT" and ".txt" share one image. Main thread only.
+class TIconCache
+{
+public:
+    int Count() const { return static_cast<int>(FKeys.size()); }
+    // The position of Key in the cache, or -1.
+    int IndexOf(const std::string &Key) const;
+    const std::string &Strings(int Index) const { return FKeys.at(Index); }
+    int Objects(int Index) const { return FImages.at(Index); }
+    void AddObject(const std::string &Key, int ImageIndex);
+    void Clear();
+
+private:
+    QList<std::string> FKeys;
+    QList<int> FImages;
+    QHash<QString, int> FPositions; // case-folded key -> position
+};
+
+extern TIconCache IconCache;
+
+// Starts a new, empty IconCache and appends the drive icon and the folder icon to Icons (images 0 and 1
+// when Icons was empty), under the keys "drive" and "folder".
+void FillIconList(TImageList &Icons, const TSystemImageList &SysImages);
+// The image index in Icons for Key; the first time a key is met, its type's small icon is appended.
+int GetIconIndexByExt(const std::string &Key, TImageList &Icons, const TSystemImageList &SysImages);
+// The system image list's index of the icon of an existing file or folder, or -1 when Path cannot be
+// resolved.
+int GetSysIconIndex(const std::string &Path, unsigned Flags);
+// The system image list's index of the icon for a file of that name (only its extension counts; the
+// empty name stands for a drive); 0 when that fails.
+int GetSysIconIndexByName(const std::string &Name);
+// The name of the type of a file of that name, by its extension (the MIME type's comment); empty when
+// that fails.
+QString GetFileTypeName(const std::string &FileName);
+// The operating system's folder for its own programs.
+std::string GetWindowsDir();
+// The product version in FileName's version block; empty when the file has no block, or none in
+// language 0419 with code page 04E3.
+std::string GetProductVersion(const QString &FileName);

@@ -1,0 +1,235 @@
+// Conversions and text helpers of uExtraFunctions.
+#include "report/uExtraFunctions.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <malloc.h>
+
+namespace {
+
+constexpr qint64 MSecsPerDay = 86400000;
+
+QDate Epoch()
+{
+    return QDate(1899, 12, 30);
+}
+
+// Days and time of day are joined and split without a time zone: a report's wall-clock time has no
+// gap or fold at a daylight-saving change.
+double JoinDateTime(QDate date, QTime time)
+{
+    const double days = static_cast<double>(Epoch().daysTo(date));
+    const double fraction = static_cast<double>(time.msecsSinceStartOfDay()) / MSecsPerDay;
+    return days < 0 ? days - fraction : days + fraction;
+}
+
+void SplitDateTime(double value, QDate &date, QTime &time)
+{
+    const double whole = std::trunc(value);
+    qint64 days = static_cast<qint64>(whole);
+    qint64 msecs = std::llround(std::fabs(value - whole) * MSecsPerDay);
+    if (msecs >= MSecsPerDay) {
+        msecs -= MSecsPerDay;
+        days += value < 0 ? -1 : 1;
+    }
+    date = Epoch().addDays(days);
+    time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
+}
+
+// Up to len characters of s from pos (0-based), only as many as s has there.
+std::string Mid(const std::string &s, size_t pos, size_t len)
+{
+    return pos < s.size() ? s.substr(pos, len) : std::string();
+}
+
+// Reads 1 to maxDigits decimal digits at pos.
+bool ScanNumber(const std::string &s, size_t &pos, size_t maxDigits, int &value, size_t &digits)
+{
+    value = 0;
+    digits = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' && digits < maxDigits) {
+        value = value * 10 + (s[pos] - '0');
+        ++pos;
+        ++digits;
+    }
+    return digits > 0;
+}
+
+void SkipBlanks(const std::string &s, size_t &pos)
+{
+    while (pos < s.size() && s[pos] == ' ')
+        ++pos;
+}
+
+bool ScanChar(const std::string &s, size_t &pos, char c)
+{
+    if (pos < s.size() && s[pos] == c) {
+        ++pos;
+        return true;
+    }
+    return false;
+}
+
+// A year of one or two digits lies within 50 years before or after the current year.
+int ExpandYear(int year)
+{
+    const int pivot = QDate::currentDate().year() - 50;
+    year += pivot / 100 * 100;
+    return year < pivot ? year + 100 : year;
+}
+
+// Reads "d.m.y[ h[:m[:s]]]" in this fixed order: the rearranged report time text.
+bool ScanDayMonthYearTime(const std::string &s, double &result)
+{
+    size_t pos = 0;
+    size_t digits = 0;
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
+    SkipBlanks(s, pos);
+    if (!ScanNumber(s, pos, 2, day, digits) || !ScanChar(s, pos, '.') || !ScanNumber(s, pos, 2, month, digits) ||
+        !ScanChar(s, pos, '.') || !ScanNumber(s, pos, 4, year, digits))
+        return false;
+    if (digits <= 2)
+        year = ExpandYear(year);
+    SkipBlanks(s, pos);
+    if (pos < s.size()) {
+        if (!ScanNumber(s, pos, 2, hour, digits))
+            return false;
+        if (ScanChar(s, pos, ':')) {
+            if (!ScanNumber(s, pos, 2, minute, digits))
+                return false;
+            if (ScanChar(s, pos, ':') && !ScanNumber(s, pos, 2, second, digits))
+                return false;
+        }
+        SkipBlanks(s, pos);
+    }
+    const QDate date(year, month, day);
+    if (pos != s.size() || year < 1 || !date.isValid() || hour > 23 || minute > 59 || second > 59)
+        return false;
+    result = JoinDateTime(date, QTime(hour, minute, second));
+    return true;
+}
+
+} // namespace
+
+bool IntToBool(int32_t Value)
+{
+    return Value == 1;
+}
+
+double ReportStrToDateTime(const std::string &Str)
+{
+    std::string text = Str;
+    if (Str.find('-') != std::string::npos)
+        text = Mid(Str, 8, 2) + '.' + Mid(Str, 5, 2) + '.' + Mid(Str, 0, 4) + ' ' + Mid(Str, 11, 8);
+    else if (Str.find('.') != std::string::npos)
+        text = Mid(Str, 0, 2) + '.' + Mid(Str, 3, 2) + '.' + Mid(Str, 6, 4) + ' ' + Mid(Str, 11, 8);
+    double result = 0;
+    if (ScanDayMonthYearTime(text, result))
+        return result;
+    return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
+}
+
+std::string DateToReportStr(double Date)
+{
+    const QDate day = Epoch().addDays(static_cast<qint64>(std::trunc(Date)));
+    char text[32];
+    snprintf(text, sizeof text, "%d-%02d-%02d", day.year(), day.month(), day.day());
+    return text;
+}
+
+QDateTime DateTimeToQDateTime(double Value)
+{
+    QDate date;
+    QTime time;
+    SplitDateTime(Value, date, time);
+    return QDateTime(date, time);
+}
+
+double QDateTimeToDateTime(const QDateTime &Value)
+{
+    return JoinDateTime(Value.date(), Value.time());
+}
+
+QString DateTimeToStr(double Value)
+{
+    const QLocale locale;
+    QDate date;
+    QTime time;
+    SplitDateTime(Value, date, time);
+    QString text = locale.toString(date, QLocale::ShortFormat);
+    if (time.msecsSinceStartOfDay() != 0) {
+        // the long time format with its time-zone part left out
+        QString format = locale.timeFormat(QLocale::LongFormat);
+        format.remove(QLatin1Char('t')).replace(QStringLiteral("  "), QStringLiteral(" "));
+        text += QLatin1Char(' ') + locale.toString(time, format.trimmed());
+    }
+    return text;
+}
+
+std::string GetFileExtension(const std::string &Name)
+{
+    const size_t dot = Name.rfind('.');
+    return dot == std::string::npos ? Name : Name.substr(dot);
+}
+
+bool WideCharInArray(QChar C, const QList<QChar> &Chars)
+{
+    return Chars.contains(C);
+}
+
+void SplitWideString(const QString &Str, const QList<QChar> &Delimiters, QStringList &Parts)
+{
+    Parts.clear();
+    qsizetype count = 1;
+    for (const QChar c : Str)
+        if (WideCharInArray(c, Delimiters))
+            ++count;
+    if (count == 1) {
+        Parts.append(Str);
+        return;
+    }
+    Parts.reserve(count);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= Str.size(); ++i) {
+        if (i < Str.size() && !WideCharInArray(Str.at(i), Delimiters))
+            continue;
+        qsizetype first = start;
+        qsizetype last = i;
+        while (first < last && Str.at(first).unicode() <= 32)
+            ++first;
+        while (last > first && Str.at(last - 1).unicode() <= 32)
+            --last;
+        Parts.append(Str.mid(first, last - first));
+        start = i + 1;
+    }
+}
+
+QString TrimRightSpaces(const QString &Str)
+{
+    qsizetype end = Str.size();
+    while (end > 0 && Str.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return Str.left(end);
+}
+
+QString TrimLeftSpaces(const QString &Str)
+{
+    qsizetype start = 0;
+    while (start < Str.size() && Str.at(start) == QLatin1Char(' '))
+        ++start;
+    return Str.mid(start);
+}
+
+QString ReplaceWideChar(const QString &Str, QChar OldChar, QChar NewChar)
+{
+    QString result = Str;
+    return result.replace(OldChar, NewChar);
+}
+
+void TrimWorkingSet()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
