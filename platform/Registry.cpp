@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 // The file looks like an exported registry branch:
@@ -246,6 +247,16 @@ TRegValue *FindValue(TRegKey *key, const std::string &name)
     return nullptr;
 }
 
+// The value name of the key at path as the file holds it now; none without an open key.
+std::optional<TRegValue> LookUp(bool open, const std::string &path, const std::string &name)
+{
+    if (!open)
+        return std::nullopt;
+    THive hive = LoadHive(RegistryFileName());
+    const TRegValue *value = FindValue(FindKey(hive, SplitPath(path)), name);
+    return value ? std::optional<TRegValue>(*value) : std::nullopt;
+}
+
 // Runs change on the file's content and writes it back when change returns true.
 template <typename F> bool ChangeHive(F change)
 {
@@ -327,27 +338,18 @@ bool TRegistry::KeyExists(const std::string &key) const
 
 TRegDataType TRegistry::GetDataType(const std::string &name) const
 {
-    if (!FOpen)
-        return rdUnknown;
-    THive hive = LoadHive(RegistryFileName());
-    const TRegValue *value = FindValue(FindKey(hive, SplitPath(FCurrentPath)), name);
+    const std::optional<TRegValue> value = LookUp(FOpen, FCurrentPath, name);
     return value ? value->Type : rdUnknown;
 }
 
 bool TRegistry::ValueExists(const std::string &name) const
 {
-    if (!FOpen)
-        return false;
-    THive hive = LoadHive(RegistryFileName());
-    return FindValue(FindKey(hive, SplitPath(FCurrentPath)), name) != nullptr;
+    return LookUp(FOpen, FCurrentPath, name).has_value();
 }
 
 std::string TRegistry::ReadString(const std::string &name) const
 {
-    if (!FOpen)
-        return {};
-    THive hive = LoadHive(RegistryFileName());
-    const TRegValue *value = FindValue(FindKey(hive, SplitPath(FCurrentPath)), name);
+    const std::optional<TRegValue> value = LookUp(FOpen, FCurrentPath, name);
     if (!value)
         return {};
     if (value->Type != rdString)
@@ -357,8 +359,7 @@ std::string TRegistry::ReadString(const std::string &name) const
 
 int32_t TRegistry::ReadInteger(const std::string &name) const
 {
-    THive hive = FOpen ? LoadHive(RegistryFileName()) : THive();
-    const TRegValue *value = FindValue(FindKey(hive, SplitPath(FCurrentPath)), name);
+    const std::optional<TRegValue> value = LookUp(FOpen, FCurrentPath, name);
     if (!value)
         throw ERegistryException("Failed to get data for '" + name + "'");
     if (value->Type != rdInteger)
