@@ -1,0 +1,179 @@
+#include "report/uExtraFunctions.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+namespace {
+
+// 5 March 2013 is day 41338 after 30 December 1899; 1 January 1980 is day 29221.
+constexpr double March5th2013 = 41338;
+constexpr double January1st1980 = 29221;
+constexpr double Seconds = 1.0 / 86400;
+
+// Pins the locale for one test and restores the one before.
+class TLocaleScope
+{
+public:
+    explicit TLocaleScope(const QLocale &locale) { QLocale::setDefault(locale); }
+    ~TLocaleScope() { QLocale::setDefault(FOld); }
+
+private:
+    QLocale FOld;
+};
+
+TEST(IntToBool, OnlyOneIsTrue)
+{
+    EXPECT_TRUE(IntToBool(1));
+    EXPECT_FALSE(IntToBool(0));
+    EXPECT_FALSE(IntToBool(2));
+    EXPECT_FALSE(IntToBool(-1));
+}
+
+class ReportStrToDateTimeTest : public ::testing::TestWithParam<QLocale::Language>
+{
+};
+
+// The rearranged text is read day, month, year whatever the short date format puts first.
+TEST_P(ReportStrToDateTimeTest, BothLayoutsGiveTheSameMomentInAnyLocale)
+{
+    const TLocaleScope scope(QLocale(GetParam(), GetParam() == QLocale::English ? QLocale::UnitedStates
+                                                                                   : QLocale::Germany));
+    const double expected = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
+    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09"), expected, 1e-9);
+    EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07:09"), expected, 1e-9);
+    // separators are not looked at
+    EXPECT_NEAR(ReportStrToDateTime("2013-03-05T14:07:09"), expected, 1e-9);
+    EXPECT_NEAR(ReportStrToDateTime("05.03/2013x14:07:09"), expected, 1e-9);
+    // 12 March is not 3 December
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("12.03.2013 00:00:00"), March5th2013 + 7);
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-12 00:00:00"), March5th2013 + 7);
+    // the first moment of 1980 itself, read rather than fallen back to
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("1980-01-01 00:00:01"), January1st1980 + Seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, ReportStrToDateTimeTest, ::testing::Values(QLocale::English, QLocale::German));
+
+TEST(ReportStrToDateTime, UnreadableTextGivesTheFirstOf1980)
+{
+    const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
+    for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00", "31.02.2013 10:00:00",
+                             "2013-03-05 24:00:00", "2013-03-05 10:60:00", "2013-03-05 10:00:61", "00.03.2013",
+                             "2013-03", "-", "."})
+        EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
+}
+
+TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHave)
+{
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-05"), March5th2013);
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.2013 "), March5th2013);
+    EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07"), March5th2013 + (14 * 60 + 7) * 60 * Seconds, 1e-9);
+    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14"), March5th2013 + 14.0 / 24, 1e-9);
+    // a two-digit year lies within fifty years of now
+    EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.13"), March5th2013);
+    // the time is taken from positions 12 to 19 only
+    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09.123"), March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds,
+                1e-9);
+}
+
+TEST(DateToReportStr, DayWithoutTime)
+{
+    EXPECT_EQ(DateToReportStr(March5th2013 + 14.0 / 24), "2013-03-05");
+    EXPECT_EQ(DateToReportStr(March5th2013 + 0.99999), "2013-03-05");
+    EXPECT_EQ(DateToReportStr(0), "1899-12-30");
+    EXPECT_EQ(DateToReportStr(-1.25), "1899-12-29");
+    EXPECT_EQ(DateToReportStr(ReportStrToDateTime("0999-01-02 00:00:00")), "999-01-02");
+    EXPECT_EQ(DateToReportStr(ReportStrToDateTime("31.12.2099 23:59:59")), "2099-12-31");
+}
+
+TEST(DateTimeValues, QDateTimeRoundTripAndNegativeDays)
+{
+    const QDateTime moment(QDate(2013, 3, 5), QTime(14, 7, 9, 250));
+    EXPECT_NEAR(QDateTimeToDateTime(moment), March5th2013 + (14 * 3600 + 7 * 60 + 9.25) * Seconds, 1e-9);
+    EXPECT_EQ(DateTimeToQDateTime(QDateTimeToDateTime(moment)), moment);
+    // before the epoch the fraction still counts forward within the day
+    EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
+    EXPECT_DOUBLE_EQ(QDateTimeToDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+}
+
+TEST(DateTimeToStr, RegionalSettingsShapeOnlyTheDisplay)
+{
+    const double value = ReportStrToDateTime("2013-03-05 14:07:09");
+    {
+        const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
+        const QString shown = DateTimeToStr(value);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("3/5/"))) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QStringLiteral("2:07:09"))) << shown.toStdString();
+        EXPECT_EQ(DateTimeToStr(March5th2013), QLocale().toString(QDate(2013, 3, 5), QLocale::ShortFormat));
+    }
+    {
+        const TLocaleScope scope(QLocale(QLocale::German, QLocale::Germany));
+        EXPECT_EQ(DateTimeToStr(value), QStringLiteral("05.03.13 14:07:09"));
+    }
+}
+
+TEST(GetFileExtension, FromTheLastDot)
+{
+    EXPECT_EQ(GetFileExtension("archive.tar.gz"), ".gz");
+    EXPECT_EQ(GetFileExtension("README"), "README");
+    EXPECT_EQ(GetFileExtension(""), "");
+    EXPECT_EQ(GetFileExtension("name."), ".");
+    EXPECT_EQ(GetFileExtension("Photo.JPG"), ".JPG");
+    EXPECT_EQ(GetFileExtension(".bashrc"), ".bashrc");
+    EXPECT_EQ(GetFileExtension("Отчёт.тхт"), ".тхт");
+}
+
+TEST(SplitWideString, PathAtBackslash)
+{
+    QStringList parts;
+    SplitWideString(QStringLiteral("C:\\Folder\\Sub\\file.txt"), {u'\\'}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QStringLiteral("Sub"),
+                                  QStringLiteral("file.txt")}));
+    SplitWideString(QStringLiteral("C:\\Folder\\"), {u'\\'}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QString()}));
+}
+
+TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
+{
+    QStringList parts = {QStringLiteral("old")};
+    SplitWideString(QStringLiteral("  word  "), {u';', u','}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("  word  ")}));
+    SplitWideString(QString(), {u';', u','}, parts);
+    EXPECT_EQ(parts, QStringList({QString()}));
+
+    SplitWideString(QStringLiteral(" a.txt ; b*.doc,\tc \r"), {u';', u','}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("a.txt"), QStringLiteral("b*.doc"), QStringLiteral("c")}));
+    SplitWideString(QStringLiteral("a;;b,"), {u';', u','}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("a"), QString(), QStringLiteral("b"), QString()}));
+    SplitWideString(QStringLiteral(";"), {u';'}, parts);
+    EXPECT_EQ(parts, QStringList({QString(), QString()}));
+    // only code 32 and below is trimmed: a no-break space stays
+    SplitWideString(QStringLiteral("\u00a0x ;y"), {u';'}, parts);
+    EXPECT_EQ(parts, QStringList({QStringLiteral("\u00a0x"), QStringLiteral("y")}));
+}
+
+TEST(WideCharInArray, AnyOfTheCharacters)
+{
+    EXPECT_TRUE(WideCharInArray(u',', {u';', u','}));
+    EXPECT_FALSE(WideCharInArray(u'.', {u';', u','}));
+    EXPECT_FALSE(WideCharInArray(u'.', {}));
+}
+
+TEST(TrimSpaces, OnlyBlanks)
+{
+    EXPECT_EQ(TrimRightSpaces(QStringLiteral("word  ")), QStringLiteral("word"));
+    EXPECT_EQ(TrimRightSpaces(QStringLiteral("   ")), QString());
+    EXPECT_EQ(TrimRightSpaces(QStringLiteral("word\t")), QStringLiteral("word\t"));
+    EXPECT_EQ(TrimRightSpaces(QStringLiteral(" word \t ")), QStringLiteral(" word \t"));
+    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("  word ")), QStringLiteral("word "));
+    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("   ")), QString());
+    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("\tword")), QStringLiteral("\tword"));
+}
+
+TEST(ReplaceWideChar, EveryOccurrence)
+{
+    EXPECT_EQ(ReplaceWideChar(QStringLiteral("*.txt"), u'*', u'%'), QStringLiteral("%.txt"));
+    EXPECT_EQ(ReplaceWideChar(QStringLiteral("a*b*"), u'*', u'%'), QStringLiteral("a%b%"));
+    EXPECT_EQ(ReplaceWideChar(QStringLiteral("abc"), u'*', u'%'), QStringLiteral("abc"));
+}
+
+} // namespace
