@@ -83,7 +83,11 @@ uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEI
             iconNames = {QStringLiteral("drive-harddisk")};
             fallback = QStringLiteral(":/icons/drive.png");
         } else if (!folder) {
-            type = mimeDb.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+            // A bare extension (".txt") reads as a hidden file without one; give it a name in front.
+            QString name = QFileInfo(path).fileName();
+            if (name.startsWith(QLatin1Char('.')))
+                name.prepend(QLatin1Char('x'));
+            type = mimeDb.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
         }
     } else {
         const QFileInfo info(path);
