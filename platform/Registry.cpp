@@ -372,7 +372,8 @@ bool TRegistry::ReadBool(const std::string &name) const
     return ReadInteger(name) != 0;
 }
 
-void TRegistry::WriteValue(const std::string &name, TRegDataType type, const std::string &text, int32_t integer)
+void TRegistry::WriteValue(const std::string &name, TRegDataType type, const std::string &text,
+                           int32_t integer)
 {
     const std::vector<std::string> parts = SplitPath(FCurrentPath);
     const bool saved = FOpen && ChangeHive([&](THive &hive) {

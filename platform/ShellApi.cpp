@@ -65,8 +65,8 @@ void CopyTypeName(const QString &name, char (&target)[80])
 
 } // namespace
 
-uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi, unsigned cbFileInfo,
-                         unsigned uFlags)
+uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi,
+                         unsigned cbFileInfo, unsigned uFlags)
 {
     if (!psfi || cbFileInfo < sizeof(SHFILEINFOA))
         return 0;

@@ -28,8 +28,8 @@ struct SHFILEINFOA
 // for a drive) and the file need not exist. Without it, pszPath must exist: a folder, or a file typed
 // by name and content. Returns 0 when that fails; otherwise non-zero (with SHGFI_SYSICONINDEX the
 // system image list's id, else 1). Safe on any thread.
-uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi, unsigned cbFileInfo,
-                         unsigned uFlags);
+uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi,
+                         unsigned cbFileInfo, unsigned uFlags);
 
 // The folder of the operating system's own programs ("/usr"), as the Windows directory stands for it.
 // Copies it, null-terminated and cut to uSize - 1 bytes, into lpBuffer; returns its full length.

@@ -35,7 +35,8 @@ std::string_view FindBlock(const uchar *data, qint64 size)
     const std::string marker = VersionBlockMarker();
     const char *begin = reinterpret_cast<const char *>(data);
     const char *end = begin + size;
-    const char *at = std::search(begin, end, std::boyer_moore_horspool_searcher(marker.begin(), marker.end()));
+    const char *at =
+        std::search(begin, end, std::boyer_moore_horspool_searcher(marker.begin(), marker.end()));
     if (at == end)
         return {};
     const std::string_view rest(at, static_cast<size_t>(std::min<qint64>(end - at, MaxBlockSize)));
@@ -70,7 +71,8 @@ template <typename F> bool WithBlock(const QString &fileName, F use)
 bool SameText(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -87,7 +89,8 @@ std::string VersionBlockMarker()
 uint32_t GetFileVersionInfoSizeW(const QString &lptstrFilename)
 {
     uint32_t size = 0;
-    WithBlock(lptstrFilename, [&size](std::string_view block) { size = static_cast<uint32_t>(block.size()); });
+    WithBlock(lptstrFilename,
+              [&size](std::string_view block) { size = static_cast<uint32_t>(block.size()); });
     return size;
 }
 

@@ -11,8 +11,9 @@
 
 class TImageList;
 class TSystemImageList;
+// The tree control's node, as platform/VirtualStringTree.h declares it; repeated to keep this header light.
 struct TVirtualNode;
-using PVirtualNode = TVirtualNode *; // the tree control's node (platform/VirtualStringTree.h)
+using PVirtualNode = TVirtualNode *;
 
 // ---- Tick-state conversions ----
 // The trees hold 0 unchecked, 2 checked, 4 mixed (1, 3, 5 their pressed forms); the report stores

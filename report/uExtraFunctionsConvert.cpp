@@ -86,8 +86,9 @@ bool ScanDayMonthYearTime(const std::string &s, double &result)
     size_t digits = 0;
     int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
     SkipBlanks(s, pos);
-    if (!ScanNumber(s, pos, 2, day, digits) || !ScanChar(s, pos, '.') || !ScanNumber(s, pos, 2, month, digits) ||
-        !ScanChar(s, pos, '.') || !ScanNumber(s, pos, 4, year, digits))
+    if (!ScanNumber(s, pos, 2, day, digits) || !ScanChar(s, pos, '.') ||
+        !ScanNumber(s, pos, 2, month, digits) || !ScanChar(s, pos, '.') ||
+        !ScanNumber(s, pos, 4, year, digits))
         return false;
     if (digits <= 2)
         year = ExpandYear(year);

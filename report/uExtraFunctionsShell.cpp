@@ -57,7 +57,8 @@ void FillIconList(TImageList &Icons, const TSystemImageList &SysImages)
     IconCache.Clear();
     IconCache.AddObject("drive", AppendSysIcon(Icons, SysImages, GetSysIconIndexByName("")));
     IconCache.AddObject(
-        "folder", AppendSysIcon(Icons, SysImages, GetSysIconIndex(GetWindowsDir(), SHGFI_SYSICONINDEX | SHGFI_SMALLICON)));
+        "folder", AppendSysIcon(Icons, SysImages,
+                                GetSysIconIndex(GetWindowsDir(), SHGFI_SYSICONINDEX | SHGFI_SMALLICON)));
 }
 
 int GetIconIndexByExt(const std::string &Key, TImageList &Icons, const TSystemImageList &SysImages)
@@ -93,7 +94,8 @@ QString GetFileTypeName(const std::string &FileName)
     if (SHGetFileInfoA(FileName.c_str(), FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_OFFLINE, &info, sizeof info,
                        SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES) == 0)
         return {};
-    return QString::fromUtf8(info.szTypeName, static_cast<qsizetype>(strnlen(info.szTypeName, sizeof info.szTypeName)));
+    return QString::fromUtf8(info.szTypeName,
+                             static_cast<qsizetype>(strnlen(info.szTypeName, sizeof info.szTypeName)));
 }
 
 std::string GetWindowsDir()

@@ -50,8 +50,9 @@ TEST_F(RegistryTest, FileLivesUnderConfigHomeElseUnderHomeConfig)
     const QByteArray oldHome = qgetenv("HOME");
     qunsetenv("XDG_CONFIG_HOME");
     qputenv("HOME", FDir.path().toUtf8() + "/home");
-    EXPECT_EQ(RegistryFileName(), (FDir.path() + QStringLiteral("/home/.config/ParvixViewer/HKEY_CURRENT_USER.reg"))
-                                      .toStdString());
+    EXPECT_EQ(
+        RegistryFileName(),
+        (FDir.path() + QStringLiteral("/home/.config/ParvixViewer/HKEY_CURRENT_USER.reg")).toStdString());
     qputenv("HOME", oldHome);
 }
 
@@ -122,7 +123,8 @@ TEST_F(RegistryTest, IntegersAndBooleansRoundTrip)
 {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(Key, true));
-    for (int32_t v : {0, 1, -1, -32000, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()}) {
+    for (int32_t v :
+         {0, 1, -1, -32000, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()}) {
         reg.WriteInteger("n", v);
         TRegistry fresh;
         ASSERT_TRUE(fresh.OpenKey(Key, false));

@@ -36,8 +36,8 @@ class ReportStrToDateTimeTest : public ::testing::TestWithParam<QLocale::Languag
 // The rearranged text is read day, month, year whatever the short date format puts first.
 TEST_P(ReportStrToDateTimeTest, BothLayoutsGiveTheSameMomentInAnyLocale)
 {
-    const TLocaleScope scope(QLocale(GetParam(), GetParam() == QLocale::English ? QLocale::UnitedStates
-                                                                                   : QLocale::Germany));
+    const TLocaleScope scope(
+        QLocale(GetParam(), GetParam() == QLocale::English ? QLocale::UnitedStates : QLocale::Germany));
     const double expected = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
     EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09"), expected, 1e-9);
     EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07:09"), expected, 1e-9);
@@ -51,14 +51,15 @@ TEST_P(ReportStrToDateTimeTest, BothLayoutsGiveTheSameMomentInAnyLocale)
     EXPECT_DOUBLE_EQ(ReportStrToDateTime("1980-01-01 00:00:01"), January1st1980 + Seconds);
 }
 
-INSTANTIATE_TEST_SUITE_P(Locales, ReportStrToDateTimeTest, ::testing::Values(QLocale::English, QLocale::German));
+INSTANTIATE_TEST_SUITE_P(Locales, ReportStrToDateTimeTest,
+                         ::testing::Values(QLocale::English, QLocale::German));
 
 TEST(ReportStrToDateTime, UnreadableTextGivesTheFirstOf1980)
 {
     const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
     for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00", "31.02.2013 10:00:00",
-                             "2013-03-05 24:00:00", "2013-03-05 10:60:00", "2013-03-05 10:00:61", "00.03.2013",
-                             "2013-03", "-", "."})
+                             "2013-03-05 24:00:00", "2013-03-05 10:60:00", "2013-03-05 10:00:61",
+                             "00.03.2013", "2013-03", "-", "."})
         EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
 }
 
@@ -71,8 +72,8 @@ TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHave)
     // a two-digit year lies within fifty years of now
     EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.13"), March5th2013);
     // the time is taken from positions 12 to 19 only
-    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09.123"), March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds,
-                1e-9);
+    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09.123"),
+                March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds, 1e-9);
 }
 
 TEST(DateToReportStr, DayWithoutTime)

@@ -122,8 +122,8 @@ TEST_F(RegEditTest, StateTableRoundTripsAsIntegers)
     WriteStateTableToReg(1024, 768, -8, 1930, 120, 300, true);
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(Key, false));
-    for (const char *name :
-         {"form_size_x", "form_size_y", "form_top", "form_left", "splitter1_top", "splitter2_left", "fullScreen"})
+    for (const char *name : {"form_size_x", "form_size_y", "form_top", "form_left", "splitter1_top",
+                             "splitter2_left", "fullScreen"})
         EXPECT_EQ(reg.GetDataType(name), rdInteger) << name;
     EXPECT_EQ(reg.ReadInteger("fullScreen"), 1);
     EXPECT_TRUE(LogLines().isEmpty()); // the writer logs nothing

@@ -126,13 +126,15 @@ TEST_F(ShellIconsTest, TypeNameIsTheMimeComment)
     EXPECT_EQ(GetFileTypeName("notes.TXT"), text.comment());
     EXPECT_EQ(GetFileTypeName(".png"), db.mimeTypeForName(QStringLiteral("image/png")).comment());
     EXPECT_NE(GetFileTypeName(".png"), GetFileTypeName(".txt"));
-    EXPECT_EQ(GetFileTypeName(".tar.gz"), db.mimeTypeForName(QStringLiteral("application/x-compressed-tar")).comment());
+    EXPECT_EQ(GetFileTypeName(".tar.gz"),
+              db.mimeTypeForName(QStringLiteral("application/x-compressed-tar")).comment());
 }
 
 TEST_F(ShellIconsTest, TypeNameIsCutToEightyBytesOnACharacterBoundary)
 {
     SHFILEINFOA info;
-    ASSERT_NE(SHGetFileInfoA(".txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof info, SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES),
+    ASSERT_NE(SHGetFileInfoA(".txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                             SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES),
               0u);
     EXPECT_EQ(QString::fromUtf8(info.szTypeName), GetFileTypeName(".txt"));
     EXPECT_EQ(SHGetFileInfoA(".txt", 0, &info, sizeof info - 1, SHGFI_TYPENAME), 0u);
@@ -208,7 +210,8 @@ TEST_F(ProductVersionTest, FilesWithoutTheBlockOrValueGiveEmptyText)
     EXPECT_EQ(GetProductVersion(Write({})), "");
     EXPECT_EQ(GetProductVersion(Write("plain text, ProductVersion=1.0.0")), "");
     // another language or code page
-    EXPECT_EQ(GetProductVersion(Write("x" + Block(Entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")))), "");
+    EXPECT_EQ(GetProductVersion(Write("x" + Block(Entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")))),
+              "");
     EXPECT_EQ(GetProductVersion(Write(Block(Entry("StringFileInfo\\041904B0\\ProductVersion=9.9.9")))), "");
     EXPECT_EQ(GetProductVersion(Write(Block(Entry("StringFileInfo\\041904E3\\FileVersion=9.9.9")))), "");
     // a marker without the block's end
