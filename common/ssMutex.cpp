@@ -2,14 +2,18 @@
 
 #include "common/ssOSError.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -21,7 +25,7 @@ struct TSharedMutex
 {
     uint32_t Magic;
     uint32_t Unlinked; // the name was removed: an opener that still reached this object opens anew
-    int64_t RefCount;  // open TMutex objects of all processes
+    int64_t RefCount;  // processes that have the object open
     pthread_mutex_t Mutex;
 };
 
@@ -55,58 +59,130 @@ void LockFile(int Fd)
             RaiseLastOSError();
 }
 
-class TMutexObject : public TOSObject
+// How many Gets of each mutex the calling thread holds, by the mutex's serial. Release asks this
+// rather than letting a non-owner unlock, which the pthread mutex would refuse as well but which
+// thread checkers take for a fault. A thread's entries end with it, as its ownership does.
+thread_local std::unordered_map<uint64_t, uint32_t> t_Held;
+std::atomic<uint64_t> g_Serial{0};
+
+// One pthread mutex as the threads of this process take it.
+class TLock
 {
 public:
-    explicit TMutexObject(pthread_mutex_t *Mutex) : FMutex(Mutex) {}
-    pthread_mutex_t *Mutex() const { return FMutex; }
+    explicit TLock(pthread_mutex_t *Mutex) : FMutex(Mutex) {}
 
-protected:
-    // Unlocks every level the calling thread holds, so that no thread's list of robust mutexes
+    bool Get(uint32_t TimeOut);
+    bool Release();
+    // Gives back every level the calling thread holds, so that no thread's list of robust mutexes
     // keeps pointing into memory about to go.
     void GiveBack()
     {
-        while (pthread_mutex_unlock(FMutex) == 0) {
+        while (Release()) {
         }
     }
+
+private:
     pthread_mutex_t *FMutex;
+    const uint64_t FSerial = ++g_Serial;
+};
+
+bool TLock::Get(uint32_t TimeOut)
+{
+    int rc;
+    if (TimeOut == INFINITE)
+        rc = pthread_mutex_lock(FMutex);
+    else {
+        timespec until;
+        clock_gettime(CLOCK_REALTIME, &until);
+        until.tv_sec += static_cast<time_t>(TimeOut / 1000);
+        until.tv_nsec += static_cast<long>(TimeOut % 1000) * 1000000L;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000L;
+        }
+        rc = pthread_mutex_timedlock(FMutex, &until);
+    }
+    switch (rc) {
+    case 0:
+        break;
+    case EOWNERDEAD:
+        // Abandoned by its last owner: ours now, and usable again by everyone.
+        pthread_mutex_consistent(FMutex);
+        break;
+    case ETIMEDOUT:
+        return false;
+    default:
+        throw EOSError(rc, QStringLiteral("Mutex wait"));
+    }
+    ++t_Held[FSerial];
+    return true;
+}
+
+bool TLock::Release()
+{
+    const auto held = t_Held.find(FSerial);
+    if (held == t_Held.end())
+        return false;
+    const bool unlocked = pthread_mutex_unlock(FMutex) == 0;
+    // A failed unlock means the count was wrong (a forked child's copy): forget it.
+    if (!unlocked || --held->second == 0)
+        t_Held.erase(held);
+    return unlocked;
+}
+
+// What a TMutex's handle refers to.
+class TMutexObject : public TOSObject
+{
+public:
+    virtual TLock &Lock() = 0;
 };
 
 class TPrivateMutex final : public TMutexObject
 {
 public:
-    TPrivateMutex() : TMutexObject(&FStorage) { InitMutex(&FStorage, false, {}); }
+    TPrivateMutex() { InitMutex(&FStorage, false, {}); }
     ~TPrivateMutex() override
     {
-        GiveBack();
+        FLock.GiveBack();
         pthread_mutex_destroy(&FStorage);
     }
+    TLock &Lock() override { return FLock; }
 
 private:
     pthread_mutex_t FStorage;
+    TLock FLock{&FStorage};
 };
 
-class TNamedMutex final : public TMutexObject
+// A named mutex's shared-memory object, mapped once per process however many TMutex objects of
+// the name the process has, so that ownership is the same through all of them.
+class TNamedObject
 {
 public:
-    explicit TNamedMutex(const std::string &Name);
-    ~TNamedMutex() override;
+    TNamedObject(const std::string &AShmName, const std::string &Name);
+    ~TNamedObject();
+    TNamedObject(const TNamedObject &) = delete;
+    TNamedObject &operator=(const TNamedObject &) = delete;
+
+    TLock &Lock() { return *FLock; }
+
+    const std::string ShmName;
+    const pid_t Pid = getpid();
+    int Users = 0; // TMutex objects of this process; under the registry's lock
 
 private:
     // True when the name still leads to the object this one has open.
     bool NameIsOurs() const;
 
-    std::string FShmName;
     int FFd = -1;
     TSharedMutex *FShared = nullptr;
+    std::unique_ptr<TLock> FLock;
 };
 
-TNamedMutex::TNamedMutex(const std::string &Name)
-    : TMutexObject(nullptr), FShmName(MutexSharedObjectName(Name))
+TNamedObject::TNamedObject(const std::string &AShmName, const std::string &Name) : ShmName(AShmName)
 {
     const QString what = MutexWhat(Name);
     for (;;) {
-        const int fd = shm_open(FShmName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        const int fd = shm_open(ShmName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (fd < 0)
             RaiseLastOSError(what);
         void *map = MAP_FAILED;
@@ -140,7 +216,7 @@ TNamedMutex::TNamedMutex(const std::string &Name)
             flock(fd, LOCK_UN);
             FFd = fd;
             FShared = shared;
-            FMutex = &shared->Mutex;
+            FLock = std::make_unique<TLock>(&shared->Mutex);
             return;
         } catch (...) {
             if (map != MAP_FAILED)
@@ -151,9 +227,9 @@ TNamedMutex::TNamedMutex(const std::string &Name)
     }
 }
 
-bool TNamedMutex::NameIsOurs() const
+bool TNamedObject::NameIsOurs() const
 {
-    const int fd = shm_open(FShmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    const int fd = shm_open(ShmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return false;
     struct stat byName, ours;
@@ -163,28 +239,86 @@ bool TNamedMutex::NameIsOurs() const
     return same;
 }
 
-TNamedMutex::~TNamedMutex()
+TNamedObject::~TNamedObject()
 {
-    GiveBack();
-    try {
-        LockFile(FFd);
-        if (--FShared->RefCount <= 0) {
-            FShared->Unlinked = 1;
-            if (NameIsOurs())
-                shm_unlink(FShmName.c_str());
+    FLock->GiveBack();
+    // A forked child's copy was never counted in the object.
+    if (Pid == getpid()) {
+        try {
+            LockFile(FFd);
+            if (--FShared->RefCount <= 0) {
+                FShared->Unlinked = 1;
+                if (NameIsOurs())
+                    shm_unlink(ShmName.c_str());
+            }
+        } catch (const EOSError &) {
+            // Without the lock the object just stays for the next opener.
         }
-    } catch (const EOSError &) {
-        // Without the lock the object just stays for the next opener.
     }
     munmap(FShared, sizeof(TSharedMutex));
     close(FFd);
 }
 
-TMutexObject *MutexOf(HANDLE Handle)
+// The named objects this process has open, by shared-memory name.
+struct TRegistry
+{
+    std::mutex Lock;
+    std::unordered_map<std::string, TNamedObject *> Objects;
+    pid_t Pid = getpid();
+};
+
+TRegistry &Registry()
+{
+    static TRegistry *const registry = new TRegistry; // outlives every static TMutex
+    return *registry;
+}
+
+class TNamedMutex final : public TMutexObject
+{
+public:
+    explicit TNamedMutex(const std::string &Name)
+    {
+        const std::string shmName = MutexSharedObjectName(Name);
+        TRegistry &reg = Registry();
+        std::lock_guard<std::mutex> lock(reg.Lock);
+        if (reg.Pid != getpid()) {
+            // A forked child opens its own; the copies it inherited stay as they are.
+            reg.Objects.clear();
+            reg.Pid = getpid();
+        }
+        TNamedObject *&slot = reg.Objects[shmName];
+        if (!slot) {
+            try {
+                slot = new TNamedObject(shmName, Name);
+            } catch (...) {
+                reg.Objects.erase(shmName);
+                throw;
+            }
+        }
+        ++slot->Users;
+        FObject = slot;
+    }
+    ~TNamedMutex() override
+    {
+        TRegistry &reg = Registry();
+        std::lock_guard<std::mutex> lock(reg.Lock);
+        if (--FObject->Users > 0)
+            return;
+        if (FObject->Pid == getpid())
+            reg.Objects.erase(FObject->ShmName);
+        delete FObject;
+    }
+    TLock &Lock() override { return FObject->Lock(); }
+
+private:
+    TNamedObject *FObject;
+};
+
+TLock &LockOf(HANDLE Handle)
 {
     if (!Handle)
         throw EOSError(EINVAL, QStringLiteral("Mutex"));
-    return static_cast<TMutexObject *>(Handle);
+    return static_cast<TMutexObject *>(Handle)->Lock();
 }
 
 } // namespace
@@ -227,36 +361,10 @@ TMutex::TMutex(const std::string &Name)
 
 bool TMutex::Get(uint32_t TimeOut)
 {
-    pthread_mutex_t *m = MutexOf(Handle)->Mutex();
-    int rc;
-    if (TimeOut == INFINITE)
-        rc = pthread_mutex_lock(m);
-    else {
-        timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += static_cast<time_t>(TimeOut / 1000);
-        until.tv_nsec += static_cast<long>(TimeOut % 1000) * 1000000L;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
-        }
-        rc = pthread_mutex_timedlock(m, &until);
-    }
-    switch (rc) {
-    case 0:
-        return true;
-    case EOWNERDEAD:
-        // Abandoned by its last owner: ours now, and usable again by everyone.
-        pthread_mutex_consistent(m);
-        return true;
-    case ETIMEDOUT:
-        return false;
-    default:
-        throw EOSError(rc, QStringLiteral("Mutex wait"));
-    }
+    return LockOf(Handle).Get(TimeOut);
 }
 
 bool TMutex::Release()
 {
-    return Handle && pthread_mutex_unlock(MutexOf(Handle)->Mutex()) == 0;
+    return Handle && LockOf(Handle).Release();
 }

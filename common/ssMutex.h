@@ -32,8 +32,9 @@ public:
 // A time-out that never ends.
 constexpr uint32_t INFINITE = 0xFFFFFFFF;
 
-// Free a TMutex only while no other thread of this process owns it; the freeing thread's own
-// ownership is given back first.
+// All TMutex objects of one name in a process are one mutex: taken through one, it is given back
+// through any. When the process frees the last of them, the freeing thread's ownership is given
+// back; no other thread of the process may own it then.
 class TMutex : public THandledObject
 {
 public:

@@ -11,7 +11,7 @@ QString OSErrorText(int ErrorCode, const QString &What)
     char buf[256] = {};
     const char *text = strerror_r(ErrorCode, buf, sizeof buf);
     const QString head = What.isEmpty() ? QStringLiteral("System error") : What;
-    return QStringLiteral("%1: %2 (%3)").arg(head, QString::fromLocal8Bit(text)).arg(ErrorCode);
+    return QStringLiteral("%1: %2 (%3)").arg(head, QString::fromLocal8Bit(text), QString::number(ErrorCode));
 }
 
 } // namespace

@@ -18,9 +18,20 @@ namespace {
 
 constexpr uint32_t LogWaitMs = 4000;
 
-std::mutex g_Lock; // guards the two test settings below
-std::string g_Folder;
-TLogErrorDisplay g_Display;
+// The test settings. Never freed, like logMutex: a worker may log while statics are destroyed.
+struct TSettings
+{
+    std::mutex Lock;
+    std::string Folder;
+    TLogErrorDisplay Display;
+};
+
+TSettings &Settings()
+{
+    static TSettings *const settings = new TSettings;
+    return *settings;
+}
+
 std::atomic<bool> g_ErrorShown{false};
 std::atomic<TMutex *> g_OtherMutex{nullptr};
 
@@ -38,8 +49,8 @@ void Display(const QString &Msg)
 {
     TLogErrorDisplay display;
     {
-        std::lock_guard<std::mutex> lock(g_Lock);
-        display = g_Display;
+        std::lock_guard<std::mutex> lock(Settings().Lock);
+        display = Settings().Display;
     }
     if (display)
         display(Msg);
@@ -113,8 +124,8 @@ std::string LogFileName()
 {
     std::string folder;
     {
-        std::lock_guard<std::mutex> lock(g_Lock);
-        folder = g_Folder;
+        std::lock_guard<std::mutex> lock(Settings().Lock);
+        folder = Settings().Folder;
     }
     if (folder.empty())
         folder = ExecutableFolder();
@@ -179,14 +190,14 @@ void DeleteLogFile()
 
 void SetLogFolder(const std::string &Folder)
 {
-    std::lock_guard<std::mutex> lock(g_Lock);
-    g_Folder = Folder;
+    std::lock_guard<std::mutex> lock(Settings().Lock);
+    Settings().Folder = Folder;
 }
 
 void SetLogErrorDisplay(TLogErrorDisplay Display)
 {
-    std::lock_guard<std::mutex> lock(g_Lock);
-    g_Display = std::move(Display);
+    std::lock_guard<std::mutex> lock(Settings().Lock);
+    Settings().Display = std::move(Display);
 }
 
 void ResetLogErrorShown()
