@@ -63,8 +63,10 @@ private:
 
 TCheck_Helper::TCheck_Helper(sqlite3 *DB)
     : FDB(DB),
-      FUncheckedChildSQL{"SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 0) LIMIT 1;"},
-      FCheckedChildSQL{"SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 1) LIMIT 1;"},
+      FUncheckedChildSQL{
+          "SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 0) LIMIT 1;"},
+      FCheckedChildSQL{
+          "SELECT fileID FROM check_and_comment_map WHERE (id_parent = ? AND checked = 1) LIMIT 1;"},
       FFolderCheckedSQL{"SELECT checkForFolder FROM check_and_comment_map WHERE (fileID = ?) ;"},
       FChildWithoutRecordSQL{"SELECT id_file                                    "
                              "FROM struct_drive_table s                         "
@@ -76,8 +78,9 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
                      "fileID <> -1) LIMIT 1;"},
       FCheckRecordSQL{"SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = ?);"},
       FUpdateSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (fileID = ?);"},
-      FInsertSQL{"INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent )VALUES (?, ?, "
-                 "?, ?);"},
+      FInsertSQL{
+          "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent )VALUES (?, ?, "
+          "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"}
 {
@@ -85,9 +88,9 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
 
 TCheck_Helper::~TCheck_Helper()
 {
-    for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
-                          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
-                          &FChildRowsSQL})
+    for (TQuery *Query :
+         {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
+          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL, &FChildRowsSQL})
         sqlite3_finalize(Query->Stmt);
 }
 
@@ -118,8 +121,8 @@ bool TCheck_Helper::GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderSt
 void TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
 {
     int32_t StoredFolder = 0;
-    const bool Exists =
-        QueryByID(FCheckRecordSQL, ID, [&](sqlite3_stmt *Stmt) { StoredFolder = sqlite3_column_int(Stmt, 1); });
+    const bool Exists = QueryByID(FCheckRecordSQL, ID,
+                                  [&](sqlite3_stmt *Stmt) { StoredFolder = sqlite3_column_int(Stmt, 1); });
     const int32_t Stored = CheckStateToDB(State);
     if (Exists) {
         TRun Write(FDB, FUpdateSQL, ID);
@@ -151,8 +154,8 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
         Pending.pop_back();
-        ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + Stored + " WHERE (id_parent = " +
-                               std::to_string(Current) + "); ");
+        ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + Stored +
+                               " WHERE (id_parent = " + std::to_string(Current) + "); ");
         Children.clear();
         {
             TRun Run(FDB, FChildRowsSQL, Current);
@@ -241,6 +244,15 @@ uint8_t ParentState(TCheck_Helper &H, uint8_t State, int64_t P)
     return csUnchecked;
 }
 
+// Appends ID and its ancestors up to the top-level item, stopping before -1 or an id already in Seen.
+void CollectAncestors(sqlite3 *DB, TInt64List &List, int64_t ID, std::unordered_set<int64_t> &Seen)
+{
+    while (ID != RootID && Seen.insert(ID).second) {
+        List.Add(ID);
+        ID = GetParentID(DB, ID);
+    }
+}
+
 } // namespace
 
 bool IsChecked(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState)
@@ -291,7 +303,7 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
             return;
         }
         if (State == Old) {
-            CollectAncestorIDs(DB, List, ID);
+            CollectAncestors(DB, List, ID, Walked); // the rest of the path, each id once
             return;
         }
         List.Add(ID);
@@ -317,8 +329,9 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
     const int32_t Stored = CheckStateToDB(State);
     std::string Write;
     if (Exists)
-        Write = "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) + " , checkForFolder = " +
-                std::to_string(State == csMixed ? StoredFolder : Stored) + " WHERE (fileID = " + Id + ");";
+        Write = "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
+                " , checkForFolder = " + std::to_string(State == csMixed ? StoredFolder : Stored) +
+                " WHERE (fileID = " + Id + ");";
     else
         Write = "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" + Id +
                 ", " + std::to_string(Stored) + ", " + std::to_string(State == csMixed ? 0 : Stored) + ", " +
@@ -331,10 +344,7 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)
 {
     std::unordered_set<int64_t> Seen;
-    while (ID != RootID && Seen.insert(ID).second) {
-        List.Add(ID);
-        ID = GetParentID(DB, ID);
-    }
+    CollectAncestors(DB, List, ID, Seen);
 }
 
 int64_t GetParentID(sqlite3 *DB, int64_t ID)
