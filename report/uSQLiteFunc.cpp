@@ -8,12 +8,21 @@
 #include <cstring>
 #include <new>
 
+namespace {
+
+// The program never reads SQLite's memory statistics. Keeping them takes a process-wide lock around
+// every allocation, which costs row-by-row work (folder loading, result pages, the export copy) close
+// to a tenth of its time. This has to happen before SQLite initializes, hence at load time.
+[[maybe_unused]] const int MemoryStatisticsOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------------
 // ESQLite3
 
 ESQLite3::ESQLite3(int code, const QString &text)
-    : Exception(QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData())),
-      ErrorCode(code), ErrorMessage(text)
+    : Exception(QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData())), ErrorCode(code),
+      ErrorMessage(text)
 {
 }
 

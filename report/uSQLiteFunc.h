@@ -141,8 +141,8 @@ int64_t GetChildrenSize(sqlite3 *db, int64_t id);
 // Export file: check_and_comment_map and information copied from a report into a small database.
 
 // Opens (or creates) the export file, drops and recreates check_and_comment_map, empties information
-// (creating it when missing) and begins a transaction. Returns the connection; on a failure the
-// connection is closed and ESQLite3 raised.
+// (creating it when missing) and begins a transaction. Returns the connection, which is opened for use
+// by one thread at a time without SQLite's own lock; on a failure it is closed and ESQLite3 raised.
 sqlite3 *CreateExportBase(const QString &fileName);
 
 // Copies every row of check_and_comment_map and of information from source into dest. Rows whose

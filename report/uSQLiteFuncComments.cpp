@@ -32,8 +32,7 @@ void SetComment(sqlite3 *db, const QString &comment, int64_t id)
     const std::string text = WideToUtf8(comment); // bound in place, so it outlives the statements
     TStatementCell lookup;
     TStatementCell update;
-    const std::string select =
-        WithId("SELECT fileID FROM check_and_comment_map WHERE (fileID = ", id, ");");
+    const std::string select = WithId("SELECT fileID FROM check_and_comment_map WHERE (fileID = ", id, ");");
     sqlite3_prepare_v2(db, select.c_str(), -1, lookup.Ptr(), nullptr);
     if (sqlite3_step(lookup.Handle()) != SQLITE_ROW) {
         // A new row carries the state the item has by inheritance, stored by the tick store's rules.
@@ -95,7 +94,8 @@ void CollectSubfolderIDs(sqlite3 *db, TInt64List &list, int64_t folderId)
 int64_t GetChildrenSize(sqlite3 *db, int64_t id)
 {
     TStatementCell stmt;
-    const std::string select = WithId("SELECT f_children_size FROM struct_drive_table WHERE id_file = ", id, "");
+    const std::string select =
+        WithId("SELECT f_children_size FROM struct_drive_table WHERE id_file = ", id, "");
     sqlite3_prepare_v2(db, select.c_str(), -1, stmt.Ptr(), nullptr);
     if (sqlite3_step(stmt.Handle()) != SQLITE_ROW)
         return 0;

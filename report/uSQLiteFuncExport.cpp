@@ -64,8 +64,10 @@ void CopyInformationRows(sqlite3 *dest, sqlite3 *source)
 sqlite3 *CreateExportBase(const QString &fileName)
 {
     sqlite3 *db = nullptr;
-    // The open's result is not tested: a file that cannot be opened fails at the first statement.
-    sqlite3_open(WideToUtf8(fileName).c_str(), &db);
+    // The open's result is not tested: a file that cannot be opened fails at the first statement. The
+    // connection is used by one thread only, so it goes without SQLite's per-call lock.
+    sqlite3_open_v2(WideToUtf8(fileName).c_str(), &db,
+                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     // Only when SQLite could not even allocate a connection is there none; without one the set-up
     // below would do nothing and the export would look done.
     if (!db)

@@ -176,7 +176,8 @@ TEST_F(Comments, BlankCommentIsStoredUnchangedAndIsNoComment)
 TEST_F(Comments, HasCommentAnswerAndTextRoundTrip)
 {
     sqlite3 *db = OpenReport(Tree);
-    const QString text = QStringLiteral("  \u041f\u0440\u043e\u0432\u0435\u0440\u0438\u0442\u044c \u6587\u4ef6  ");
+    const QString text =
+        QStringLiteral("  \u041f\u0440\u043e\u0432\u0435\u0440\u0438\u0442\u044c \u6587\u4ef6  ");
     SetComment(db, text, 3);
     QString out;
     EXPECT_TRUE(GetComment(db, out, 3));
@@ -273,7 +274,10 @@ TEST_F(Comments, SubfolderWalkEndsOnACyclicReport)
 {
     // 10 and 11 are each other's parent; 12 hangs below 11; 20 is its own parent.
     support::ReportBuilder builder;
-    builder.Row({10, 11, 1, 0, "x"}).Row({11, 10, 1, 0, "y"}).Row({12, 11, 1, 0, "z"}).Row({20, 20, 1, 0, "s"});
+    builder.Row({10, 11, 1, 0, "x"})
+        .Row({11, 10, 1, 0, "y"})
+        .Row({12, 11, 1, 0, "z"})
+        .Row({20, 20, 1, 0, "s"});
     sqlite3 *db = OpenReport("", {}, builder);
 
     TInt64List list;
@@ -304,7 +308,8 @@ TEST_F(Comments, ChildrenSize)
 {
     support::ReportBuilder builder;
     support::DriveRow nullSize{40, -1, 1, 0, "n"};
-    builder.Tree(Tree).Row(nullSize).Sql("UPDATE struct_drive_table SET F_CHILDREN_SIZE = NULL WHERE ID_FILE = 40;");
+    builder.Tree(Tree).Row(nullSize).Sql(
+        "UPDATE struct_drive_table SET F_CHILDREN_SIZE = NULL WHERE ID_FILE = 40;");
     sqlite3 *db = OpenReport("", {}, builder);
     EXPECT_EQ(GetChildrenSize(db, 1), 30);
     EXPECT_EQ(GetChildrenSize(db, 3), 20);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,17 @@ const char *const AllChecks = "SELECT id, comment, checked, fileID, id_parent, f
                               "check_and_comment_map ORDER BY id;";
 const char *const AllInformation = "SELECT field_Name, value FROM information ORDER BY rowid;";
 
-int64_t SqliteMemory()
+// Open file descriptors of this process on path: each connection to a database holds one.
+int OpenHandles(const std::string &path)
 {
-    sqlite3_int64 current = 0;
-    sqlite3_int64 highwater = 0;
-    sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &current, &highwater, 0);
-    return current;
+    const std::string target = std::filesystem::weakly_canonical(path).string();
+    int count = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error).string() == target)
+            ++count;
+    }
+    return count;
 }
 
 class Export : public ::testing::Test
@@ -71,7 +77,8 @@ protected:
         support::ReportBuilder builder;
         builder.Tree("D Docs\n  F a.txt 10\nF b.txt 5\n");
         builder.Check({std::nullopt, 1, -1, -1, std::nullopt, 1});
-        builder.Check({std::string("\xd0\x9a\xd0\xbe\xd0\xbc\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82"), 2, 1, -1, 7, 1});
+        builder.Check(
+            {std::string("\xd0\x9a\xd0\xbe\xd0\xbc\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82"), 2, 1, -1, 7, 1});
         builder.Check({std::string(""), std::nullopt, 2, 1, std::nullopt, std::nullopt});
         builder.Information("creator", "scanner 2.0");
         builder.Information("drive", "C:");
@@ -95,21 +102,24 @@ TEST_F(Export, CopiesTicksCommentsAndInformation)
 
     sqlite3 *exported = Open(ExportName().toStdString());
     // Null comment stays null, null flag and null checked become 0, the stored bytes arrive as they are.
-    EXPECT_EQ(Dump(exported, AllChecks),
-              "int:1|null|int:1|int:-1|int:-1|int:0|int:1\n"
-              "int:2|text:\xd0\x9a\xd0\xbe\xd0\xbc\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82|int:2|int:1|int:-1|int:7|int:1\n"
-              "int:3|text:|int:0|int:2|int:1|int:0|int:0\n");
+    EXPECT_EQ(
+        Dump(exported, AllChecks),
+        "int:1|null|int:1|int:-1|int:-1|int:0|int:1\n"
+        "int:2|text:\xd0\x9a\xd0\xbe\xd0\xbc\xd0\xbc\xd0\xb5\xd0\xbd\xd1\x82|int:2|int:1|int:-1|int:7|int:1\n"
+        "int:3|text:|int:0|int:2|int:1|int:0|int:0\n");
     // The version is an integer in the report and arrives as text.
-    EXPECT_EQ(Dump(report, "SELECT typeof(value) FROM information WHERE field_Name = 'version';"), "text:integer\n");
+    EXPECT_EQ(Dump(report, "SELECT typeof(value) FROM information WHERE field_Name = 'version';"),
+              "text:integer\n");
     EXPECT_EQ(Dump(exported, AllInformation),
               "text:version|text:1\ntext:creator|text:scanner 2.0\ntext:drive|text:C:\n");
     // Only the two tables; the drive table and the indexes stay behind.
     EXPECT_EQ(Dump(exported, "SELECT type, name FROM sqlite_master ORDER BY name;"),
               "text:table|text:check_and_comment_map\ntext:table|text:information\n");
-    EXPECT_EQ(Dump(exported, "SELECT sql FROM sqlite_master WHERE name = 'check_and_comment_map';"),
-              "text:CREATE TABLE check_and_comment_map(id               INTEGER PRIMARY KEY, comment          "
-              "TEXT,    checked          INTEGER, fileID           INTEGER, id_parent        INTEGER, flag "
-              "            INTEGER, checkForFolder   INTEGER)\n");
+    EXPECT_EQ(
+        Dump(exported, "SELECT sql FROM sqlite_master WHERE name = 'check_and_comment_map';"),
+        "text:CREATE TABLE check_and_comment_map(id               INTEGER PRIMARY KEY, comment          "
+        "TEXT,    checked          INTEGER, fileID           INTEGER, id_parent        INTEGER, flag "
+        "            INTEGER, checkForFolder   INTEGER)\n");
     // The report itself is unchanged and its connection still usable.
     EXPECT_EQ(Dump(report, "SELECT count(*) FROM check_and_comment_map;"), "int:3\n");
 }
@@ -130,8 +140,9 @@ TEST_F(Export, TwiceToOnePathGivesTheSameContent)
     Close(exported);
 
     // A later export holds the report's rows of that moment, not the earlier ones as well.
-    ExecSqlScript(report, "DELETE FROM check_and_comment_map WHERE fileID = 2; UPDATE information SET value = "
-                          "'D:' WHERE field_Name = 'drive';");
+    ExecSqlScript(report,
+                  "DELETE FROM check_and_comment_map WHERE fileID = 2; UPDATE information SET value = "
+                  "'D:' WHERE field_Name = 'drive';");
     ExportChecks(ExportName(), report);
     exported = Open(ExportName().toStdString());
     EXPECT_EQ(Dump(exported, "SELECT fileID FROM check_and_comment_map ORDER BY id;"), "int:-1\nint:1\n");
@@ -191,7 +202,6 @@ TEST_F(Export, FileThatCannotBeOpenedRaisesAndLeavesNoConnection)
 {
     sqlite3 *report = OpenReport();
     const QString name = QString::fromStdString(FTemp.File("missing-folder/x_Export.roa"));
-    const int64_t before = SqliteMemory();
     try {
         ExportChecks(name, report);
         FAIL() << "no exception";
@@ -201,7 +211,7 @@ TEST_F(Export, FileThatCannotBeOpenedRaisesAndLeavesNoConnection)
         EXPECT_TRUE(e.ErrorMessage.contains(QStringLiteral("unable to open"))) << e.what();
         EXPECT_EQ(e.Message(), QStringLiteral("SQLite3 Error %1 - %2").arg(e.ErrorCode).arg(e.ErrorMessage));
     }
-    EXPECT_EQ(SqliteMemory(), before); // the export connection was closed
+    // A connection left open here holds no file; the sanitizer build's leak check sees it.
 }
 
 TEST_F(Export, LockedFileFailsTheSetUpAndLeavesNoConnection)
@@ -211,7 +221,7 @@ TEST_F(Export, LockedFileFailsTheSetUpAndLeavesNoConnection)
     // Another reader holds the file: the set-up cannot write.
     sqlite3 *reader = Open(ExportName().toStdString());
     ExecSqlScript(reader, "BEGIN; SELECT count(*) FROM information;");
-    const int64_t before = SqliteMemory();
+    ASSERT_EQ(OpenHandles(ExportName().toStdString()), 1);
     try {
         ExportChecks(ExportName(), report);
         FAIL() << "no exception";
@@ -220,7 +230,7 @@ TEST_F(Export, LockedFileFailsTheSetUpAndLeavesNoConnection)
     }
     // A closed file's descriptor is kept while another connection of the process holds a lock on it.
     ExecSqlScript(reader, "COMMIT;");
-    EXPECT_EQ(SqliteMemory(), before);
+    EXPECT_EQ(OpenHandles(ExportName().toStdString()), 1);                             // the reader's alone
     EXPECT_EQ(Dump(reader, "SELECT count(*) FROM check_and_comment_map;"), "int:3\n"); // the earlier export
 }
 
@@ -247,8 +257,9 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
     ASSERT_EQ(sqlite3_create_function(source, "lock_export", 0, SQLITE_UTF8, reader, LockExportFile, nullptr,
                                       nullptr),
               SQLITE_OK);
-    ExecSqlScript(source, "CREATE VIEW check_and_comment_map AS SELECT 1 AS id, 'c' AS comment, 1 AS checked, 5 "
-                          "AS fileID, -1 AS id_parent, 0 AS flag, 1 AS checkForFolder WHERE lock_export();");
+    ExecSqlScript(source,
+                  "CREATE VIEW check_and_comment_map AS SELECT 1 AS id, 'c' AS comment, 1 AS checked, 5 "
+                  "AS fileID, -1 AS id_parent, 0 AS flag, 1 AS checkForFolder WHERE lock_export();");
     try {
         ExportChecks(ExportName(), source);
         FAIL() << "no exception";
@@ -257,6 +268,7 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
         EXPECT_TRUE(e.Message().startsWith(QStringLiteral("SQLite3 Error 5 - "))) << e.what();
     }
     ExecSqlScript(reader, "COMMIT;");
+    EXPECT_EQ(OpenHandles(ExportName().toStdString()), 1); // the reader's alone
     // No connection still holds the export's write transaction: another writer gets in at once.
     EXPECT_NO_THROW(ExecSqlScript(reader, "BEGIN IMMEDIATE; ROLLBACK;"));
     // Set-up done, the copied row rolled back with the closed connection.
@@ -266,8 +278,8 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
 TEST_F(Export, NameWithNonAsciiCharacters)
 {
     sqlite3 *report = OpenReport();
-    const QString name =
-        QString::fromStdString(FTemp.Path()) + QStringLiteral("/\u041e\u0442\u0447\u0451\u0442 caf\u00e9_Export.roa");
+    const QString name = QString::fromStdString(FTemp.Path()) +
+                         QStringLiteral("/\u041e\u0442\u0447\u0451\u0442 caf\u00e9_Export.roa");
     ExportChecks(name, report);
     sqlite3 *exported = Open(name.toStdString());
     EXPECT_EQ(Dump(exported, "SELECT count(*) FROM check_and_comment_map;"), "int:3\n");

@@ -186,10 +186,9 @@ TEST_F(Preparation, CreatesAllIndexesAndTheTableAndLogsTheSteps)
 
 TEST_F(Preparation, StepsAreTheNamedRoutinesInOrder)
 {
-    void (*const routines[])(sqlite3 *) = {AddIdIndex,     AddPIdIndex,         AddDelIndex,
-                                           AddFoldIndex,   AddSizeIndex,        AddCreateIndex,
-                                           AddUpdateIndex, AddPIdIsFolderIndex, CreateChAComTable,
-                                           AddId_parAndCheckIndex};
+    void (*const routines[])(sqlite3 *) = {
+        AddIdIndex,     AddPIdIndex,    AddDelIndex,         AddFoldIndex,      AddSizeIndex,
+        AddCreateIndex, AddUpdateIndex, AddPIdIsFolderIndex, CreateChAComTable, AddId_parAndCheckIndex};
     for (int i = 0; i < PrepareStepCount; ++i) {
         EXPECT_EQ(ReportPreparationSteps[i].Name, StepNames[size_t(i)]);
         EXPECT_EQ(ReportPreparationSteps[i].Run, routines[i]);
@@ -258,7 +257,8 @@ TEST_F(Preparation, LateFailureLeavesTheReportAsItWas)
 {
     // A check table without the column "checked": the table step finds it, its index step fails.
     support::ReportBuilder builder;
-    builder.Sql("CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, fileID INTEGER, id_parent INTEGER);");
+    builder.Sql(
+        "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, fileID INTEGER, id_parent INTEGER);");
     const std::string path = SmallReport(builder);
     const auto before = SchemaOf(path);
     const std::string bytes = FileBytes(path);

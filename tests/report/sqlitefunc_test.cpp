@@ -135,7 +135,8 @@ TEST(ExecSqlScript, ExceptionIsTheSystemsBaseException)
 TEST(ExecSqlScript, StatementsAreFinalizedOnFailure)
 {
     Db db = OpenMemory();
-    EXPECT_THROW(ExecSqlScript(db.get(), "CREATE TABLE t(a NOT NULL); INSERT INTO t VALUES(NULL);"), ESQLite3);
+    EXPECT_THROW(ExecSqlScript(db.get(), "CREATE TABLE t(a NOT NULL); INSERT INTO t VALUES(NULL);"),
+                 ESQLite3);
     EXPECT_EQ(sqlite3_next_stmt(db.get(), nullptr), nullptr);
     // A held statement would make close fail with SQLITE_BUSY.
     sqlite3 *raw = db.release();
@@ -199,7 +200,8 @@ TEST(BindUtf8Text, TextOutlivesTheCallersStringAndIsReleasedOnRebindAndFinalize)
     sqlite3_stmt *stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db.get(), "INSERT INTO t VALUES(?);", -1, &stmt, nullptr), SQLITE_OK);
     {
-        std::string text = "Stra\xc3\x9f" "e with a long enough text to live on the heap";
+        std::string text = "Stra\xc3\x9f"
+                           "e with a long enough text to live on the heap";
         EXPECT_EQ(BindUtf8Text(stmt, 1, text), SQLITE_OK);
         text.assign(text.size(), 'x'); // the bound bytes are not the caller's buffer
     }
@@ -315,7 +317,8 @@ TEST(DecodeUtf8Char, StopsAtTheBytesAvailable)
 TEST(Utf8ToWide, MalformedInputResynchronises)
 {
     EXPECT_EQ(Utf8ToWide(Bytes({0xE2, 0x82, 0x41})), QString(QChar(0xFFFD)) + QLatin1Char('A'));
-    EXPECT_EQ(Utf8ToWide(Bytes({0x80, 0x41, 0xC3})), QString(QChar(0xFFFD)) + QLatin1Char('A') + QChar(0xFFFD));
+    EXPECT_EQ(Utf8ToWide(Bytes({0x80, 0x41, 0xC3})),
+              QString(QChar(0xFFFD)) + QLatin1Char('A') + QChar(0xFFFD));
     EXPECT_EQ(Utf8ToWide(Bytes({0xC0, 0x80})), QString(QChar(0xFFFD)));
     // A character outside the BMP reads as one U+FFFD, never as a surrogate pair.
     EXPECT_EQ(Utf8ToWide(Bytes({0x61, 0xF0, 0x9F, 0x98, 0x80, 0x62})),

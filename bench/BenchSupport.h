@@ -1,0 +1,71 @@
+#pragma once
+// Shared by the benchmark programs.
+//
+// CompareWithBare times our code and the bare SQLite/zlib work on the same data in the same run, alternately,
+// so that neither side always meets the warmer cache. Each benchmark iteration runs both once; the iteration
+// time is ours (use UseManualTime), and the counters ours_s, bare_s (mean seconds) and ratio
+// (ours / bare) are reported.
+#include "tests/support/SyntheticReport.h"
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace bench {
+
+// Seconds taken by work.
+inline double Seconds(const std::function<void()> &work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// ours and bare each run one pass and return the seconds it took (the part of it to be compared).
+inline void CompareWithBare(benchmark::State &state, const std::function<double()> &ours,
+                            const std::function<double()> &bare)
+{
+    double oursTotal = 0;
+    double bareTotal = 0;
+    int pass = 0;
+    for (auto _ : state) {
+        double mine;
+        if (pass++ % 2 == 0) {
+            mine = ours();
+            bareTotal += bare();
+        } else {
+            bareTotal += bare();
+            mine = ours();
+        }
+        oursTotal += mine;
+        state.SetIterationTime(mine);
+    }
+    state.counters["ours_s"] = oursTotal / pass;
+    state.counters["bare_s"] = bareTotal / pass;
+    state.counters["ratio"] = oursTotal / bareTotal;
+}
+
+// Runs sql bare; a failure ends the program, since the figures would mean nothing.
+inline void Exec(sqlite3 *db, const std::string &sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::fprintf(stderr, "%s: %s\n", sql.c_str(), error ? error : "?");
+        std::abort();
+    }
+}
+
+// Writes the synthetic report of the given size (default options otherwise) to path.
+inline void WriteReport(const std::string &path, int64_t rows)
+{
+    support::SyntheticOptions options;
+    options.rows = rows;
+    support::MakeSyntheticReport(path, options);
+}
+
+} // namespace bench
