@@ -1,5 +1,7 @@
 #include "viewer/udImg.h"
 
+#include "platform/VirtualStringTree.h"
+
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -93,6 +95,17 @@ void PaintItemMarks(QPainter *Canvas, const QRect &ItemRect, int MarkX, bool Has
         Canvas->drawLine(MarkX + 14, bottom - 4, MarkX + 24, 4);
     }
     Canvas->restore();
+}
+
+void PaintTreeItemMarks(TVirtualStringTree *Tree, QPainter *Canvas, TVirtualNode *Node, const QRect &ItemRect,
+                        bool HasComment, bool IsDeleted)
+{
+    if (!Node)
+        return;
+    const TVirtualTreeOptions &options = Tree->Options();
+    const int markX =
+        ItemMarkX(ItemRect, Tree->GetNodeLevel(Node), options.Indent, options.ShowRoot, Tree->Tag == 1);
+    PaintItemMarks(Canvas, ItemRect, markX, HasComment, IsDeleted);
 }
 
 void DrawStatusPanelImage(QPainter *Canvas, int Panel, int ImageIndex, const QRect &Rect)

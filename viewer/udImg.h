@@ -10,6 +10,8 @@
 #include <cstdint>
 
 class QPainter;
+class TVirtualStringTree;
+struct TVirtualNode;
 
 // Image indexes that the system draws.
 constexpr int ObjTypeDeletedImage = 14; // ilObjType: the deleted mark of the status bar
@@ -54,6 +56,14 @@ int ItemMarkX(const QRect &ItemRect, int Level, int Indent, bool ShowRootLines, 
 // cross spans MarkX + 14 to MarkX + 24 between 4 pixels below the row's top and 4 above its bottom.
 // The item record supplies the two states: its cached has-comment answer and its deleted flag.
 void PaintItemMarks(QPainter *Canvas, const QRect &ItemRect, int MarkX, bool HasComment, bool IsDeleted);
+
+// The marks of Node's row, for the trees' after-item-paint event (the painter's origin at the row's
+// top-left, ItemRect the row): the mark position follows the node's level, the tree's indent and its
+// root lines, and the file list (Tag 1) moves it 4 pixels right. No node: nothing. The caller takes
+// the two states from the node's item; its has-comment answer must be the cached one, since this runs
+// for every row painted.
+void PaintTreeItemMarks(TVirtualStringTree *Tree, QPainter *Canvas, TVirtualNode *Node, const QRect &ItemRect,
+                        bool HasComment, bool IsDeleted);
 
 // Draws image ImageIndex of ilObjType with its top-left corner at Rect's top-left, for the status
 // bar's owner-drawn panel: call it from that panel's painting. Panel is not used; the caller moves

@@ -1,6 +1,8 @@
 // The image module and the marks it paints, checked on the pixels of images painted through it.
 #include "viewer/udImg.h"
 
+#include "platform/VirtualStringTree.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -135,15 +137,6 @@ TEST(ImageModule, DrawItemMarksCrossAndBoxes)
     EXPECT_TRUE(PaintedBounds(hidden).isNull()) << "no boxes without ShowBoxes";
 }
 
-TEST(ImageModule, MarkPositionOfARow)
-{
-    // Both trees show root lines; the file list's indent is 0, so a top-level row's X is left + 15.
-    EXPECT_EQ(ItemMarkX(QRect(10, 36, 300, 18), 0, 0, true, true), 25);
-    EXPECT_EQ(ItemMarkX(QRect(0, 36, 300, 18), 2, 18, true, false), 3 * 18 + 11);
-    EXPECT_EQ(ItemMarkX(QRect(5, 0, 300, 18), 2, 18, false, false), 16);
-    EXPECT_EQ(ItemMarkX(QRect(5, 0, 300, 18), 2, 18, false, true), 20);
-}
-
 TEST(ImageModule, RowMarksOfAFileListRow)
 {
     const QRect row(10, 36, 300, 18);
@@ -181,14 +174,40 @@ TEST(ImageModule, RowMarksOfAFileListRow)
     EXPECT_EQ(both.pixel(awayFromCross), commented.pixel(awayFromCross));
 }
 
-TEST(ImageModule, RowMarksOfADeepFolderRowFollowLevelAndIndent)
+TEST(ImageModule, TreeRowMarksFollowTheNodeAndTheTree)
 {
-    const QRect row(0, 54, 400, 18);
-    const int markX = ItemMarkX(row, 2, 18, true, false);
-    QImage canvas = WhiteCanvas();
-    Paint(canvas, [&](QPainter &p) { PaintItemMarks(&p, row, markX, true, false); });
+    TVirtualStringTree tree;
+    TVirtualTreeOptions options = tree.Options();
+    options.Indent = 18;
+    options.ShowRoot = true;
+    tree.SetOptions(options);
+    PVirtualNode top = tree.AddChild(nullptr);
+    PVirtualNode deep = tree.AddChild(tree.AddChild(top));
+    const QRect row(0, 0, 400, 18);
     const QRect comment = OpaqueBounds(dmImg->ilFantom.Image(FantomCommentImage));
-    EXPECT_EQ(PaintedBounds(canvas), comment.translated(markX + 12, row.top() + 1));
+    auto markOf = [&](PVirtualNode node) {
+        QImage canvas = WhiteCanvas(400, 18);
+        Paint(canvas, [&](QPainter &p) { PaintTreeItemMarks(&tree, &p, node, row, true, false); });
+        return PaintedBounds(canvas);
+    };
+
+    // Folder tree (Tag 0): X = left + (level + 1) * indent + 11, the mark at X + 12.
+    EXPECT_EQ(markOf(top), comment.translated(18 + 11 + 12, 1));
+    EXPECT_EQ(markOf(deep), comment.translated(3 * 18 + 11 + 12, 1));
+    EXPECT_TRUE(markOf(nullptr).isNull()) << "no node, no marks";
+
+    // File list (Tag 1, indent 0): a top-level row's mark at left + 27.
+    tree.Tag = 1;
+    options.Indent = 0;
+    tree.SetOptions(options);
+    EXPECT_EQ(markOf(top), comment.translated(27, 1));
+
+    // Without root lines the level plays no part.
+    tree.Tag = 0;
+    options.Indent = 18;
+    options.ShowRoot = false;
+    tree.SetOptions(options);
+    EXPECT_EQ(markOf(deep), comment.translated(11 + 12, 1));
 }
 
 TEST(ImageModule, StatusPanelImageAtTheRectanglesCorner)
