@@ -38,9 +38,10 @@ public:
     // The text last set (any thread).
     QString MessageText() const;
     // On the main thread: puts MessageText into StateLabel and places the label by its carriage
-    // returns (none: top 20, one: 15, two: 8, more: the top stays), holding wfMutex meanwhile. When
-    // wfMutex cannot be had within 3000 ms the label keeps what it showed. From another thread it
-    // does nothing: widgets belong to the main thread.
+    // returns (none: top 20, one: 15, two: 8, more: the top stays), holding wfMutex meanwhile; the
+    // label breaks its lines where the text has a carriage return (U+000D). When wfMutex cannot be
+    // had within 3000 ms the label keeps what it showed. From another thread it does nothing: widgets
+    // belong to the main thread.
     void UpdateStateLabel();
 
     // The answer to every close request: False until the first close message has been handled.
