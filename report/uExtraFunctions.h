@@ -122,3 +122,40 @@ std::string GetWindowsDir();
 // The product version in FileName's version block; empty when the file has no block, or none in
 // language 0419 with code page 04E3.
 std::string GetProductVersion(const QString &FileName);
+
+// ---- Compressed report unpacking ----
+class QObject;
+
+// The temporary file the inflated report is written to, in the current directory.
+extern const char *const TempBaseFileName; // "tempKorrinBaseFile"
+
+// What unpacking needs of the main window, which implements it (the report layer cannot include the
+// viewer). All calls come on the main thread.
+class TDecompressHost
+{
+public:
+    virtual ~TDecompressHost() = default;
+    // The main window's window handle. The worker posts WM_DECOMPRESS_ERROR there; its handler sets
+    // the failure flag to 1 and does nothing else.
+    virtual QObject *MainHandle() = 0;
+    // The main window's failure flag decompressFailed (0 or 1).
+    virtual int GetDecompressFailed() const = 0;
+    virtual void SetDecompressFailed(int Value) = 0;
+    // Creates a new wait window owned by the main window (freed with it, not the shared one), with
+    // Text, not shown yet. Returns its window handle, to which the worker posts WM_WAITFORM_CLOSE.
+    virtual QObject *CreateDecompressWaitForm(const QString &Text) = 0;
+    // Shows that wait window modally; returns once its close message has closed it (at once when the
+    // message was handled before).
+    virtual void ShowDecompressWaitForm(QObject *WaitForm) = 0;
+};
+
+// Inflates the compressed report at SourcePath into TempBaseFileName through TDeCompressThread under
+// a wait window of MainForm's ("Extracting report."), and when the whole stream was inflated puts the
+// result in SourcePath's place. NewName: SourcePath (8-bit) after the replacement, else empty; the
+// compressed file is then as it was. When the temporary file cannot be created the error is shown in a
+// box and NewName stays empty. An EStreamError for a source that cannot be opened passes to the caller.
+void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std::string &NewName);
+// Puts the file Temp in Target's place, keeping Target's permission bits: by a rename, or, where
+// Temp lies on another file system, by a copy beside Target that is then renamed over it. Target is
+// replaced whole or not at all; on failure Temp stays. Returns whether Target was replaced.
+bool ReplaceFileWith(const std::string &Target, const std::string &Temp);

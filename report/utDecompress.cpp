@@ -1,0 +1,186 @@
+// Inflating a compressed report on a worker thread.
+#include "report/utDecompress.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t WriteBufferSize = 256 * 1024;
+constexpr size_t InputBufferSize = 64 * 1024;
+// The worker's piece: inflated bytes are read and written this many at a time.
+constexpr size_t PieceSize = 1000;
+
+QString SystemText(int Error)
+{
+    return QString::fromLocal8Bit(std::strerror(Error));
+}
+
+} // namespace
+
+// ---- TFileStream ----
+
+TFileStream::TFileStream(const std::string &FileName, TMode Mode) : FFileName(FileName)
+{
+    if (Mode == fmOpenRead) {
+        FHandle = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (FHandle < 0)
+            throw EStreamError(QStringLiteral("Cannot open file \"%1\". %2")
+                                   .arg(QString::fromStdString(FileName), SystemText(errno)));
+    } else {
+        FHandle = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (FHandle < 0)
+            throw EStreamError(QStringLiteral("Cannot create file \"%1\". %2")
+                                   .arg(QString::fromStdString(FileName), SystemText(errno)));
+        FBuffer.reserve(WriteBufferSize);
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    try {
+        Close();
+    } catch (const EStreamError &) {
+        ::close(FHandle); // a flush that failed left the file open
+    }
+}
+
+void TFileStream::Fail(const char *What, int Error) const
+{
+    throw EStreamError(QStringLiteral("%1 \"%2\". %3")
+                           .arg(QLatin1String(What), QString::fromStdString(FFileName), SystemText(Error)));
+}
+
+size_t TFileStream::Read(void *Buffer, size_t Count)
+{
+    for (;;) {
+        const ssize_t got = ::read(FHandle, Buffer, Count);
+        if (got >= 0)
+            return static_cast<size_t>(got);
+        if (errno != EINTR)
+            Fail("Cannot read file", errno);
+    }
+}
+
+void TFileStream::WriteOut(const char *Bytes, size_t Count)
+{
+    while (Count > 0) {
+        const ssize_t put = ::write(FHandle, Bytes, Count);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Cannot write file", errno);
+        }
+        Bytes += put;
+        Count -= static_cast<size_t>(put);
+    }
+}
+
+void TFileStream::Write(const void *Buffer, size_t Count)
+{
+    const char *bytes = static_cast<const char *>(Buffer);
+    if (FBuffer.size() + Count > WriteBufferSize)
+        Flush();
+    if (Count >= WriteBufferSize)
+        WriteOut(bytes, Count);
+    else
+        FBuffer.insert(FBuffer.end(), bytes, bytes + Count);
+}
+
+void TFileStream::Flush()
+{
+    if (FBuffer.empty())
+        return;
+    WriteOut(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
+}
+
+void TFileStream::Close()
+{
+    if (FHandle < 0)
+        return;
+    Flush();
+    const int handle = FHandle;
+    FHandle = -1;
+    // the descriptor is gone after close() whatever it answers, so it is never closed twice
+    if (::close(handle) != 0 && errno != EINTR)
+        Fail("Cannot close file", errno);
+}
+
+// ---- TDecompressionStream ----
+
+TDecompressionStream::TDecompressionStream(TFileStream &Source) : FSource(Source), FInput(InputBufferSize)
+{
+    if (inflateInit(&FZ) != Z_OK)
+        throw EZDecompressionError(QStringLiteral("Cannot set up the decompression: %1")
+                                       .arg(QLatin1String(FZ.msg ? FZ.msg : "out of memory")));
+}
+
+TDecompressionStream::~TDecompressionStream()
+{
+    inflateEnd(&FZ);
+}
+
+size_t TDecompressionStream::Read(void *Buffer, size_t Count)
+{
+    if (FEnded || Count == 0)
+        return 0;
+    FZ.next_out = static_cast<Bytef *>(Buffer);
+    FZ.avail_out = static_cast<uInt>(Count);
+    while (FZ.avail_out > 0) {
+        if (FZ.avail_in == 0) {
+            const size_t got = FSource.Read(FInput.data(), FInput.size());
+            if (got == 0) {
+                if (!FAnyInput)
+                    break; // an empty file: nothing to inflate
+                throw EZDecompressionError(QStringLiteral("The compressed data ends before its end mark"));
+            }
+            FAnyInput = true;
+            FZ.next_in = FInput.data();
+            FZ.avail_in = static_cast<uInt>(got);
+        }
+        const int result = inflate(&FZ, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) {
+            FEnded = true;
+            break;
+        }
+        if (result != Z_OK && result != Z_BUF_ERROR)
+            throw EZDecompressionError(QStringLiteral("Decompression error: %1")
+                                           .arg(QLatin1String(FZ.msg ? FZ.msg : zError(result))));
+    }
+    return Count - FZ.avail_out;
+}
+
+// ---- TDeCompressThread ----
+
+TDeCompressThread::TDeCompressThread(HWND WaitForm, HWND MainHandle, TFileStream *Source, TFileStream *Dest)
+    : TThread(true), WaitForm(WaitForm), Source(Source), Dest(Dest), MainHandle(MainHandle)
+{
+    FreeOnTerminate = true;
+}
+
+void TDeCompressThread::Execute()
+{
+    bool complete = false;
+    try {
+        TDecompressionStream unzip(*Source);
+        char buffer[PieceSize];
+        for (;;) {
+            const size_t got = unzip.Read(buffer, sizeof buffer);
+            if (got == 0)
+                break;
+            Dest->Write(buffer, got);
+        }
+        Dest->Flush();
+        complete = true;
+    } catch (...) {
+        // whatever went wrong, the main window hears of it and the compressed file stays
+        PostMessage(MainHandle, WM_DECOMPRESS_ERROR, 0, 0);
+    }
+    // The starter may free the streams as soon as the close message has arrived.
+    FCompletion.set_value(complete);
+    PostMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
+}

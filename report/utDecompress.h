@@ -1,0 +1,108 @@
+#pragma once
+// The worker that inflates a compressed report (one zlib stream over the whole file) into the
+// temporary file, with the file and inflating streams it reads and writes through.
+#include "common/ssException.h"
+#include "platform/Messages.h"
+#include "platform/TThread.h"
+
+#include <cstddef>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+// A file stream failed: opening, creating, reading, writing or closing.
+class EStreamError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The compressed data is no zlib stream, is damaged, or ends before its end mark.
+class EZDecompressionError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// A file as a byte stream. Writes are buffered and reach the file at Flush, Close or when the buffer
+// is full; a failure raises EStreamError. One thread at a time.
+class TFileStream
+{
+public:
+    enum TMode { fmOpenRead, fmCreate };
+    // Opens FileName (8-bit) for reading, or creates it (truncating an existing file) for writing.
+    // Raises EStreamError ("Cannot open file ..." / "Cannot create file ...") when that fails.
+    TFileStream(const std::string &FileName, TMode Mode);
+    // Closes the file; what is still buffered is written, and a failure there is dropped: callers that
+    // must know call Close first.
+    ~TFileStream();
+    TFileStream(const TFileStream &) = delete;
+    TFileStream &operator=(const TFileStream &) = delete;
+
+    // Up to Count bytes from the current position; 0 at the end of the file.
+    size_t Read(void *Buffer, size_t Count);
+    // All Count bytes, or EStreamError.
+    void Write(const void *Buffer, size_t Count);
+    // Writes the buffered bytes to the file.
+    void Flush();
+    // Flushes and closes; raises EStreamError when either fails. Nothing when already closed.
+    void Close();
+    const std::string &FileName() const { return FFileName; }
+
+private:
+    void WriteOut(const char *Bytes, size_t Count);
+    [[noreturn]] void Fail(const char *What, int Error) const;
+
+    std::string FFileName;
+    int FHandle = -1;
+    std::vector<char> FBuffer; // pending writes (fmCreate only)
+};
+
+// A read-only stream of the bytes inflated from Source, which it reads from its current position on.
+class TDecompressionStream
+{
+public:
+    // Raises EZDecompressionError when zlib cannot be set up.
+    explicit TDecompressionStream(TFileStream &Source);
+    ~TDecompressionStream();
+    TDecompressionStream(const TDecompressionStream &) = delete;
+    TDecompressionStream &operator=(const TDecompressionStream &) = delete;
+
+    // Up to Count inflated bytes; 0 once the stream's end mark has been passed, or at once for a
+    // source without a single byte. Raises EZDecompressionError for data that is no zlib stream,
+    // damaged data, a wrong check value, or a source that ends before the end mark (a cut file);
+    // reading errors of Source pass on.
+    size_t Read(void *Buffer, size_t Count);
+
+private:
+    TFileStream &FSource;
+    z_stream FZ{};
+    std::vector<unsigned char> FInput;
+    bool FEnded = false;    // the end mark was passed
+    bool FAnyInput = false; // Source gave at least one byte
+};
+
+// Inflates Source into Dest, posts WM_DECOMPRESS_ERROR to MainHandle when anything of that fails, and
+// then, as its very last act, WM_WAITFORM_CLOSE to WaitForm. Created suspended; frees itself.
+class TDeCompressThread : public TThread
+{
+public:
+    // Neither stream is owned; both must stay open until the close message has arrived.
+    TDeCompressThread(HWND WaitForm, HWND MainHandle, TFileStream *Source, TFileStream *Dest);
+
+    // Becomes ready, before the worker posts its messages, with whether Dest received the whole
+    // inflated content (stream end reached and every byte written). Call before Resume, once.
+    std::future<bool> Completion() { return FCompletion.get_future(); }
+
+protected:
+    void Execute() override;
+
+private:
+    HWND WaitForm;
+    TFileStream *Source;
+    TFileStream *Dest;
+    HWND MainHandle;
+    std::promise<bool> FCompletion;
+};

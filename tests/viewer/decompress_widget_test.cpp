@@ -1,0 +1,436 @@
+// Unpacking a compressed report in place, with the real wait window and worker thread.
+#include "report/uExtraFunctions.h"
+
+#include "common/ssDlgExtW.h"
+#include "report/uLog.h"
+#include "report/utDecompress.h"
+#include "tests/support/DecompressHost.h"
+#include "tests/support/ReportBuilder.h"
+#include "tests/support/SyntheticReport.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string &Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string &Path, const std::string &Bytes)
+{
+    std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
+}
+
+// Takes the file-permission override away from this thread (root passes every permission check
+// otherwise), so that a mode of 0 or 0555 means what it says. Restored on destruction.
+class TNoPermissionOverride
+{
+public:
+    TNoPermissionOverride()
+    {
+        FOk = syscall(SYS_capget, &FHeader, FSaved) == 0;
+        if (!FOk)
+            return;
+        __user_cap_data_struct reduced[2] = {FSaved[0], FSaved[1]};
+        reduced[0].effective &=
+            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        FOk = syscall(SYS_capset, &FHeader, reduced) == 0;
+    }
+    ~TNoPermissionOverride()
+    {
+        if (FOk)
+            syscall(SYS_capset, &FHeader, FSaved);
+    }
+
+private:
+    __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct FSaved[2]{};
+    bool FOk = false;
+};
+
+bool CanOpen(const std::string &Path, int Flags)
+{
+    const int fd = ::open(Path.c_str(), Flags, 0666);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+// Answers the message box that comes up with OK and keeps its text; fails the test when a box shows
+// up that was not expected.
+class TBoxAnswerer
+{
+public:
+    explicit TBoxAnswerer(bool Expected) : FExpected(Expected)
+    {
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto *form = qobject_cast<TMessageForm *>(QApplication::activeModalWidget());
+            if (!form)
+                return;
+            if (!FExpected)
+                ADD_FAILURE() << "unexpected message box";
+            auto *label = form->findChild<QLabel *>(QStringLiteral("Message"));
+            Texts.append(label ? label->text() : QString());
+            Buttons.append(form->findChildren<QPushButton *>().size());
+            if (auto *ok = form->findChild<QPushButton *>(QStringLiteral("mbOK")))
+                ok->click();
+            else
+                form->done(mrCancel);
+        });
+        FTimer.start(5);
+    }
+    QStringList Texts;
+    QList<qsizetype> Buttons;
+
+private:
+    bool FExpected;
+    QTimer FTimer;
+};
+
+// Ends a modal loop that no close message ended within 30 s, as a failure instead of a hang.
+class TModalGuard
+{
+public:
+    TModalGuard()
+    {
+        FTimer.setSingleShot(true);
+        QObject::connect(&FTimer, &QTimer::timeout, [] {
+            ADD_FAILURE() << "the modal show did not end";
+            if (auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                d->done(QDialog::Rejected);
+        });
+        FTimer.start(30000);
+    }
+
+private:
+    QTimer FTimer;
+};
+
+class DecompressTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetLogFolder(FTemp.Path() + "/");
+        SetLogErrorDisplay([](const QString &msg) { ADD_FAILURE() << "log error: " << msg.toStdString(); });
+        CreateLogFile();
+        FOldCwd = fs::current_path();
+        fs::create_directory(Work());
+        fs::create_directory(Reports());
+        fs::current_path(Work());
+    }
+    void TearDown() override
+    {
+        fs::current_path(FOldCwd);
+        for (const std::string &dir : {Work(), Reports()})
+            if (fs::exists(dir))
+                fs::permissions(dir, fs::perms::owner_all);
+        SetLogErrorDisplay({});
+        SetLogFolder("");
+    }
+
+    std::string Work() const { return FTemp.File("work"); }
+    std::string Reports() const { return FTemp.File("reports"); }
+    std::string TempFile() const { return Work() + "/tempKorrinBaseFile"; }
+
+    // A small report and its compressed twin under Reports(); returns the twin's path.
+    std::string SmallCompressed(const std::string &Name)
+    {
+        const std::string plain = Reports() + "/" + Name + ".plain";
+        support::ReportBuilder().Tree("D Docs\n  F a.txt 10\n  F b.doc 20\nF c.md 5\n").Write(plain);
+        FPlain = ReadAll(plain);
+        fs::remove(plain);
+        const std::string packed = Reports() + "/" + Name;
+        WriteAll(packed, Compress(FPlain));
+        return packed;
+    }
+
+    static std::string Compress(const std::string &Bytes)
+    {
+        support::TempDir dir;
+        WriteAll(dir.File("in"), Bytes);
+        support::CompressFile(dir.File("in"), dir.File("out"));
+        return ReadAll(dir.File("out"));
+    }
+
+    std::string Decompress(const std::string &Source, bool BoxExpected = false)
+    {
+        TBoxAnswerer boxes(BoxExpected);
+        TModalGuard guard;
+        std::string newName = "not cleared";
+        DecompressReport(QString::fromStdString(Source), Host, newName);
+        BoxTexts = boxes.Texts;
+        BoxButtons = boxes.Buttons;
+        return newName;
+    }
+
+    support::TempDir FTemp;
+    fs::path FOldCwd;
+    std::string FPlain; // the database inside SmallCompressed
+    support::DecompressHost Host;
+    QStringList BoxTexts;
+    QList<qsizetype> BoxButtons;
+};
+
+TEST_F(DecompressTest, ValidReportReplacesTheSourceUnderItsOwnWaitWindow)
+{
+    // large enough for many pieces, write-buffer flushes and input refills
+    const std::string plain = Reports() + "/big.plain";
+    support::SyntheticOptions options;
+    options.rows = 20000;
+    support::MakeSyntheticReport(plain, options);
+    const std::string expected = ReadAll(plain);
+    ASSERT_GT(expected.size(), 1000000u);
+    const std::string source = Reports() + "/report.rpt";
+    support::CompressFile(plain, source);
+    fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    Host.decompressFailed = 1;
+
+    EXPECT_EQ(Decompress(source), source);
+    EXPECT_TRUE(ReadAll(source) == expected) << "the inflated database stands at the source path";
+    EXPECT_FALSE(fs::exists(TempFile()));
+    EXPECT_EQ(fs::status(source).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Host.decompressFailed, 0);
+    EXPECT_EQ(Host.Messages, std::vector<std::string>{"close"});
+    EXPECT_TRUE(BoxTexts.isEmpty());
+
+    // a wait window of its own, owned by the main window, with its text, closed again
+    ASSERT_EQ(Host.WaitForms.size(), 1u);
+    ASSERT_FALSE(Host.WaitForms[0].isNull());
+    EXPECT_EQ(Host.WaitForms[0]->parent(), &Host);
+    EXPECT_EQ(Host.WaitTexts[0], QStringLiteral("Extracting report."));
+    EXPECT_FALSE(Host.WaitForms[0]->isVisible());
+    EXPECT_TRUE(Host.WaitForms[0]->CanClose());
+
+    // nothing was left beside the report either
+    EXPECT_EQ(std::distance(fs::directory_iterator(Reports()), fs::directory_iterator()), 2);
+}
+
+TEST_F(DecompressTest, BrokenStreamsLeaveTheSourceAsItWas)
+{
+    const std::string packed = ReadAll(SmallCompressed("ok.rpt"));
+    std::string flipped = packed;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x5A);
+    std::string badCheck = packed;
+    badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
+    const struct
+    {
+        const char *Name;
+        std::string Bytes;
+    } cases[] = {
+        {"garbage", std::string(5000, 'x')},
+        {"a database that is not compressed", FPlain},
+        {"a stream cut in half", packed.substr(0, packed.size() / 2)},
+        {"a stream without its check value", packed.substr(0, packed.size() - 4)},
+        {"a stream cut after its header", packed.substr(0, 2)},
+        {"damaged deflate data", flipped},
+        {"a wrong check value", badCheck},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string source = Reports() + "/broken.rpt";
+        WriteAll(source, c.Bytes);
+        Host.Messages.clear();
+
+        EXPECT_EQ(Decompress(source), "");
+        EXPECT_TRUE(ReadAll(source) == c.Bytes) << "the source is untouched";
+        EXPECT_EQ(Host.decompressFailed, 1);
+        // the failure reaches the main window before the wait window closes
+        EXPECT_EQ(Host.Messages, (std::vector<std::string>{"error", "close"}));
+        EXPECT_FALSE(Host.WaitForms.back()->isVisible());
+        EXPECT_TRUE(fs::exists(TempFile())) << "the partial file stays behind";
+        EXPECT_TRUE(BoxTexts.isEmpty()) << "the caller tells the user";
+    }
+}
+
+TEST_F(DecompressTest, EmptySourceInflatesToAnEmptyFile)
+{
+    const std::string source = Reports() + "/empty.rpt";
+    WriteAll(source, "");
+    EXPECT_EQ(Decompress(source), source);
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_EQ(fs::file_size(source), 0u);
+    EXPECT_FALSE(fs::exists(TempFile()));
+    EXPECT_EQ(Host.decompressFailed, 0);
+}
+
+TEST_F(DecompressTest, SuccessAfterAFailureClearsTheFlag)
+{
+    const std::string broken = Reports() + "/broken.rpt";
+    WriteAll(broken, "not a zlib stream");
+    EXPECT_EQ(Decompress(broken), "");
+    EXPECT_EQ(Host.decompressFailed, 1);
+
+    const std::string good = SmallCompressed("good.rpt");
+    EXPECT_EQ(Decompress(good), good);
+    EXPECT_EQ(Host.decompressFailed, 0);
+    EXPECT_TRUE(ReadAll(good) == FPlain);
+    EXPECT_FALSE(fs::exists(TempFile())) << "the failure's leftover was used again and moved";
+    EXPECT_EQ(Host.WaitForms.size(), 2u) << "every unpacking makes a wait window of its own";
+}
+
+TEST_F(DecompressTest, UnreadableSourcePassesTheErrorOnAndStaysAsItWas)
+{
+    std::string newName = "x";
+    EXPECT_THROW(DecompressReport(QString::fromStdString(Reports() + "/missing.rpt"), Host, newName),
+                 EStreamError);
+    EXPECT_EQ(newName, "");
+    EXPECT_TRUE(Host.WaitForms.empty()) << "no wait window without a source";
+
+    const std::string source = SmallCompressed("locked.rpt");
+    const std::string before = ReadAll(source);
+    fs::permissions(source, fs::perms::none);
+    {
+        TNoPermissionOverride noOverride;
+        if (CanOpen(source, O_RDONLY))
+            GTEST_SKIP() << "a file of mode 0 stays readable here";
+        Host.decompressFailed = 1;
+        try {
+            DecompressReport(QString::fromStdString(source), Host, newName);
+            ADD_FAILURE() << "no exception";
+        } catch (const EStreamError &e) {
+            EXPECT_TRUE(e.Message().startsWith(
+                QStringLiteral("Cannot open file \"%1\".").arg(QString::fromStdString(source))))
+                << e.Message().toStdString();
+        }
+    }
+    EXPECT_EQ(newName, "");
+    EXPECT_EQ(Host.decompressFailed, 0) << "cleared before the source is opened";
+    fs::permissions(source, fs::perms::owner_read);
+    EXPECT_TRUE(ReadAll(source) == before);
+    EXPECT_TRUE(Host.WaitForms.empty());
+}
+
+TEST_F(DecompressTest, UnwritableTemporaryLocationShowsTheErrorInABox)
+{
+    const std::string source = SmallCompressed("report.rpt");
+    const std::string before = ReadAll(source);
+
+    // a folder where the temporary file belongs
+    fs::create_directory(TempFile());
+    Host.decompressFailed = 1;
+    EXPECT_EQ(Decompress(source, true), "");
+    ASSERT_EQ(BoxTexts.size(), 1);
+    EXPECT_TRUE(BoxTexts[0].startsWith(QStringLiteral("Cannot create file \"tempKorrinBaseFile\". ")))
+        << BoxTexts[0].toStdString();
+    EXPECT_EQ(BoxButtons[0], 1) << "OK alone";
+    EXPECT_EQ(Host.decompressFailed, 1) << "nothing happened after the box";
+    EXPECT_TRUE(Host.WaitForms.empty());
+    EXPECT_TRUE(ReadAll(source) == before);
+    fs::remove(TempFile());
+
+    // a current folder that cannot be written
+    fs::permissions(Work(), fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        TNoPermissionOverride noOverride;
+        if (CanOpen(TempFile(), O_WRONLY | O_CREAT))
+            GTEST_SKIP() << "a folder of mode 0500 stays writable here";
+        EXPECT_EQ(Decompress(source, true), "");
+    }
+    ASSERT_EQ(BoxTexts.size(), 1);
+    EXPECT_TRUE(BoxTexts[0].startsWith(QStringLiteral("Cannot create file \"tempKorrinBaseFile\". ")));
+    EXPECT_TRUE(ReadAll(source) == before);
+    EXPECT_FALSE(fs::exists(TempFile()));
+}
+
+TEST_F(DecompressTest, ReportNamedLikeTheTemporaryFileIsNotTruncated)
+{
+    const std::string packed = ReadAll(SmallCompressed("report.rpt"));
+    WriteAll(TempFile(), packed);
+    EXPECT_EQ(Decompress("tempKorrinBaseFile", true), "");
+    ASSERT_EQ(BoxTexts.size(), 1);
+    EXPECT_TRUE(ReadAll(TempFile()) == packed);
+}
+
+TEST_F(DecompressTest, ReplacesAcrossFileSystems)
+{
+    struct stat shm
+    {
+    };
+    struct stat reports
+    {
+    };
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(Reports().c_str(), &reports) != 0 ||
+        shm.st_dev == reports.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    char pattern[] = "/dev/shm/parvix-work-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string work = pattern;
+    struct TRemove
+    {
+        std::string Dir;
+        ~TRemove() { fs::remove_all(Dir); }
+    } removeWork{work};
+    fs::current_path(work);
+
+    const std::string source = SmallCompressed("report.rpt");
+    fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Decompress(source), source);
+    EXPECT_TRUE(ReadAll(source) == FPlain);
+    EXPECT_EQ(fs::status(source).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(work + "/tempKorrinBaseFile"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Reports()), fs::directory_iterator()), 1)
+        << "the copy beside the report was renamed over it";
+    fs::current_path(Work());
+}
+
+TEST_F(DecompressTest, ReplacementThatCannotBeMadeKeepsBothFiles)
+{
+    const std::string source = SmallCompressed("report.rpt");
+    const std::string before = ReadAll(source);
+    fs::permissions(Reports(), fs::perms::owner_read | fs::perms::owner_exec);
+    std::string newName;
+    {
+        TNoPermissionOverride noOverride;
+        if (CanOpen(Reports() + "/probe", O_WRONLY | O_CREAT))
+            GTEST_SKIP() << "a folder of mode 0500 stays writable here";
+        newName = Decompress(source);
+    }
+    fs::permissions(Reports(), fs::perms::owner_all);
+    EXPECT_EQ(newName, "");
+    EXPECT_TRUE(ReadAll(source) == before) << "the compressed report is still there";
+    EXPECT_TRUE(ReadAll(TempFile()) == FPlain) << "and so is the whole inflated one";
+    EXPECT_EQ(Host.decompressFailed, 0);
+}
+
+// The worker alone: the streams it is handed, the order of its messages.
+TEST_F(DecompressTest, WorkerReportsAWriteFailure)
+{
+    const std::string source = SmallCompressed("report.rpt");
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    TFileStream in(source, TFileStream::fmOpenRead);
+    TFileStream out("/dev/full", TFileStream::fmCreate);
+    QObject *wait = Host.CreateDecompressWaitForm(QStringLiteral("w"));
+    auto *worker = new TDeCompressThread(wait, &Host, &in, &out);
+    std::future<bool> done = worker->Completion();
+    worker->Resume();
+    TModalGuard guard;
+    Host.ShowDecompressWaitForm(wait);
+    EXPECT_FALSE(done.get());
+    EXPECT_EQ(Host.decompressFailed, 1);
+    EXPECT_EQ(Host.Messages, (std::vector<std::string>{"error", "close"}));
+}
+
+} // namespace
