@@ -10,11 +10,15 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <future>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ticktest {
@@ -125,5 +129,27 @@ public:
     support::TempDir Dir;
     sqlite3 *DB = nullptr;
 };
+
+// Runs Work, aborting the test program when it has not returned within Seconds (a walk that loops).
+template <typename TWork> void EndsWithin(int Seconds, TWork Work)
+{
+    std::promise<void> Done;
+    std::future<void> Finished = Done.get_future();
+    std::thread Watchdog([&] {
+        if (Finished.wait_for(std::chrono::seconds(Seconds)) == std::future_status::timeout) {
+            std::fprintf(stderr, "the walk did not end within %d s\n", Seconds);
+            std::abort();
+        }
+    });
+    try {
+        Work();
+    } catch (...) {
+        Done.set_value();
+        Watchdog.join();
+        throw;
+    }
+    Done.set_value();
+    Watchdog.join();
+}
 
 } // namespace ticktest

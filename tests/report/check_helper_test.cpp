@@ -5,11 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <future>
 #include <set>
-#include <thread>
 
 using support::CheckRow;
 using support::DriveRow;
@@ -43,28 +39,6 @@ DriveRow Item(int64_t ID, int64_t Parent, bool Folder)
     Row.isFolder = Folder ? 1 : 0;
     Row.name = "item" + std::to_string(ID);
     return Row;
-}
-
-// Runs Work, aborting the test program when it has not returned within Seconds (a walk that loops).
-template <typename TWork> void EndsWithin(int Seconds, TWork Work)
-{
-    std::promise<void> Done;
-    std::future<void> Finished = Done.get_future();
-    std::thread Watchdog([&] {
-        if (Finished.wait_for(std::chrono::seconds(Seconds)) == std::future_status::timeout) {
-            std::fprintf(stderr, "the walk did not end within %d s\n", Seconds);
-            std::abort();
-        }
-    });
-    try {
-        Work();
-    } catch (...) {
-        Done.set_value();
-        Watchdog.join();
-        throw;
-    }
-    Done.set_value();
-    Watchdog.join();
 }
 
 struct InheritedAnswer
@@ -623,7 +597,7 @@ protected:
 
 TEST_F(TickCycle, WalksUpwardsEnd)
 {
-    EndsWithin(60, [&] {
+    ticktest::EndsWithin(60, [&] {
         TInt64List List;
         CollectAncestorIDs(R.DB, List, 4);
         EXPECT_THAT(TickReport::Items(List), ElementsAre(4, 1, 2));
@@ -634,7 +608,7 @@ TEST_F(TickCycle, WalksUpwardsEnd)
 
 TEST_F(TickCycle, TicksEndAndListEachIdOnce)
 {
-    EndsWithin(60, [&] {
+    ticktest::EndsWithin(60, [&] {
         for (uint8_t State : {Checked, Unchecked, Mixed, Checked}) {
             for (int64_t ID : {4, 3, 2}) {
                 const std::vector<int64_t> List = R.Tick(State, ID);
@@ -652,7 +626,7 @@ TEST_F(TickCycle, ThePushDownEndsOnRowsThatFormACycle)
     ExecSqlScript(R.DB,
                   "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) VALUES "
                   "(1, 0, 0, 2), (2, 0, 0, 1), (4, 0, 0, 1), (3, 0, 0, 3);");
-    EndsWithin(60, [&] {
+    ticktest::EndsWithin(60, [&] {
         GetParentID(R.DB, 1);
         CheckHelper->SetCheckForChildren(Checked, 1);
         CheckHelper->SetCheckForChildren(Checked, 3);
