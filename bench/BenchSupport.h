@@ -60,6 +60,16 @@ inline void Exec(sqlite3 *db, const std::string &sql)
     }
 }
 
+// Seconds taken by work inside a transaction on db that is rolled back afterwards (not timed), so that
+// every pass starts from the same database.
+inline double TimedAndRolledBack(sqlite3 *db, const std::function<void()> &work)
+{
+    Exec(db, "BEGIN TRANSACTION;");
+    const double seconds = Seconds(work);
+    Exec(db, "ROLLBACK;");
+    return seconds;
+}
+
 // Writes the synthetic report of the given size (default options otherwise) to path.
 inline void WriteReport(const std::string &path, int64_t rows)
 {

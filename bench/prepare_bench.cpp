@@ -44,15 +44,6 @@ Fixture &Shared()
     return fixture;
 }
 
-// Seconds taken by work inside a transaction that is rolled back afterwards (not timed).
-double TimedAndRolledBack(sqlite3 *db, const std::function<void()> &work)
-{
-    bench::Exec(db, "BEGIN TRANSACTION;");
-    const double seconds = bench::Seconds(work);
-    bench::Exec(db, "ROLLBACK;");
-    return seconds;
-}
-
 void PrepareReport(benchmark::State &state)
 {
     Fixture &f = Shared();
@@ -64,10 +55,10 @@ void PrepareReport(benchmark::State &state)
         for (const TPrepareStep &step : ReportPreparationSteps)
             bench::Exec(f.DB, step.Sql);
     };
-    TimedAndRolledBack(f.DB, bare); // warm the page cache
+    bench::TimedAndRolledBack(f.DB, bare); // warm the page cache
     bench::CompareWithBare(
-        state, [&] { return TimedAndRolledBack(f.DB, ours); },
-        [&] { return TimedAndRolledBack(f.DB, bare); });
+        state, [&] { return bench::TimedAndRolledBack(f.DB, ours); },
+        [&] { return bench::TimedAndRolledBack(f.DB, bare); });
     state.counters["rows"] = double(ReportRows);
 }
 

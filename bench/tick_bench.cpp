@@ -99,15 +99,6 @@ Fixture &Shared()
     return fixture;
 }
 
-// Seconds taken by work inside a transaction that is rolled back afterwards (not timed).
-double TimedAndRolledBack(sqlite3 *DB, const std::function<void()> &Work)
-{
-    bench::Exec(DB, "BEGIN TRANSACTION;");
-    const double Seconds = bench::Seconds(Work);
-    bench::Exec(DB, "ROLLBACK;");
-    return Seconds;
-}
-
 void TickFolder(benchmark::State &State)
 {
     Fixture &F = Shared();
@@ -119,10 +110,10 @@ void TickFolder(benchmark::State &State)
     const std::string Update =
         "UPDATE check_and_comment_map SET checked = 1 WHERE fileID <> " + std::to_string(F.Folder) + ";";
     auto Bare = [&] { bench::Exec(F.DB, Update); };
-    TimedAndRolledBack(F.DB, Ours); // warm the page cache and the store's statements
+    bench::TimedAndRolledBack(F.DB, Ours); // warm the page cache and the store's statements
     bench::CompareWithBare(
-        State, [&] { return TimedAndRolledBack(F.DB, Ours); },
-        [&] { return TimedAndRolledBack(F.DB, Bare); });
+        State, [&] { return bench::TimedAndRolledBack(F.DB, Ours); },
+        [&] { return bench::TimedAndRolledBack(F.DB, Bare); });
     State.counters["stored_rows"] = double(F.Subtree);
     State.counters["report_rows"] = double(ReportRows);
     State.counters["touched_ids"] = double(List.Count());
