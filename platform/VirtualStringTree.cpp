@@ -4,8 +4,14 @@
 
 namespace {
 
-bool IsCheckedState(TCheckState s) { return s == csCheckedNormal || s == csCheckedPressed; }
-bool IsMixedState(TCheckState s) { return s == csMixedNormal || s == csMixedPressed; }
+bool IsCheckedState(TCheckState s)
+{
+    return s == csCheckedNormal || s == csCheckedPressed;
+}
+bool IsMixedState(TCheckState s)
+{
+    return s == csMixedNormal || s == csMixedPressed;
+}
 
 // The next node of Top's subtree in pre-order after Node, or null; skips Node's children unless Descend.
 PVirtualNode NextInSubtree(PVirtualNode Top, PVirtualNode Node, bool Descend = true)
@@ -520,7 +526,8 @@ bool TVirtualStringTree::DoChecking(PVirtualNode Node, TCheckState &State)
     return allowed;
 }
 
-void TVirtualStringTree::PushCheckDown(PVirtualNode Node, TCheckState State, std::vector<PVirtualNode> *Changed)
+void TVirtualStringTree::PushCheckDown(PVirtualNode Node, TCheckState State,
+                                       std::vector<PVirtualNode> *Changed)
 {
     if (IsMixedState(State))
         return;
@@ -559,9 +566,9 @@ void TVirtualStringTree::RecomputeAncestors(PVirtualNode Node, std::vector<PVirt
         }
         if (total == 0)
             return;
-        TCheckState s = checked == total                ? csCheckedNormal
-                        : checked == 0 && mixed == 0    ? csUncheckedNormal
-                                                        : csMixedNormal;
+        TCheckState s = checked == total             ? csCheckedNormal
+                        : checked == 0 && mixed == 0 ? csUncheckedNormal
+                                                     : csMixedNormal;
         if (p->CheckState == s || !DoChecking(p, s) || p->CheckState == s)
             return;
         p->CheckState = s;

@@ -144,11 +144,11 @@ class TVirtualTreeObserver
 {
 public:
     virtual ~TVirtualTreeObserver() = default;
-    virtual void NodeAdded(PVirtualNode Node) = 0;            // now its parent's last child
-    virtual void NodeRemoving(PVirtualNode Node) = 0;         // still linked
-    virtual void ChildrenRemoving(PVirtualNode Parent) = 0;   // all children, still linked
+    virtual void NodeAdded(PVirtualNode Node) = 0;             // now its parent's last child
+    virtual void NodeRemoving(PVirtualNode Node) = 0;          // still linked
+    virtual void ChildrenRemoving(PVirtualNode Parent) = 0;    // all children, still linked
     virtual void NodeVisibilityChanged(PVirtualNode Node) = 0; // after the change
-    virtual void NodeButtonChanged(PVirtualNode Node) = 0;    // has-children mark
+    virtual void NodeButtonChanged(PVirtualNode Node) = 0;     // has-children mark
     virtual void NodeExpandedChanged(PVirtualNode Node) = 0;
     virtual void Sorted() = 0;
     virtual void FocusChanged() = 0;

@@ -20,7 +20,8 @@ struct TFixture
     PVirtualNode Add(PVirtualNode Parent, const std::string &Name, TCheckType Type = ctTriStateCheckBox)
     {
         Names.push_back(Name);
-        PVirtualNode n = Tree.AddChild(Parent, reinterpret_cast<void *>(static_cast<intptr_t>(Names.size() - 1)));
+        PVirtualNode n =
+            Tree.AddChild(Parent, reinterpret_cast<void *>(static_cast<intptr_t>(Names.size() - 1)));
         Tree.SetCheckType(n, Type);
         return n;
     }
@@ -33,7 +34,9 @@ struct TFixture
         Tree.OnChecking = [this](TVirtualStringTree *, PVirtualNode n, TCheckState &s, bool &) {
             Log.push_back("checking " + Name(n) + " " + std::to_string(s));
         };
-        Tree.OnChecked = [this](TVirtualStringTree *, PVirtualNode n) { Log.push_back("checked " + Name(n)); };
+        Tree.OnChecked = [this](TVirtualStringTree *, PVirtualNode n) {
+            Log.push_back("checked " + Name(n));
+        };
     }
     std::string Children(PVirtualNode Parent) const
     {
@@ -137,8 +140,8 @@ TEST(VirtualTree, EventsComeForEveryChangedNodeCheckedOnesLast)
     f.LogChecks();
 
     f.Tree.SetCheckState(c1, csCheckedNormal);
-    const std::vector<std::string> want = {"checking c1 2", "checking g 2",  "checking p 4",
-                                           "checked c1",    "checked g",     "checked p"};
+    const std::vector<std::string> want = {"checking c1 2", "checking g 2", "checking p 4",
+                                           "checked c1",    "checked g",    "checked p"};
     EXPECT_EQ(f.Log, want);
 
     // An unchanged state raises nothing.
@@ -156,7 +159,9 @@ TEST(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
     int checked = 0;
     f.Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode) { ++checked; };
 
-    f.Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &Allowed) { Allowed = false; };
+    f.Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &Allowed) {
+        Allowed = false;
+    };
     EXPECT_FALSE(f.Tree.SetCheckState(c, csCheckedNormal));
     EXPECT_EQ(c->CheckState, csUncheckedNormal);
     EXPECT_EQ(p->CheckState, csUncheckedNormal);
@@ -273,11 +278,14 @@ TEST(VirtualTree, FocusChangingCanRefuseAndSelectionIsSingle)
     PVirtualNode a = f.Add(nullptr, "a");
     PVirtualNode b = f.Add(nullptr, "b");
     bool allow = true;
-    f.Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode Old, PVirtualNode New, int, int, bool &Allowed) {
+    f.Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode Old, PVirtualNode New, int, int,
+                                 bool &Allowed) {
         f.Log.push_back("changing " + f.Name(Old) + ">" + f.Name(New));
         Allowed = allow;
     };
-    f.Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode n, int) { f.Log.push_back("changed " + f.Name(n)); };
+    f.Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode n, int) {
+        f.Log.push_back("changed " + f.Name(n));
+    };
 
     EXPECT_TRUE(f.Tree.SetFocusedNode(a));
     allow = false;
@@ -350,7 +358,8 @@ TEST(VirtualTree, SortsByTheCompareEventBothWaysAndStably)
     PVirtualNode inner = f.Add(p->FirstChild, "z");
     f.Add(p->FirstChild, "y");
     int column = -2;
-    f.Tree.OnCompareNodes = [&](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int Column, int &Result) {
+    f.Tree.OnCompareNodes = [&](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int Column,
+                                int &Result) {
         column = Column;
         Result = f.Name(n1).compare(f.Name(n2));
     };
@@ -391,5 +400,5 @@ TEST(VirtualTree, HiddenNodesAreNotCountedByTheView)
     EXPECT_EQ(model.rowCount(ia), 1);
     EXPECT_EQ(model.NodeOf(model.index(0, 0, ia)), a->LastChild);
     EXPECT_FALSE(model.IndexOf(b->FirstChild).isValid()); // below a hidden node
-    EXPECT_EQ(f.Tree.TotalCount(), 8u);                    // the tree itself counts them all
+    EXPECT_EQ(f.Tree.TotalCount(), 8u);                   // the tree itself counts them all
 }

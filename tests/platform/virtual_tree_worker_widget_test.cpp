@@ -1,0 +1,186 @@
+// A worker changes the tree control's nodes while the main thread waits in a modal loop with the view
+// shown and busy (painting, laying out, asking the model): the view must read nothing of the nodes
+// meanwhile and show the tree's state afterwards. Run under ThreadSanitizer and AddressSanitizer too.
+#include "platform/Messages.h"
+#include "platform/VirtualStringTree.h"
+#include "platform/VirtualTreeModel.h"
+#include "platform/VirtualTreeView.h"
+#include "tests/platform/VirtualTreeChecks.h"
+
+#include <QAbstractItemModelTester>
+#include <QDialog>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A tree whose nodes carry a number in their data cell, shown in a view with an item model tester.
+struct TShownTree
+{
+    TVirtualStringTree Tree;
+    std::unique_ptr<TVirtualTreeView> View;
+    std::vector<PVirtualNode> Top;
+    std::atomic<intptr_t> Next{0};
+    std::atomic<int> Freed{0};
+
+    TShownTree()
+    {
+        Tree.Header.AddColumn(QStringLiteral("Name"), 150);
+        Tree.Header.AddColumn(QStringLiteral("Size"), 80);
+        Tree.Header.SetVisible(true);
+        Tree.OnGetText = [](TVirtualStringTree *, PVirtualNode n, int Column, TVSTTextType, QString &Text) {
+            Text = QString::number(reinterpret_cast<intptr_t>(n->Data) * (Column + 1));
+        };
+        Tree.OnFreeNode = [this](TVirtualStringTree *, PVirtualNode n) {
+            n->Data = nullptr; // what an owner of the cell does
+            ++Freed;
+        };
+        for (int i = 0; i < 4; ++i) {
+            Top.push_back(Add(nullptr));
+            for (int j = 0; j < 300; ++j)
+                Add(Top.back());
+        }
+        Tree.SetExpanded(Top[0], true);
+        Tree.SetExpanded(Top[1], true);
+        Tree.SetExpanded(Top[1]->FirstChild, true);
+        Tree.SetFocusedNode(Top[1]->LastChild);
+        Tree.SetSelected(Top[1]->LastChild, true);
+        View = ShowView(Tree);
+    }
+    PVirtualNode Add(PVirtualNode Parent)
+    {
+        PVirtualNode n = Tree.AddChild(Parent, reinterpret_cast<void *>(++Next));
+        Tree.SetCheckType(n, ctTriStateCheckBox);
+        return n;
+    }
+
+    // Many thousands of additions and deletions of every kind, as the system's workers make them.
+    void Work()
+    {
+        Tree.BeginUpdate();
+        for (int round = 0; round < 8; ++round) {
+            for (int j = 0; j < 2500; ++j) {
+                PVirtualNode n = Add(Top[0]);
+                if (j % 4 == 0)
+                    Tree.SetVisible(n, false);
+                if (j % 500 == 0) {
+                    Add(n);
+                    Tree.SetExpanded(n, true);
+                }
+            }
+            Tree.SetCheckState(Top[0], round % 2 ? csUncheckedNormal : csCheckedNormal);
+            for (int j = 0; j < 600 && Top[0]->FirstChild; ++j)
+                Tree.DeleteNode(Top[0]->FirstChild);
+            Tree.DeleteChildren(Top[1]->FirstChild);
+            for (int j = 0; j < 200; ++j)
+                Add(Top[1]->FirstChild);
+            Tree.DeleteNode(Top[1]->LastChild); // the focused and selected node on the first round
+            Top[2]->LastChild->CheckState = csCheckedNormal;
+            Tree.Invalidate();
+        }
+        Tree.DeleteChildren(Top[3]);
+        Tree.SetExpanded(Top[3], true);
+        Tree.EndUpdate();
+    }
+
+    // Keeps the view busy on the main thread while the modal loop runs.
+    int Poke(int tick)
+    {
+        View->resize(400 + tick % 2, 300);
+        View->viewport()->repaint();
+        TVirtualTreeModel *m = View->Model();
+        const int rows = m->rowCount();
+        for (int r = 0; r < rows; ++r) {
+            const QModelIndex i = m->index(r, 0);
+            (void)m->data(i);
+            (void)m->hasChildren(i);
+            (void)m->rowCount(i);
+        }
+        (void)Tree.GetNodeAt(10, 30);
+        (void)View->indexAt(QPoint(10, 30));
+        return rows;
+    }
+};
+
+// Runs Work on a worker while the main thread sits in a modal dialog, poking the view; the worker's
+// last act is a queued call that closes the dialog.
+int RunModalWhileWorking(TShownTree &t)
+{
+    QDialog dialog;
+    dialog.resize(120, 80);
+    int pokes = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { t.Poke(pokes++); });
+    timer.start(0);
+    std::thread worker([&] {
+        t.Work();
+        PostCall(&dialog, [&dialog] { dialog.accept(); });
+    });
+    dialog.exec();
+    worker.join();
+    timer.stop();
+    return pokes;
+}
+
+uint32_t CountVisible(PVirtualNode Parent)
+{
+    uint32_t n = 0;
+    for (PVirtualNode c = Parent->FirstChild; c; c = c->NextSibling)
+        n += TVirtualStringTree::IsVisible(c) ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+TEST(VirtualTreeWorker, WorkerInsideTheMainThreadsUpdate)
+{
+    TTesterFailures failures;
+    TShownTree t;
+    QAbstractItemModelTester tester(t.View->Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    const int rowsBefore = t.View->Model()->rowCount(t.View->IndexOf(t.Top[0]));
+
+    t.Tree.BeginUpdate(); // as the system does before it shows the wait window
+    const int pokes = RunModalWhileWorking(t);
+    // Still in update: the view has not moved.
+    EXPECT_EQ(t.View->Model()->rowCount(t.View->Model()->index(0, 0)), rowsBefore);
+    t.Tree.EndUpdate();
+
+    EXPECT_GT(pokes, 0);
+    EXPECT_GT(t.Freed.load(), 5000);
+    EXPECT_EQ(t.Tree.FocusedNode(), nullptr);
+    EXPECT_EQ(t.View->Model()->rowCount(t.View->IndexOf(t.Top[0])), static_cast<int>(CountVisible(t.Top[0])));
+    EXPECT_EQ(t.Top[0]->CheckState, csUncheckedNormal);
+    t.View->viewport()->repaint();
+    ExpectMirrors(*t.View);
+    EXPECT_TRUE(t.View->isExpanded(t.View->IndexOf(t.Top[3])));
+    EXPECT_TRUE(failures.Messages.isEmpty()) << failures.Messages.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(VirtualTreeWorker, WorkersOwnUpdateEndsOnTheWorker)
+{
+    TTesterFailures failures;
+    TShownTree t;
+    QAbstractItemModelTester tester(t.View->Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+
+    // The outermost EndUpdate runs on the worker: the view takes the tree over in the modal loop,
+    // before the dialog's close arrives.
+    const int pokes = RunModalWhileWorking(t);
+
+    EXPECT_GT(pokes, 0);
+    EXPECT_EQ(t.Tree.UpdateCount(), 0);
+    EXPECT_EQ(t.View->Model()->rowCount(t.View->IndexOf(t.Top[0])), static_cast<int>(CountVisible(t.Top[0])));
+    t.View->viewport()->repaint();
+    ExpectMirrors(*t.View);
+
+    // And the main thread goes on changing the tree as usual.
+    t.Tree.DeleteNode(t.Top[0]);
+    t.Add(t.Top[1]);
+    ExpectMirrors(*t.View);
+    EXPECT_TRUE(failures.Messages.isEmpty()) << failures.Messages.join(QLatin1Char('\n')).toStdString();
+}
