@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include "common/ssMutex.h"
 
 #include "common/ssOSError.h"
@@ -337,18 +338,25 @@ THandledObject::~THandledObject()
 std::string MutexSharedObjectName(const std::string &Name)
 {
     // One slash leads a shared-memory name and none may follow; the user id keeps users apart.
-    static const char hex[] = "0123456789ABCDEF";
-    std::string escaped;
-    for (const char c : Name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '/' || c == '%' || u < 0x20) {
-            escaped += '%';
-            escaped += hex[u >> 4];
-            escaped += hex[u & 15];
-        } else
-            escaped += c;
-    }
-    return "/ParvixViewer.mutex." + std::to_string(geteuid()) + "." + escaped;
+    const auto escape = [](const std::string &text) {
+        static const char hex[] = "0123456789ABCDEF";
+        std::string escaped;
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (c == '/' || c == '%' || u < 0x20) {
+                escaped += '%';
+                escaped += hex[u >> 4];
+                escaped += hex[u & 15];
+            } else
+                escaped += c;
+        }
+        return escaped;
+    };
+    // Test programs run side by side set a namespace of their own, so one's long hold of "wfMutex"
+    // never stalls another.
+    const char *space = std::getenv("PARVIX_MUTEX_NAMESPACE");
+    const std::string prefix = space && *space ? escape(space) + "." : std::string();
+    return "/ParvixViewer.mutex." + std::to_string(geteuid()) + "." + prefix + escape(Name);
 }
 
 TMutex::TMutex(const std::string &Name)

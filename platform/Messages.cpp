@@ -13,7 +13,7 @@
 namespace {
 
 // The address on which hand-overs through Qt's queues are marked for ThreadSanitizer.
-char handOver;
+[[maybe_unused]] char handOver;
 
 // A call carried to another thread as an event of our own, so that everything handed over is
 // allocated and written in code the sanitizer sees.
