@@ -400,7 +400,7 @@ void TVirtualTreeModel::RebuildRows(TMirror *M)
     if (!M->Rows.empty()) {
         beginRemoveRows(parent, 0, static_cast<int>(M->Rows.size()) - 1);
         DropChildMirrors(M);
-        M->Rows.clear();
+        std::vector<PVirtualNode>().swap(M->Rows);
         endRemoveRows();
     }
     TMirror fresh;
@@ -445,7 +445,7 @@ void TVirtualTreeModel::ChildrenRemoving(PVirtualNode Parent)
         return;
     beginRemoveRows(IndexOfMirror(m), 0, static_cast<int>(m->Rows.size()) - 1);
     DropChildMirrors(m);
-    m->Rows.clear();
+    std::vector<PVirtualNode>().swap(m->Rows); // a million rows once need not stay reserved
     endRemoveRows();
 }
 

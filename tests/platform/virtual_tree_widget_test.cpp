@@ -413,3 +413,18 @@ TEST(VirtualTreeView, ModelKeepsQtsRulesThroughEveryKindOfChange)
     }
     EXPECT_TRUE(failures.Messages.isEmpty()) << failures.Messages.join(QLatin1Char('\n')).toStdString();
 }
+
+TEST(VirtualTreeView, TreeGoingFirstLeavesAnEmptyView)
+{
+    auto tree = std::make_unique<TVirtualStringTree>();
+    PVirtualNode a = tree->AddChild(nullptr);
+    tree->AddChild(a);
+    tree->SetExpanded(a, true);
+    auto view = ShowView(*tree);
+    EXPECT_EQ(view->Model()->rowCount(), 1);
+    tree.reset();
+    EXPECT_EQ(view->Model()->rowCount(), 0);
+    EXPECT_EQ(view->Tree(), nullptr);
+    view->viewport()->repaint();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+}

@@ -184,3 +184,28 @@ TEST(VirtualTreeWorker, WorkersOwnUpdateEndsOnTheWorker)
     ExpectMirrors(*t.View);
     EXPECT_TRUE(failures.Messages.isEmpty()) << failures.Messages.join(QLatin1Char('\n')).toStdString();
 }
+
+TEST(VirtualTreeWorker, MainThreadChangeBeforeTheQueuedTakeOverComesFirstTakesItOver)
+{
+    TShownTree t;
+    const uint32_t before = CountVisible(t.Top[0]);
+    std::thread worker([&t] {
+        t.Tree.BeginUpdate();
+        for (int j = 0; j < 1000; ++j)
+            t.Add(t.Top[0]);
+        t.Tree.DeleteNode(t.Top[0]->FirstChild);
+        t.Tree.EndUpdate(); // queues the view's take-over on the main thread
+    });
+    worker.join();
+    // The view still shows the old rows and reads nothing of them...
+    EXPECT_EQ(t.View->Model()->rowCount(t.View->Model()->index(0, 0)), static_cast<int>(before));
+    EXPECT_FALSE(t.View->Model()->data(t.View->Model()->index(0, 0)).isValid());
+    // ...until the main thread changes the tree, which takes the worker's changes over first.
+    PVirtualNode added = t.Add(t.Top[0]);
+    EXPECT_EQ(t.View->Model()->rowCount(t.View->IndexOf(t.Top[0])), static_cast<int>(before + 1000));
+    EXPECT_EQ(t.View->Model()->NodeOf(
+                  t.View->Model()->index(static_cast<int>(before + 999), 0, t.View->IndexOf(t.Top[0]))),
+              added);
+    QCoreApplication::processEvents(); // the queued take-over finds nothing left to do
+    ExpectMirrors(*t.View);
+}
