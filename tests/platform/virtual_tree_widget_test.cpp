@@ -1,5 +1,6 @@
 // The tree control's view, offscreen: the user's clicks, keys and header clicks reach the tree in the
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
+#include "platform/ImageList.h"
 #include "platform/VirtualStringTree.h"
 #include "platform/VirtualTreeModel.h"
 #include "platform/VirtualTreeView.h"
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -427,4 +429,45 @@ TEST(VirtualTreeView, TreeGoingFirstLeavesAnEmptyView)
     EXPECT_EQ(view->Tree(), nullptr);
     view->viewport()->repaint();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+}
+
+TEST(VirtualTreeView, DrawsImagesFromTheImageEventAndColumnColours)
+{
+    TViewFixture f;
+    f.Tree.Header.AddColumn(QStringLiteral("Name"), 150);
+    f.Tree.Header.AddColumn(QStringLiteral("Size"), 100);
+    f.Tree.Header.SetColumnColor(1, QColor(0xF7F7F7));
+    TImageList images;
+    QPixmap blue(16, 16);
+    blue.fill(Qt::blue);
+    images.Add(blue);
+    f.Tree.SetImages(&images);
+    std::vector<TVTImageKind> kinds;
+    f.Tree.OnGetImageIndex = [&](TVirtualStringTree *, PVirtualNode, TVTImageKind Kind, int Column, bool &,
+                                 int &Index) {
+        kinds.push_back(Kind);
+        Index = Column == 0 ? 0 : -1;
+    };
+    int resized = 0;
+    f.Tree.OnResize = [&](TVirtualStringTree *) { ++resized; };
+    PVirtualNode a = f.Add(nullptr);
+    f.Add(nullptr);
+    f.Settle();
+
+    const QRect cell = f.View->visualRect(f.View->IndexOf(a));
+    const QImage shot = f.View->viewport()->grab().toImage();
+    const int imageLeft =
+        cell.left() + f.Tree.Options().Margin + TVirtualTreeView::CheckSize + TVirtualTreeView::CheckSpacing;
+    EXPECT_EQ(shot.pixelColor(imageLeft + 8, cell.center().y()), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(f.View->columnViewportPosition(1) + 90, cell.center().y()), QColor(0xF7F7F7));
+    EXPECT_FALSE(f.View->Model()->data(f.View->Model()->index(0, 1), Qt::DecorationRole).isValid());
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), ikNormal), kinds.end());
+
+    f.Tree.SetSelected(a, true);
+    kinds.clear();
+    (void)f.View->Model()->data(f.View->IndexOf(a), Qt::DecorationRole);
+    EXPECT_EQ(kinds, std::vector<TVTImageKind>{ikSelected});
+
+    f.View->resize(300, 200);
+    EXPECT_GT(resized, 0);
 }
