@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sqlite3.h>
@@ -188,8 +189,31 @@ void SortMillionChildrenShown(benchmark::State &state)
         [] { return Bare().Read(); });
 }
 
+// Scrolling the shown million rows from top to bottom, one page at a time, painting each page: the
+// view asks only for the rows in sight, whatever the count.
+void ScrollMillionChildrenShown(benchmark::State &state)
+{
+    TShown shown(true);
+    shown.Fill();
+    constexpr int Pages = 2000;
+    QScrollBar *bar = shown.View->verticalScrollBar();
+    bench::CompareWithBare(
+        state,
+        [&] {
+            return bench::Seconds([&] {
+                for (int p = 0; p <= Pages; ++p) {
+                    bar->setValue(int(int64_t(bar->maximum()) * p / Pages));
+                    shown.View->viewport()->repaint();
+                }
+            });
+        },
+        [] { return Bare().Read(); });
+    state.counters["pages"] = Pages + 1;
+}
+
 } // namespace
 
+BENCHMARK(ScrollMillionChildrenShown)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(AddMillionChildrenShown)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(AddMillionChildrenNoView)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(DeleteMillionChildrenShown)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
