@@ -1,9 +1,225 @@
 #pragma once
-#include <QMainWindow>
+// The main window: its components, the state it and its workers share, and its life cycle.
+// The class is split by concern: Main.cpp (life cycle, messages, report-layer hooks), MainLayout.cpp
+// (building the components, captions, hints, images), MainOpen.cpp (opening a report),
+// MainFolderTree.cpp (the folder tree's events).
+#include "platform/ImageList.h"
+#include "platform/Messages.h"
+#include "platform/ShellApi.h"
+#include "platform/VirtualStringTree.h"
+#include "report/uExtraFunctions.h"
 
-class TMainForm : public QMainWindow
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class QAction;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TDirectoryList;
+class TFreeMemThread;
+class TInt64List;
+class TStatusBar;
+class TVirtualTreeView;
+class TWaitForm;
+
+class TMainForm : public QMainWindow, public TDecompressHost
 {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget *parent = nullptr);
+    // Builds the window (and opens the report named by parameter 1 of the program's command line).
+    explicit TMainForm(QWidget *Owner = nullptr);
+    // As above with the command line given: Arguments[0] is the program, Arguments[1] parameter 1.
+    TMainForm(QWidget *Owner, const QStringList &Arguments);
+    // Stops FreeMemThread, deletes the log file, frees the shared wait window, stops taking drops.
+    ~TMainForm() override;
+
+    // ---- Life cycle
+    // Closes the open report (commit, both trees emptied, connection closed, tick helper and
+    // history freed) and saves the window geometry. Nothing of it needs an open report.
+    void FinishWork();
+    // The window's close event: FinishWork; the close goes on.
+    void FormClose();
+    // Restores the saved geometry, clamping values out of range.
+    void LoadFormParams();
+    // Layout and image set-up: at creation and again for each opening.
+    void InitLabels();
+    void InitializeImages();
+    void InitializeTrees();
+    // Run-time captions and hints: once, at creation.
+    void InitControlCaptions();
+    void InitHintTextes();
+    // Opens the developer's web address (the hint) of a clicked label; other senders do nothing.
+    void lbl_DevelopInfoClick(QObject *Sender);
+    // The page control's page-change events; both do nothing.
+    void pc_InformationChanging(QObject *Sender, bool &AllowChange);
+    void pc_InformationChange(QObject *Sender);
+    // Hands out the shared wait window for a work started from this window, with Text.
+    TWaitForm *ShowWaitForm(const QString &Text);
+
+    // ---- Opening a report
+    // True when Path may be opened: not the open report, a report database (a compressed one is
+    // unpacked in place first). Shows its own message boxes.
+    bool TryDBorArchive(const QString &Path);
+    // The open button: takes a path from the open dialog (or from droppedFileName), tests it,
+    // closes the previous report and prepares the new one under the wait window.
+    void tb_OpenBaseClick();
+    // Files dropped on the window (local paths, in the order dropped): opens the first one.
+    void WMDropFiles(const QStringList &Paths);
+    // WM_DECOMPRESS_ERROR: decompressFailed := 1.
+    void WMDecompressError();
+    // WM_LOAD_FINISHED: opens the prepared report for work and builds the folder tree's root.
+    void FinishLoad();
+    void PrepareBaseToWork();
+    void InitializeBase();
+    void CreateRoot();
+
+    // ---- The folder tree's events
+    // Loads the folder's children once (a worker under the wait window); also called directly.
+    void tv_FolderTreeExpanding(TVirtualStringTree *Sender, PVirtualNode Node, bool &Allowed);
+    void tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column, TVSTTextType TextType,
+                              QString &CellText);
+    void tv_FolderTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
+                                    int Column, bool &Ghosted, int &ImageIndex);
+    void tv_FolderTreeAfterItemPaint(TVirtualStringTree *Sender, QPainter *TargetCanvas, PVirtualNode Node,
+                                     const QRect &ItemRect);
+
+    // ---- TDecompressHost: what unpacking needs of this window
+    QObject *MainHandle() override { return this; }
+    int GetDecompressFailed() const override { return decompressFailed; }
+    void SetDecompressFailed(int Value) override { decompressFailed = static_cast<uint8_t>(Value); }
+    QObject *CreateDecompressWaitForm(const QString &Text) override;
+    void ShowDecompressWaitForm(QObject *WaitForm) override;
+
+    // ---- State of an opening (Main.cpp and MainOpen.cpp; public so tests can look at it)
+    // 1: unpacking failed (cleared by DecompressReport before it unpacks, set by WMDecompressError).
+    uint8_t decompressFailed = 0;
+    // The path of a drop while tb_OpenBaseClick runs for it; none otherwise.
+    std::optional<QString> droppedFileName;
+    // 1: tb_OpenBaseClick asks the open dialog; 0: it takes droppedFileName.
+    uint8_t useOpenDialog = 1;
+
+    // ---- Components (the window owns them all)
+    // Main tool bar (images from il_NavigationImList, 24x24).
+    QToolBar *tbar_MainToolBar;
+    QToolButton *tb_OpenBase;
+    QToolButton *tb_SaveButton;
+    QToolButton *tb_ExportBase;
+    QAction *ToolButton1; // separators
+    QAction *ToolButton4;
+    QWidget *tbar_OpenFolder; // holds tb_ExportFileName, hidden until an export is written
+    QToolButton *tb_ExportFileName;
+
+    // Main panel: folder tree | Splitter2 | file list.
+    QWidget *p_MainPanel;
+    QGroupBox *gb_FoldersTree;
+    TVirtualStringTree *tv_FolderTree; // Tag 0
+    TVirtualTreeView *tv_FolderTreeView;
+    QSplitter *Splitter2; // its first handle sits at the right edge of gb_FoldersTree
+    QGroupBox *gb_ViewFiles;
+    QToolBar *tbar_FolderToolBar;
+    QToolButton *tb_Prev;
+    QToolButton *tb_Next;
+    QToolButton *tb_Up;
+    QAction *ToolButton2; // separators
+    QAction *ToolButton3;
+    QLineEdit *edit_Search;
+    QToolButton *tb_FastSearch;
+    QToolButton *tb_FullSearch;
+    TVirtualStringTree *tv_FilesTree; // Tag 1
+    TVirtualTreeView *tv_FilesTreeView;
+    QGroupBox *gb_MoreResults;
+    QLabel *lbl_Founded;
+    QLabel *lbl_FoundedCount;
+    QLabel *lbl_Shown;
+    QLabel *lbl_ShownCount;
+    QPushButton *btn_MoreResults;
+
+    // Bottom: Splitter1 (main panel above, information panel below).
+    QSplitter *Splitter1;
+    QWidget *gb_InfoGroupBox;
+    QTabWidget *pc_Information; // tabs at the bottom
+    QWidget *ts_Information;
+    QPlainTextEdit *mem_Comments;
+    QLabel *lbl_TxtSize;
+    QLabel *lbl_sizeLabel;
+    QWidget *ts_About;
+    QLabel *lbl_Prod;
+    QLabel *lbl_Ver;
+    QLabel *lbl_Holder;
+    QLabel *lbl_Develop;
+    QLabel *lbl_ProdInfo;
+    QLabel *lbl_VerInfo;
+    QLabel *lbl_HolderInfo;
+    QLabel *lbl_DevelopInfo;
+    QLabel *im_Logo;
+    QPlainTextEdit *mem_AdditionalInfo;
+    TStatusBar *sb_InfoStatusBar; // panels 100, 50, 1015; the first owner-drawn
+    QProgressBar *mainProgressBar;
+
+    // Not visible.
+    TSystemImageList il_SystemImList;        // the shell's small icons, shared
+    TImageList *il_IconsImList = nullptr;    // the trees' icons; a new one for each opening
+    TImageList *il_NavigationImList;         // the tool bars' glyphs, 24x24
+    QMenu *pm_FilesTreePopupMenu;
+    QAction *mi_MoreResults;
+    QAction *mi_GoToFolder;
+    QFileDialog *dlg_OpenBase;
+
+protected:
+    bool event(QEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
+
+private:
+    void Create(const QStringList &Arguments);
+    // Builds every component with its design-time values (MainLayout.cpp).
+    void BuildComponents();
+    // The tool bars' glyphs into il_NavigationImList (MainLayout.cpp).
+    void PaintNavigationImages();
+    // The window's status-bar panel drawing and the developer label's click.
+    bool eventFilter(QObject *Watched, QEvent *e) override;
 };
+
+// ---- State of the unit Main, one of each for the process
+extern TMainForm *MainForm;
+// The open report's working connection; a transaction is always open on it. None without a report.
+extern sqlite3 *ReportDB;
+// Path of the current report; empty without one.
+extern QString baseName;
+// Rows per page of search results.
+extern int32_t SearchPageSize;
+// The running search statement's cell, or none.
+extern sqlite3_stmt **SearchStmt;
+extern THistoryItem *HistoryCurrent;
+// The focused folder or file whose comment and size are shown.
+extern TDirectoryList *CurrentItem;
+extern PVirtualNode LastClickedNode;
+extern bool UserCheckAction;
+extern bool MouseDownPending;
+extern bool CheckChanged;
+extern bool SearchMode;
+extern bool NavigatingHistory;
+extern int32_t RightClickX;
+extern int32_t RightClickY;
+extern TFreeMemThread *FreeMemThread;
+extern bool FoundCheckedFlag;
+extern bool FoundUncheckedFlag;
+// Ids touched by one tick operation; made on first use.
+extern TInt64List *CheckedIDs;
+// WaitForm, the shared wait window, is declared in viewer/ufWaitForm.h.
