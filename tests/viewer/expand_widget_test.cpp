@@ -1,0 +1,438 @@
+// Loading a folder's children into the folder tree with ThreadExpand: a real tree control, the real
+// wait window and worker thread, reports written by the report builder.
+#include "viewer/utExpand.h"
+
+#include "platform/VirtualStringTree.h"
+#include "report/uCheckHelper.h"
+#include "report/uDirectoryList.h"
+#include "report/uExtraFunctions.h"
+#include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/ufWaitForm.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QWidget>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString LoadText = QStringLiteral("Load folder data. Please wiat, it can take some time.");
+
+sqlite3 *HookedDB = nullptr;
+sqlite3 *HookDB()
+{
+    return HookedDB;
+}
+
+class ExpandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetLogFolder(Temp.Path() + "/");
+        CreateLogFile();
+        SetReportDBHook(HookDB);
+    }
+    void TearDown() override
+    {
+        Tree.Clear();
+        Root.reset();
+        DestroyCheckHelper();
+        if (DB)
+            sqlite3_close_v2(DB);
+        HookedDB = nullptr;
+        SetReportDBHook(nullptr);
+        FreeWaitForm();
+        SetLogFolder("");
+    }
+
+    // Writes and prepares the report and opens it for work, as the main window does.
+    void Open(const support::ReportBuilder &Report, bool Prepare = true)
+    {
+        const std::string path = Report.Write(Temp.File("report.db3"));
+        ASSERT_EQ(sqlite3_open(path.c_str(), &DB), SQLITE_OK);
+        if (Prepare) {
+            ExecSqlScript(DB, "BEGIN TRANSACTION;");
+            for (const TPrepareStep &step : ReportPreparationSteps)
+                step.Run(DB);
+            ExecSqlScript(DB, "COMMIT;");
+        }
+        ExecSqlScript(DB, "BEGIN TRANSACTION;");
+        HookedDB = DB;
+        Root =
+            std::make_unique<TDirectoryList>(QStringLiteral("report.db3"), -1, 0, 0, true, false, 0, 0, 0, 0);
+        RootNode = AddInTreeView(&Tree, nullptr, Root.get());
+        Root->NodeInFoldTr = RootNode;
+    }
+
+    // Loads Node's folder as the expanding event does: trees in update, the shared wait window handed
+    // out, the worker resumed and the window shown modally until the worker's close message.
+    void Load(PVirtualNode Node)
+    {
+        Tree.BeginUpdate();
+        TWaitForm *wait = ShowWaitForm(&Owner, LoadText);
+        auto *worker =
+            new ThreadExpand(Node, &Tree, DB, nullptr, nullptr, wait, GetNodeItem(Node, &Tree)->id);
+        worker->Resume();
+        wait->WMShowModal();
+        wait->Close();
+        Tree.EndUpdate();
+    }
+
+    // The names of Node's children in the tree's order; hidden ones in brackets.
+    QStringList Children(PVirtualNode Node)
+    {
+        QStringList names;
+        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling) {
+            const QString name = GetNodeItem(c, &Tree)->name;
+            names << (TVirtualStringTree::IsVisible(c) ? name : QLatin1Char('[') + name + QLatin1Char(']'));
+        }
+        return names;
+    }
+    PVirtualNode Child(PVirtualNode Node, const QString &Name)
+    {
+        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+            if (GetNodeItem(c, &Tree)->name == Name)
+                return c;
+        return nullptr;
+    }
+    // The stored (checked, checkForFolder) of an id, or (-1, -1) without a row.
+    std::pair<int, int> Stored(int64_t ID)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(DB, "SELECT checked, checkForFolder FROM check_and_comment_map WHERE fileID = ?",
+                           -1, &stmt, nullptr);
+        sqlite3_bind_int64(stmt, 1, ID);
+        std::pair<int, int> result{-1, -1};
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            result = {sqlite3_column_int(stmt, 0), sqlite3_column_int(stmt, 1)};
+        sqlite3_finalize(stmt);
+        return result;
+    }
+    QString LogText() const
+    {
+        QFile f(QString::fromStdString(LogFileName()));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+
+    support::TempDir Temp;
+    QWidget Owner;
+    TVirtualStringTree Tree;
+    sqlite3 *DB = nullptr;
+    std::unique_ptr<TDirectoryList> Root;
+    PVirtualNode RootNode = nullptr;
+};
+
+const char *const Drive = R"(D Docs
+  D Sub
+    F deep.txt 1
+  F b.txt 10
+  F A.txt 20 deleted attr=32 date=2021-03-04 05:06:07
+  F C.txt 30
+D apps
+F x.bin 5
+)";
+// ids: Docs 1, Sub 2, deep.txt 3, b.txt 4, A.txt 5, C.txt 6, apps 7, x.bin 8
+
+TEST_F(ExpandTest, ChildrenComeFoldersFirstThenByUpperCasedNameWithFilesHidden)
+{
+    support::ReportBuilder report;
+    report.Tree(Drive);
+    Open(report);
+    Load(RootNode);
+    EXPECT_EQ(Children(RootNode), (QStringList{"apps", "Docs", "[x.bin]"}));
+    PVirtualNode docs = Child(RootNode, "Docs");
+    Load(docs);
+    EXPECT_EQ(Children(docs), (QStringList{"Sub", "[A.txt]", "[b.txt]", "[C.txt]"}));
+
+    // Only a folder with a subfolder row shows an expand button; the folder itself keeps its own.
+    EXPECT_TRUE(TVirtualStringTree::HasChildren(docs));
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(RootNode, "apps")));
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(docs, "Sub"))); // only a file below it
+
+    // The items are the folder's children in the tree's order, each knowing its node.
+    TDirectoryList *docsItem = GetNodeItem(docs, &Tree);
+    ASSERT_EQ(docsItem->ChildCount(), 4u);
+    size_t i = 0;
+    for (PVirtualNode c = docs->FirstChild; c; c = c->NextSibling, ++i) {
+        EXPECT_EQ(docsItem->GetChildren()[i], GetNodeItem(c, &Tree).Item());
+        EXPECT_EQ(docsItem->GetChildren()[i]->NodeInFoldTr, c);
+        EXPECT_EQ(c->CheckType, ctTriStateCheckBox);
+    }
+    // A row's fields: the parent is the folder item's id, a folder's size the size of its contents.
+    const TDirectoryList *a = GetNodeItem(Child(docs, "A.txt"), &Tree);
+    EXPECT_EQ(a->id, 5);
+    EXPECT_EQ(a->id_parent, 1);
+    EXPECT_EQ(a->size, 20);
+    EXPECT_TRUE(a->isDeleted);
+    EXPECT_FALSE(a->isFolder);
+    EXPECT_EQ(a->f_attr, 32);
+    EXPECT_EQ(a->f_update, ReportStrToDateTime("2021-03-04 05:06:07"));
+    EXPECT_EQ(GetNodeItem(docs, &Tree)->size, 61);
+    const TDirectoryList *sub = GetNodeItem(Child(docs, "Sub"), &Tree);
+    EXPECT_TRUE(sub->isFolder);
+    EXPECT_EQ(sub->size, 1);
+    EXPECT_EQ(sub->id_parent, 1);
+}
+
+TEST_F(ExpandTest, UpperCaseOrderFoldsOnlyAsciiLetters)
+{
+    support::ReportBuilder report;
+    report.Tree("F b\nF A\nF C\nF \xc3\xa4\nF \xc3\x84\nF _x\n");
+    Open(report);
+    Load(RootNode);
+    // SQLite's upper leaves the umlauts as they are: they sort by their bytes, after the ASCII ones.
+    EXPECT_EQ(Children(RootNode), (QStringList{"[A]", "[b]", "[C]", "[_x]", QString::fromUtf8("[\xc3\x84]"),
+                                               QString::fromUtf8("[\xc3\xa4]")}));
+}
+
+TEST_F(ExpandTest, FolderOfFilesLosesItsExpandButtonAndTheTreesOwnToggleStillExpandsIt)
+{
+    support::ReportBuilder report;
+    report.Tree("D Docs\n  F a.txt\n  F b.txt\nD Other\n  F c.txt\n");
+    Open(report);
+    Tree.OnExpanding = [this](TVirtualStringTree *, PVirtualNode Node, bool &Allowed) {
+        Load(Node);
+        Allowed = true;
+    };
+    ASSERT_TRUE(Tree.SetExpanded(RootNode, true));
+    PVirtualNode docs = Child(RootNode, "Docs");
+
+    // Loaded through the tree's expansion: expanded, no button, the toggle mark gone again.
+    ASSERT_TRUE(Tree.SetExpanded(docs, true));
+    EXPECT_TRUE(TVirtualStringTree::Expanded(docs));
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(docs));
+    EXPECT_FALSE(TVirtualStringTree::Toggling(docs));
+    EXPECT_EQ(Children(docs), (QStringList{"[a.txt]", "[b.txt]"}));
+    EXPECT_EQ(Tree.ChildCount(docs), 2u);
+
+    // Loaded directly (focus, Go to folder): no button, and the tree does not toggle it afterwards.
+    PVirtualNode other = Child(RootNode, "Other");
+    Load(other);
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(other));
+    EXPECT_TRUE(TVirtualStringTree::Toggling(other));
+    EXPECT_FALSE(TVirtualStringTree::Expanded(other));
+    EXPECT_FALSE(Tree.SetExpanded(other, true));
+    EXPECT_EQ(Children(other), QStringList{"[c.txt]"});
+}
+
+TEST_F(ExpandTest, WaitWindowClosesAndTheLogShowsTheStepsInOrder)
+{
+    support::ReportBuilder report;
+    report.Tree("D Docs\nF a.txt\n");
+    Open(report);
+    Load(RootNode); // returns only after the worker's close message ended the modal show
+    ASSERT_TRUE(WaitForm);
+    EXPECT_TRUE(WaitForm->CanClose());
+    EXPECT_FALSE(WaitForm->isVisible());
+    EXPECT_EQ(Tree.UpdateCount(), 0);
+    const QString log = LogText();
+    const QStringList steps{"ThreadExpand.Execute - start read data from base",
+                            "ThreadExpand.Execute - hasFolderChld",
+                            "ThreadExpand.Execute - CheckState",
+                            "ThreadExpand.Execute - FreeAndNil",
+                            "ThreadExpand.Execute - finalize",
+                            "ThreadExpand.Execute - Dispose",
+                            "ThreadExpand.Execute - EndUpdate",
+                            "ThreadExpand.Execute - Post"};
+    qsizetype at = 0;
+    for (const QString &step : steps) {
+        const qsizetype next = log.indexOf(step + QStringLiteral("\r\n"), at);
+        EXPECT_GE(next, at) << step.toStdString();
+        at = std::max(at, next);
+    }
+    EXPECT_EQ(log.count(QStringLiteral("AddInTreeView - start")), 3); // the root and two children
+}
+
+TEST_F(ExpandTest, StatementThatCannotBePreparedLoadsNothingAndStillClosesTheWindow)
+{
+    support::ReportBuilder report;
+    report.WithoutDriveTable();
+    Open(report, false);
+    PVirtualNode extra = Tree.AddChild(RootNode); // gives the root an expand button
+    Tree.DeleteNode(extra);
+    ASSERT_TRUE(TVirtualStringTree::HasChildren(RootNode));
+    Load(RootNode);
+    EXPECT_EQ(Tree.ChildCount(RootNode), 0u);
+    EXPECT_EQ(Root->ChildCount(), 0u);
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(RootNode)); // counts as a folder without subfolders
+    EXPECT_TRUE(WaitForm->CanClose());
+}
+
+TEST_F(ExpandTest, UnreadableDateStillLoads)
+{
+    support::ReportBuilder report;
+    report.Tree("F odd.txt 3 date=garbage\nF dotted.txt 4 date=04.03.2021 05:06:07\n");
+    Open(report);
+    Load(RootNode);
+    ASSERT_EQ(Root->ChildCount(), 2u);
+    const TDirectoryList *odd = Root->GetChildren()[1];
+    EXPECT_EQ(odd->name, QStringLiteral("odd.txt"));
+    EXPECT_EQ(odd->f_create, QDateTimeToDateTime(QDateTime(QDate(1980, 1, 1), QTime(0, 0))));
+    EXPECT_EQ(Root->GetChildren()[0]->f_access, ReportStrToDateTime("2021-03-04 05:06:07"));
+}
+
+TEST_F(ExpandTest, NamesAndCommentsCrossTheDatabaseBoundary)
+{
+    support::ReportBuilder report;
+    report.Tree("F \xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt\nF plain.txt\n");
+    report.Check({std::string("a note"), 0, 2, -1, 0, 0});
+    Open(report);
+    Load(RootNode);
+    ASSERT_EQ(Root->ChildCount(), 2u);
+    // Upper-casing leaves the Cyrillic bytes as they are, so they sort after the ASCII name.
+    EXPECT_EQ(Root->GetChildren()[0]->name, QStringLiteral("plain.txt"));
+    EXPECT_EQ(Root->GetChildren()[1]->name,
+              QString::fromUtf8("\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt"));
+    EXPECT_TRUE(Root->GetChildren()[0]->HasComment());
+    EXPECT_FALSE(Root->GetChildren()[1]->HasComment());
+}
+
+// ---- Ticks ----
+
+const char *const TickDrive = R"(D Docs
+  F a.txt
+  F b.txt
+  F c.txt
+  D Sub
+    F d.txt
+F top.txt
+)";
+// ids: Docs 1, a 2, b 3, c 4, Sub 5, d 6, top 7
+
+support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
+{
+    support::CheckRow row;
+    row.fileID = ID;
+    row.idParent = Parent;
+    row.checked = Checked;
+    row.checkForFolder = ForFolder;
+    return row;
+}
+
+TEST_F(ExpandTest, StoredTicksShowOnLoadedNodesAndTheFolderFollowsItsChildren)
+{
+    support::ReportBuilder report;
+    report.Tree(TickDrive).Check(Row(-1, -1, 2, 0)).Check(Row(1, -1, 2, 0)).Check(Row(3, 1, 1, 1));
+    Open(report);
+    RootNode->CheckState = csMixedNormal;
+    Load(RootNode);
+    PVirtualNode docs = Child(RootNode, "Docs");
+    EXPECT_EQ(docs->CheckState, csMixedNormal);
+    EXPECT_EQ(Child(RootNode, "top.txt")->CheckState, csUncheckedNormal);
+    Load(docs);
+    EXPECT_EQ(Child(docs, "b.txt")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(docs, "a.txt")->CheckState, csUncheckedNormal);
+    EXPECT_EQ(Child(docs, "Sub")->CheckState, csUncheckedNormal);
+    EXPECT_EQ(docs->CheckState, csMixedNormal);
+}
+
+TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSayOtherwise)
+{
+    support::ReportBuilder report;
+    // Docs ticked as a whole, then c.txt unticked: Docs shows mixed, its row keeps checkForFolder 1.
+    report.Tree(TickDrive).Check(Row(1, -1, 2, 1)).Check(Row(4, 1, 0, 0));
+    Open(report);
+    Load(RootNode);
+    PVirtualNode docs = Child(RootNode, "Docs");
+    docs->CheckState = csMixedNormal;
+    Load(docs);
+    EXPECT_EQ(Child(docs, "a.txt")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(docs, "b.txt")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(docs, "Sub")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(docs, "c.txt")->CheckState, csUncheckedNormal);
+    EXPECT_EQ(docs->CheckState, csMixedNormal);
+    EXPECT_EQ(Stored(1), std::make_pair(2, 1)); // unchanged, so not stored again
+
+    // Pressed and plain mixed states without a whole-folder tick give nothing.
+    PVirtualNode sub = Child(docs, "Sub");
+    sub->CheckState = csCheckedPressed;
+    Load(sub);
+    EXPECT_EQ(Child(sub, "d.txt")->CheckState, csUncheckedNormal);
+}
+
+TEST_F(ExpandTest, CheckedFolderWithAStoredUncheckedChildBecomesMixedAndIsStored)
+{
+    support::ReportBuilder report;
+    report.Tree(TickDrive).Check(Row(-1, -1, 1, 1)).Check(Row(1, -1, 1, 1)).Check(Row(2, 1, 0, 0));
+    Open(report);
+    RootNode->CheckState = csCheckedNormal;
+    Load(RootNode);
+    PVirtualNode docs = Child(RootNode, "Docs");
+    EXPECT_EQ(docs->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(RootNode, "top.txt")->CheckState, csCheckedNormal);
+
+    std::vector<PVirtualNode> checking, checked;
+    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &, bool &) {
+        checking.push_back(Node);
+    };
+    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode Node) { checked.push_back(Node); };
+    Load(docs);
+    PVirtualNode a = Child(docs, "a.txt");
+    EXPECT_EQ(a->CheckState, csUncheckedNormal);
+    EXPECT_EQ(Child(docs, "b.txt")->CheckState, csCheckedNormal);
+    EXPECT_EQ(docs->CheckState, csMixedNormal);
+    EXPECT_EQ(RootNode->CheckState, csMixedNormal); // the tracking reaches the ancestors too
+    EXPECT_EQ(Stored(1), std::make_pair(2, 1));     // mixed stored, the whole-folder tick kept
+    // The events of the control: the child, then the folder and the root it changed.
+    EXPECT_EQ(checking, (std::vector<PVirtualNode>{a, docs, RootNode}));
+    EXPECT_EQ(checked, (std::vector<PVirtualNode>{a, docs, RootNode}));
+}
+
+TEST_F(ExpandTest, ManyStoredChildrenEachGetTheirEventsAndTheFolderIsWorkedOutOnce)
+{
+    support::ReportBuilder report;
+    std::string drive = "D Many\n";
+    for (int i = 0; i < 50; ++i)
+        drive += "  F f" + std::to_string(100 + i) + "\n"; // ids 2..51
+    report.Tree(drive);
+    for (int64_t id = 2; id <= 51; ++id)
+        report.Check(Row(id, 1, 1, 1));
+    Open(report);
+    Load(RootNode);
+    PVirtualNode many = Child(RootNode, "Many");
+    std::map<PVirtualNode, int> checking, checked;
+    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &, bool &) {
+        ++checking[Node];
+    };
+    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode Node) { ++checked[Node]; };
+    Load(many);
+    for (PVirtualNode c = many->FirstChild; c; c = c->NextSibling) {
+        EXPECT_EQ(c->CheckState, csCheckedNormal);
+        EXPECT_EQ(checking[c], 1);
+        EXPECT_EQ(checked[c], 1);
+    }
+    EXPECT_EQ(many->CheckState, csCheckedNormal);
+    EXPECT_EQ(checked[many], 1);
+    EXPECT_EQ(RootNode->CheckState, csCheckedNormal);
+    EXPECT_EQ(Stored(1), std::make_pair(1, 1)); // the folder's new state stored
+}
+
+TEST_F(ExpandTest, StoredStateRefusedByTheCheckingEventIsNotApplied)
+{
+    support::ReportBuilder report;
+    report.Tree("F a\nF b\nF c\n").Check(Row(1, -1, 1, 1)).Check(Row(2, -1, 1, 1)).Check(Row(3, -1, 1, 1));
+    Open(report);
+    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &State, bool &Allowed) {
+        if (Node != RootNode && GetNodeItem(Node, &Tree)->name == QStringLiteral("b") &&
+            State == csCheckedNormal)
+            Allowed = false;
+    };
+    Load(RootNode);
+    EXPECT_EQ(Children(RootNode), (QStringList{"[a]", "[b]", "[c]"}));
+    EXPECT_EQ(RootNode->FirstChild->CheckState, csCheckedNormal);
+    EXPECT_EQ(RootNode->FirstChild->NextSibling->CheckState, csUncheckedNormal);
+    EXPECT_EQ(RootNode->LastChild->CheckState, csCheckedNormal);
+    EXPECT_EQ(RootNode->CheckState, csMixedNormal);
+    EXPECT_EQ(Stored(-1), std::make_pair(2, 0));
+}
+
+} // namespace

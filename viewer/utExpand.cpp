@@ -1,0 +1,221 @@
+// Loading one folder's children into the folder tree on a worker thread.
+#include "viewer/utExpand.h"
+
+#include "platform/Messages.h"
+#include "platform/VirtualStringTree.h"
+#include "report/uCheckHelper.h"
+#include "report/uDirectoryList.h"
+#include "report/uExtraFunctions.h"
+#include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
+#include "viewer/ufWaitForm.h"
+
+#include <sqlite3.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The columns of the children's statement, in its order.
+enum TChildColumn {
+    colIdFile,
+    colIdParent,
+    colIsFolder,
+    colIsDeleted,
+    colName,
+    colSize,
+    colAttr,
+    colCreate,
+    colUpdate,
+    colAccess,
+    colChildrenSize,
+};
+
+std::string ChildrenSelect(int64_t ParentID)
+{
+    return "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, F_UPDATE, "
+           "F_ACCESS, F_CHILDREN_SIZE FROM struct_drive_table      WHERE (id_parent = " +
+           std::to_string(ParentID) + ") ORDER BY IS_FOLDER DESC, upper(F_NAME)";
+}
+
+std::string ErrorText(const std::exception &E)
+{
+    return E.what();
+}
+
+// A time column through the report's date rule; Buffer is reused from row to row.
+double ColumnDate(sqlite3_stmt *Stmt, int Column, std::string &Buffer)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, Column));
+    Buffer.assign(text ? text : "", text ? static_cast<size_t>(sqlite3_column_bytes(Stmt, Column)) : 0);
+    return ReportStrToDateTime(Buffer);
+}
+
+// The item one row of the children's statement stands for, below the folder ParentID.
+std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID, std::string &DateBuffer)
+{
+    const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, colName));
+    const bool isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
+    const double created = ColumnDate(Stmt, colCreate, DateBuffer);
+    const double updated = ColumnDate(Stmt, colUpdate, DateBuffer);
+    const double accessed = ColumnDate(Stmt, colAccess, DateBuffer);
+    return std::make_unique<TDirectoryList>(
+        name ? Utf8BufToWide(name, static_cast<size_t>(sqlite3_column_bytes(Stmt, colName))) : QString(),
+        sqlite3_column_int64(Stmt, colIdFile), ParentID,
+        sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize), isFolder,
+        IntToBool(sqlite3_column_int(Stmt, colIsDeleted)), sqlite3_column_int(Stmt, colAttr), created,
+        updated, accessed);
+}
+
+// Hands Item to ParentItem's children through AddChildItem. When that fails before the list took the
+// item, the item is freed here; once in the list, the folder owns it whatever happens after.
+PVirtualNode AddOwnedChild(TDirectoryList *ParentItem, sqlite3 *DB, TVirtualStringTree *Tree,
+                           PVirtualNode ParentNode, std::unique_ptr<TDirectoryList> Item)
+{
+    TDirectoryList *item = Item.release();
+    try {
+        return AddChildItem(ParentItem, DB, Tree, ParentNode, item);
+    } catch (...) {
+        const TDirectoryListChildren *list = ParentItem->children;
+        if (!list || list->empty() || list->back() != item)
+            delete item;
+        throw;
+    }
+}
+
+} // namespace
+
+ThreadExpand::ThreadExpand(PVirtualNode ParentNode, TVirtualStringTree *FolderTree, sqlite3 *DB,
+                           TImageList *IconsImList, const TSystemImageList *SystemImList, TWaitForm *WaitForm,
+                           int64_t ParentID)
+    : TThread(true), ParentNode(ParentNode), FolderTree(FolderTree), DB(DB), IconsImList(IconsImList),
+      SystemImList(SystemImList), WaitForm(WaitForm), ParentID(ParentID)
+{
+    FreeOnTerminate = true;
+}
+
+void ThreadExpand::Execute()
+{
+    auto added = std::make_unique<std::vector<PVirtualNode>>();
+    auto stmt = std::make_unique<TStatementCell>();
+    FolderTree->BeginUpdate();
+    auto finish = [&] {
+        WriteLog("ThreadExpand.Execute - FreeAndNil");
+        added.reset();
+        WriteLog("ThreadExpand.Execute - finalize");
+        stmt->Finalize();
+        WriteLog("ThreadExpand.Execute - Dispose");
+        stmt.reset();
+        WriteLog("ThreadExpand.Execute - EndUpdate");
+        FolderTree->EndUpdate();
+        WriteLog("ThreadExpand.Execute - Post");
+        PostMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
+    };
+    try {
+        // A statement that cannot be prepared leaves none; its first step then ends the loop at once.
+        sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
+        TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);
+        const TCheckState stateBefore = ParentNode->CheckState;
+        uint8_t rowState = 0;
+        uint8_t rowFolderState = 0;
+        const bool hasRow = IsChecked(DB, folder->id, rowState, rowFolderState);
+        // Exactly checked, or mixed after a tick of the folder as a whole: the children come in checked.
+        const bool inheritChecked =
+            stateBefore == csCheckedNormal ||
+            (stateBefore == csMixedNormal && hasRow && rowFolderState == csCheckedNormal);
+        bool hasSubfolder = false;
+        WriteLog("ThreadExpand.Execute - start read data from base");
+
+        std::string dateBuffer;
+        sqlite3_stmt *rows = stmt->Handle();
+        while (sqlite3_step(rows) == SQLITE_ROW) {
+            try {
+                std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id, dateBuffer);
+                const bool isFolder = item->isFolder;
+                hasSubfolder = hasSubfolder || isFolder;
+                PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
+                if (!isFolder && TVirtualStringTree::IsVisible(node))
+                    FolderTree->SetVisible(node, false);
+                added->push_back(node);
+                if (inheritChecked)
+                    node->CheckState = csCheckedNormal; // straight into the node: no events, no tracking
+            } catch (const std::exception &E) {
+                WriteLog("==========ThreadExpand.Execute exception in while: " + ErrorText(E));
+            }
+        }
+
+        LoadStoredChecks(added->data(), added->size());
+
+        WriteLog("ThreadExpand.Execute - hasFolderChld");
+        if (!hasSubfolder) {
+            // No expand button. While the tree itself expands the folder it carries the toggling mark,
+            // so the collapse has no effect and the tree's own toggle ends as it began.
+            FolderTree->SetHasChildren(ParentNode, false);
+            FolderTree->SetToggling(ParentNode, true);
+            FolderTree->SetExpanded(ParentNode, false);
+        }
+        WriteLog("ThreadExpand.Execute - CheckState");
+        if (ParentNode->CheckState != stateBefore)
+            SetChecked(DB, ParentNode->CheckState, folder->id);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+void ThreadExpand::LoadStoredChecks(const PVirtualNode *Added, size_t Count)
+{
+    // Setting every changed child through the control would work the folder's state out again from
+    // all its children each time: quadratic in a folder with many stored ticks. So the changes are
+    // collected, all but the last written after their checking event, and the last one goes through
+    // the control, whose tracking then works the folder (and its ancestors) out once from the whole.
+    std::vector<std::pair<PVirtualNode, TCheckState>> pending;
+    for (size_t i = 0; i < Count; ++i) {
+        PVirtualNode node = Added[i];
+        try {
+            uint8_t state = 0;
+            uint8_t folderState = 0;
+            if (IsChecked(DB, GetNodeItem(node, FolderTree)->id, state, folderState) &&
+                node->CheckState != state)
+                pending.emplace_back(node, static_cast<TCheckState>(state));
+        } catch (const std::exception &E) {
+            WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
+        }
+    }
+    if (pending.empty())
+        return;
+
+    std::vector<PVirtualNode> written;
+    for (size_t i = 0; i + 1 < pending.size(); ++i) {
+        auto [node, state] = pending[i];
+        try {
+            bool allowed = true;
+            if (FolderTree->OnChecking)
+                FolderTree->OnChecking(FolderTree, node, state, allowed);
+            if (!allowed || node->CheckState == state)
+                continue;
+            node->CheckState = state;
+            written.push_back(node);
+        } catch (const std::exception &E) {
+            WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
+        }
+    }
+    try {
+        FolderTree->SetCheckState(pending.back().first, pending.back().second);
+    } catch (const std::exception &E) {
+        WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
+    }
+    for (PVirtualNode node : written) {
+        try {
+            if (FolderTree->OnChecked)
+                FolderTree->OnChecked(FolderTree, node);
+        } catch (const std::exception &E) {
+            WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
+        }
+    }
+}
