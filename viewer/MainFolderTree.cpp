@@ -1,39 +1,65 @@
-// The folder tree's events: loading a folder on expansion, its texts and icons.
+// The folder tree's events: loading a folder on expansion, its texts, icons and item marks.
 #include "viewer/Main.h"
 
-void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *Sender, PVirtualNode Node, bool &Allowed)
+#include "report/uDirectoryList.h"
+#include "viewer/udImg.h"
+#include "viewer/ufWaitForm.h"
+#include "viewer/utExpand.h"
+#include "viewer/utFreeMemThread.h"
+
+#include <QScopeGuard>
+
+void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, bool &Allowed)
 {
-    (void)Sender;
-    (void)Node;
-    Allowed = true;
+    // The ticks set while a folder loads are no user's.
+    UserCheckAction = false;
+    tv_FolderTree->BeginUpdate();
+    tv_FilesTree->BeginUpdate();
+    Allowed = false;
+    TWaitForm *wait = ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
+    const auto finish = qScopeGuard([&] {
+        wait->Close();
+        tv_FolderTree->EndUpdate();
+        tv_FilesTree->EndUpdate();
+        Allowed = true;
+    });
+    TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
+    // A folder is read once; an empty child list means it has not been (or has been unloaded).
+    if (!item->GetChildren().empty())
+        return;
+    if (FreeMemThread)
+        FreeMemThread->TouchNode(Node);
+    auto *worker =
+        new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, wait, item->id);
+    worker->Resume();
+    wait->WMShowModal();
 }
 
-void TMainForm::tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column,
-                                     TVSTTextType TextType, QString &CellText)
+void TMainForm::tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int, TVSTTextType,
+                                     QString &CellText)
 {
-    (void)Sender;
-    (void)Node;
-    (void)Column;
-    (void)TextType;
-    (void)CellText;
+    if (!Node)
+        return;
+    const TDirectoryList *item = GetNodeItem(Node, Sender);
+    CellText = item ? item->name : QStringLiteral("Error");
 }
 
 void TMainForm::tv_FolderTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
-                                           int Column, bool &Ghosted, int &ImageIndex)
+                                           int, bool &, int &ImageIndex)
 {
-    (void)Sender;
-    (void)Node;
-    (void)Kind;
-    (void)Column;
-    (void)Ghosted;
-    ImageIndex = -1;
+    TDirectoryList *item = GetNodeItem(Node, Sender);
+    if ((Kind == ikNormal || Kind == ikSelected) && item && il_IconsImList)
+        ImageIndex = item->GetImageIndex(*il_IconsImList, il_SystemImList);
+    else
+        ImageIndex = -1;
 }
 
 void TMainForm::tv_FolderTreeAfterItemPaint(TVirtualStringTree *Sender, QPainter *TargetCanvas,
                                             PVirtualNode Node, const QRect &ItemRect)
 {
-    (void)Sender;
-    (void)TargetCanvas;
-    (void)Node;
-    (void)ItemRect;
+    if (!Node)
+        return;
+    TDirectoryList *item = GetNodeItem(Node, Sender);
+    if (item)
+        PaintTreeItemMarks(Sender, TargetCanvas, Node, ItemRect, item->HasComment(), item->isDeleted);
 }

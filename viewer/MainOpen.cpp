@@ -1,25 +1,283 @@
 // Opening a report: the test of a path, the open button, drops, and the steps after the preparation.
 #include "viewer/Main.h"
 
-bool TMainForm::TryDBorArchive(const QString &Path)
+#include "common/ssDlgExtW.h"
+#include "report/uCheckHelper.h"
+#include "report/uDirectoryList.h"
+#include "report/uExtraFunctions.h"
+#include "report/uLog.h"
+#include "report/uRegEdit.h"
+#include "report/uSQLiteFunc.h"
+#include "viewer/ufWaitForm.h"
+#include "viewer/utLoadThread.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QScopeGuard>
+#include <sqlite3.h>
+
+#include <cxxabi.h>
+#include <memory>
+#include <typeinfo>
+
+namespace {
+
+const QString CannotOpenText = QStringLiteral("Can not open report file!");
+
+// What the report probe found at a path.
+struct TProbe
 {
-    (void)Path;
-    return false;
+    int Open = SQLITE_OK; // sqlite3_open_v2's result
+    int Step = SQLITE_OK; // the version query's first step; SQLITE_MISUSE when it could not be prepared
+    int Version = 0;      // the "version" value, 0 without a row
+};
+
+// Opens Path without creating it and asks for the report's version; everything is closed again.
+TProbe ProbeReport(const QString &Path)
+{
+    TProbe probe;
+    sqlite3 *db = nullptr;
+    probe.Open = sqlite3_open_v2(WideToUtf8(Path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (probe.Open == SQLITE_OK) {
+        TStatementCell stmt;
+        sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";", -1,
+                           stmt.Ptr(), nullptr);
+        // Stepping no statement gives SQLITE_MISUSE: the file is no report database.
+        probe.Step = sqlite3_step(stmt.Handle());
+        if (probe.Step == SQLITE_ROW)
+            probe.Version = sqlite3_column_int(stmt.Handle(), 0);
+    }
+    sqlite3_close_v2(db);
+    return probe;
 }
 
-void TMainForm::tb_OpenBaseClick() {}
+void ErrorBox(const QString &Text)
+{
+    WideMessageDlg(Text, mtError, mbOKOnly);
+}
+
+QString ClassName(const std::exception &E)
+{
+    int status = 0;
+    std::unique_ptr<char, void (*)(void *)> name(
+        abi::__cxa_demangle(typeid(E).name(), nullptr, nullptr, &status), std::free);
+    return QString::fromLatin1(status == 0 && name ? name.get() : typeid(E).name());
+}
+
+QString ErrorMessage(const std::exception &E)
+{
+    if (const auto *e = dynamic_cast<const Exception *>(&E))
+        return e->Message();
+    return QString::fromLocal8Bit(E.what());
+}
+
+} // namespace
+
+bool TMainForm::TryDBorArchive(const QString &Path)
+{
+    WriteLog("TMainForm.TryDBorArchive - start");
+    if (Path == baseName && ReportDB) {
+        ErrorBox(QStringLiteral("Selected report file is already running."));
+        return false;
+    }
+
+    WriteLog("TMainForm.TryDBorArchive - try open base");
+    QString path = Path;
+    const TProbe first = ProbeReport(path);
+    // A path that cannot even be opened (no such file) goes no further: unpacking it would only leave
+    // a temporary file behind.
+    if (first.Open != SQLITE_OK) {
+        ErrorBox(CannotOpenText);
+        return false;
+    }
+    if (first.Step == SQLITE_MISUSE) {
+        WriteLog("TMainForm.TryDBorArchive - try decompress");
+        try {
+            std::string newName;
+            DecompressReport(path, *this, newName);
+            path = QString::fromStdString(newName);
+        } catch (const std::exception &) {
+            ErrorBox(CannotOpenText);
+            return false;
+        }
+    }
+    if (path.isEmpty()) {
+        ErrorBox(CannotOpenText);
+        return false;
+    }
+
+    WriteLog("TMainForm.TryDBorArchive - it`s not archive. Continue opening...");
+    bool result = true;
+    const TProbe second = ProbeReport(path);
+    if (second.Open != SQLITE_OK || second.Step == SQLITE_MISUSE) {
+        ErrorBox(CannotOpenText);
+        result = false;
+    } else if (second.Version != 1) {
+        WideMessageDlg(QStringLiteral("Mismatching between version of program and report. \rCompatibillity "
+                                      "problems may occur."),
+                       mtWarning, mbOKOnly);
+    }
+    WriteLog("TMainForm.TryDBorArchive - finish");
+    return result;
+}
+
+void TMainForm::tb_OpenBaseClick()
+{
+    WriteLog("TMainForm.tb_OpenBaseClick - start");
+    if (useOpenDialog == 1) {
+        if (dlg_OpenBase->exec() != QDialog::Accepted)
+            return;
+    } else {
+        if (!droppedFileName)
+            return;
+        dlg_OpenBase->selectFile(*droppedFileName);
+    }
+    const QStringList chosen = dlg_OpenBase->selectedFiles();
+    const QString path = chosen.isEmpty() ? QString() : chosen.constFirst();
+    try {
+        if (!TryDBorArchive(path))
+            return;
+        baseName = path;
+        WriteBaseNameToReg(baseName.toStdString());
+    } catch (const std::exception &E) {
+        // As an unhandled error of a click: its message in a box, nothing opened.
+        ErrorBox(ErrorMessage(E));
+        return;
+    }
+
+    tv_FolderTree->BeginUpdate();
+    tv_FilesTree->BeginUpdate();
+    TWaitForm *wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
+    auto *thread = new TLoadThread(wait, this, baseName);
+    bool started = false;
+    const auto finish = qScopeGuard([&] {
+        if (!started)
+            delete thread;
+        wait->Close();
+        tv_FolderTree->EndUpdate();
+        tv_FilesTree->EndUpdate();
+        WriteLog("TMainForm.tb_OpenBaseClick - finish");
+    });
+    try {
+        FinishWork();
+        il_IconsImList = new TImageList(16, 16);
+        InitLabels();
+        InitializeImages();
+        InitializeTrees();
+        // The path read back is the one opened for work and the export is named after.
+        std::string stored;
+        ReadBaseNameFromReg(stored);
+        baseName = QString::fromStdString(stored);
+        started = true;
+        thread->Resume();
+        wait->WMShowModal();
+    } catch (const std::exception &E) {
+        ErrorBox(ErrorMessage(E));
+    }
+}
 
 void TMainForm::WMDropFiles(const QStringList &Paths)
 {
-    (void)Paths;
+    useOpenDialog = 0;
+    const auto finish = qScopeGuard([this] {
+        useOpenDialog = 1;
+        droppedFileName.reset();
+    });
+    // Only the first file counts.
+    if (Paths.isEmpty() || Paths.constFirst().isEmpty())
+        return;
+    droppedFileName = Paths.constFirst();
+    tb_OpenBaseClick();
 }
 
-void TMainForm::WMDecompressError() {}
+void TMainForm::WMDecompressError()
+{
+    decompressFailed = 1;
+}
 
-void TMainForm::FinishLoad() {}
+void TMainForm::FinishLoad()
+{
+    WriteLog("TMainForm.FinishLoad - start");
+    const QString failure = TakeLoadFailure();
+    if (!failure.isEmpty()) {
+        // The preparation failed: the report is not opened for work.
+        baseName.clear();
+        ErrorBox(failure);
+    } else if (!baseName.isEmpty()) {
+        PrepareBaseToWork();
+        if (ReportDB)
+            CreateRoot();
+    }
+    WriteLog("TMainForm.FinishLoad - finish");
+}
 
-void TMainForm::PrepareBaseToWork() {}
+void TMainForm::PrepareBaseToWork()
+{
+    WriteLog("TMainForm.PrepareBaseToWork - start");
+    if (baseName.isEmpty())
+        return;
+    InitializeBase();
+    WriteLog("TMainForm.PrepareBaseToWork - finish");
+}
 
-void TMainForm::InitializeBase() {}
+void TMainForm::InitializeBase()
+{
+    WriteLog("TMainForm.InitializeBase - start");
+    try {
+        // Never created here: the file was tested and prepared, so a missing one is an error.
+        const int result =
+            sqlite3_open_v2(WideToUtf8(baseName).c_str(), &ReportDB, SQLITE_OPEN_READWRITE, nullptr);
+        if (result != SQLITE_OK)
+            RaiseSqliteError(result, ReportDB);
+        ExecSqlScript(ReportDB, "BEGIN TRANSACTION;");
+    } catch (const std::exception &E) {
+        // A connection without its transaction is no report open for work.
+        sqlite3_close_v2(ReportDB);
+        ReportDB = nullptr;
+        ErrorBox(ErrorMessage(E));
+    }
+    WriteLog("TMainForm.InitializeBase - finish");
+}
 
-void TMainForm::CreateRoot() {}
+void TMainForm::CreateRoot()
+{
+    WriteLog("TMainForm.CreateRoot - start");
+    bool inUpdate = false;
+    try {
+        WriteLog("TMainForm.CreateRoot - Create NewNextElem");
+        NewHistoryItem(HistoryCurrent);
+        WriteLog("TMainForm.CreateRoot - Folder tree begin update");
+        tv_FolderTree->BeginUpdate();
+        inUpdate = true;
+        WriteLog("TMainForm.CreateRoot - New(dl);");
+        WriteLog("TMainForm.CreateRoot - Split");
+        QStringList parts;
+        SplitWideString(baseName, {QLatin1Char('/')}, parts);
+        WriteLog("TMainForm.CreateRoot - TDirectoryList.Create");
+        const double now = QDateTimeToDateTime(QDateTime::currentDateTime());
+        auto root = std::make_unique<TDirectoryList>(parts.isEmpty() ? baseName : parts.constLast(), -1, 0, 0,
+                                                     true, false, 0, now, now, now);
+        WriteLog("TMainForm.CreateRoot - AddInTreeView");
+        PVirtualNode node = AddInTreeView(tv_FolderTree, nullptr, root.get());
+        TDirectoryList *item = root.release(); // the tree's root item from here on
+        WriteLog("TMainForm.CreateRoot - dl^.NodeInFoldTr");
+        item->NodeInFoldTr = node;
+        WriteLog("TMainForm.CreateRoot - if");
+        uint8_t state = 0;
+        uint8_t folderState = 0;
+        if (IsChecked(ReportDB, -1, state, folderState))
+            node->CheckState = static_cast<TCheckState>(state);
+        WriteLog("TMainForm.CreateRoot - Expanded");
+        tv_FolderTree->SetExpanded(node, true);
+        WriteLog("TMainForm.CreateRoot - EndUpdate");
+        inUpdate = false;
+        tv_FolderTree->EndUpdate();
+    } catch (const std::exception &E) {
+        WriteLog(QStringLiteral("==========TMainForm.CreateRoot exception - ") + ErrorMessage(E));
+        WriteLog(QStringLiteral("==========") + ClassName(E));
+        // Left in update, the tree would never show anything again.
+        if (inUpdate)
+            tv_FolderTree->EndUpdate();
+    }
+    WriteLog("TMainForm.CreateRoot - finish");
+}
