@@ -77,9 +77,15 @@ public:
     size_t Read(void *Buffer, size_t Count);
 
 private:
+    // Inflates the next piece into FOutput; false when nothing more comes.
+    bool Inflate();
+
     TFileStream &FSource;
     z_stream FZ{};
     std::vector<unsigned char> FInput;
+    std::vector<unsigned char> FOutput; // inflated, not read yet: FOutPos..FOutEnd
+    size_t FOutPos = 0;
+    size_t FOutEnd = 0;
     bool FEnded = false;    // the end mark was passed
     bool FAnyInput = false; // Source gave at least one byte
 };

@@ -281,6 +281,8 @@ TEST_F(DecompressTest, SuccessAfterAFailureClearsTheFlag)
     EXPECT_EQ(Decompress(broken), "");
     EXPECT_EQ(Host.decompressFailed, 1);
 
+    // a longer leftover of an earlier run is cut, not written over in part
+    WriteAll(TempFile(), std::string(400000, 'z'));
     const std::string good = SmallCompressed("good.rpt");
     EXPECT_EQ(Decompress(good), good);
     EXPECT_EQ(Host.decompressFailed, 0);
@@ -412,6 +414,30 @@ TEST_F(DecompressTest, ReplacementThatCannotBeMadeKeepsBothFiles)
     EXPECT_TRUE(ReadAll(source) == before) << "the compressed report is still there";
     EXPECT_TRUE(ReadAll(TempFile()) == FPlain) << "and so is the whole inflated one";
     EXPECT_EQ(Host.decompressFailed, 0);
+}
+
+// The inflating stream hands out the same bytes whatever pieces it is read in, and stops at the end
+// mark: what follows it is not read as content.
+TEST_F(DecompressTest, DecompressionStreamReadsInAnyPieces)
+{
+    std::string content;
+    for (int i = 0; content.size() < 300000; ++i)
+        content += std::to_string(i * 7919 % 100003) + (i % 3 ? "," : "\n");
+    const std::string source = Reports() + "/data.z";
+    WriteAll(source, Compress(content) + "trailing bytes");
+    for (size_t piece : {size_t(1), size_t(7), size_t(1000), size_t(65536), size_t(70001)}) {
+        SCOPED_TRACE(piece);
+        TFileStream in(source, TFileStream::fmOpenRead);
+        TDecompressionStream unzip(in);
+        std::string got;
+        std::vector<char> buffer(piece);
+        for (size_t n; (n = unzip.Read(buffer.data(), piece)) > 0;) {
+            EXPECT_TRUE(n == piece || got.size() + n == content.size()) << "short read before the end";
+            got.append(buffer.data(), n);
+        }
+        EXPECT_TRUE(got == content);
+        EXPECT_EQ(unzip.Read(buffer.data(), piece), 0u);
+    }
 }
 
 // The worker alone: the streams it is handed, the order of its messages.
