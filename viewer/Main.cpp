@@ -1,8 +1,43 @@
+// The main window's life cycle: creation, restoring and saving its geometry, closing a report,
+// destruction; its window messages and drops; what the report layer needs of it.
 #include "viewer/Main.h"
 
+#include "common/ssDlgExtW.h"
+#include "common/ssException.h"
+#include "platform/OSVersion.h"
+#include "platform/StatusBar.h"
+#include "platform/VirtualTreeView.h"
+#include "report/uCheckHelper.h"
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "report/uRegEdit.h"
+#include "report/uSQLiteFunc.h"
 #include "viewer/ufWaitForm.h"
+#include "viewer/utFreeMemThread.h"
+#include "viewer/utLoadThread.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <QWindow>
+
+#include <sqlite3.h>
 
 TMainForm *MainForm = nullptr;
 sqlite3 *ReportDB = nullptr;
@@ -24,6 +59,34 @@ bool FoundCheckedFlag = false;
 bool FoundUncheckedFlag = false;
 TInt64List *CheckedIDs = nullptr;
 
+namespace {
+
+// The open report's connection, as the item records ask for it.
+sqlite3 *OpenReportDB()
+{
+    return ReportDB;
+}
+
+// Runs Fn when the scope ends, also through an exception.
+template <class F> class TFinally
+{
+public:
+    explicit TFinally(F Fn) : FFn(std::move(Fn)) {}
+    ~TFinally() { FFn(); }
+    TFinally(const TFinally &) = delete;
+    TFinally &operator=(const TFinally &) = delete;
+
+private:
+    F FFn;
+};
+
+bool InRange(int32_t Value, int32_t Low, int32_t High)
+{
+    return Value >= Low && Value <= High;
+}
+
+} // namespace
+
 TMainForm::TMainForm(QWidget *Owner) : TMainForm(Owner, QCoreApplication::arguments()) {}
 
 TMainForm::TMainForm(QWidget *Owner, const QStringList &Arguments) : QMainWindow(Owner)
@@ -32,41 +95,319 @@ TMainForm::TMainForm(QWidget *Owner, const QStringList &Arguments) : QMainWindow
     Create(Arguments);
 }
 
+void TMainForm::Create(const QStringList &Arguments)
+{
+    BuildComponents();
+    SetReportDBHook(&OpenReportDB);
+
+    useOpenDialog = 1;
+    droppedFileName.reset();
+    mem_AdditionalInfo->hide();
+    im_Logo->hide();
+
+    CreateLogFile();
+    WriteLog(DateTimeToStr(QDateTimeToDateTime(QDateTime::currentDateTime())));
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = 148;
+    GetVersionExA(&version);
+    WriteLog("Version OS: " + std::to_string(version.dwMajorVersion) + "." +
+             std::to_string(version.dwMinorVersion));
+
+    hide();
+    LoadFormParams();
+    show();
+
+    SearchPageSize = 1000;
+    FreeMemThread = new TFreeMemThread(tv_FolderTree, tv_FilesTree, this);
+
+    // A report named on the command line; whatever goes wrong here, the window comes up without it.
+    try {
+        WriteLog("TMainForm.Create - read baseName parameter");
+        baseName = Arguments.value(1);
+        if (!baseName.isEmpty()) {
+            if (TryDBorArchive(baseName))
+                WriteBaseNameToReg(baseName.toStdString());
+            else
+                baseName.clear();
+        }
+    } catch (...) {
+    }
+
+    pc_Information->setCurrentWidget(ts_Information);
+    setAcceptDrops(true);
+
+    TWaitForm *wait = ShowWaitForm(QStringLiteral("Extracting report."));
+    auto *loader = new TLoadThread(wait, this, baseName);
+    bool loaderStarted = false;
+    TFinally closeWait([wait, loader, &loaderStarted] {
+        if (!loaderStarted)
+            delete loader; // never ran
+        wait->Close();
+    });
+    InitLabels();
+    InitializeImages();
+    InitializeTrees();
+    InitControlCaptions();
+    InitHintTextes();
+    if (QFileInfo(baseName).isFile()) {
+        // The worker's close message ends the modal show; its WM_LOAD_FINISHED waits for the message loop.
+        loaderStarted = true;
+        loader->Resume();
+        wait->WMShowModal();
+    } else {
+        // Nothing to prepare: FinishLoad runs from the message loop all the same.
+        PostMessage(this, WM_LOAD_FINISHED);
+    }
+}
+
 TMainForm::~TMainForm()
 {
+    delete FreeMemThread;
+    FreeMemThread = nullptr;
+
+    // A window freed without being closed still gives back its report and items (nothing is saved).
+    FreeReportItems();
+    FreeSearchStmt();
+    sqlite3_close_v2(ReportDB);
+    ReportDB = nullptr;
+    DestroyCheckHelper();
+    ClearList(HistoryCurrent);
+
+    DeleteLogFile();
+    FreeWaitForm();
+    setAcceptDrops(false);
+
+    SetReportDBHook(nullptr);
+    // The views go with the window's children; they let go of their trees first.
+    delete tv_FolderTreeView;
+    delete tv_FilesTreeView;
+    delete tv_FolderTree;
+    delete tv_FilesTree;
+    delete il_IconsImList;
+    delete il_NavigationImList;
     if (MainForm == this)
         MainForm = nullptr;
 }
 
-void TMainForm::Create(const QStringList &Arguments)
+void TMainForm::LoadFormParams()
 {
-    (void)Arguments;
-    setWindowTitle(QStringLiteral("Parvix Viewer"));
+    WriteLog("TMainForm.LoadFormParams - start");
+    std::unique_ptr<TStateTable> state = ReadFromStateTableFromReg();
+    if (!state)
+        return;
+    TFinally finish([] { WriteLog("TMainForm.LoadFormParams - finish"); });
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    resize(InRange(state->FormSizeX, 201, screen.width() - 1) ? state->FormSizeX : 700, height());
+    resize(width(), InRange(state->FormSizeY, 101, screen.height() - 1) ? state->FormSizeY : 600);
+    move(x(), InRange(state->FormTop, 0, screen.height()) ? state->FormTop : 0);
+    move(InRange(state->FormLeft, 0, screen.width()) ? state->FormLeft : 0, y());
+    SetInfoPanelHeight(InRange(state->Splitter1Top, 21, height()) ? state->Splitter1Top : 100);
+    SetFoldersPanelWidth(InRange(state->Splitter2Left, 21, width()) ? state->Splitter2Left : 100);
+    NoteNormalBounds();
+    if (state->FullScreen && !isMaximized())
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-bool TMainForm::event(QEvent *e)
+void TMainForm::SetInfoPanelHeight(int Height)
 {
-    return QMainWindow::event(e);
+    // A hidden window lays itself out only when shown; the splitter must know its size now.
+    if (layout())
+        layout()->activate();
+    Splitter1->setSizes({Splitter1->height() - Splitter1->handleWidth() - Height, Height});
+}
+
+void TMainForm::SetFoldersPanelWidth(int Width)
+{
+    if (layout())
+        layout()->activate();
+    if (p_MainPanel->layout())
+        p_MainPanel->layout()->activate();
+    Splitter2->setSizes({Width, Splitter2->width() - Splitter2->handleWidth() - Width});
+}
+
+void TMainForm::NoteNormalBounds()
+{
+    // Some window systems report a maximized window's normal geometry without its frame, or before
+    // the frame is known; the bounds noted while the window was normal are the ones to save.
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
+        FNormalBounds = QRect(pos(), size());
+}
+
+void TMainForm::moveEvent(QMoveEvent *e)
+{
+    QMainWindow::moveEvent(e);
+    NoteNormalBounds();
+}
+
+void TMainForm::resizeEvent(QResizeEvent *e)
+{
+    QMainWindow::resizeEvent(e);
+    NoteNormalBounds();
+}
+
+void TMainForm::FreeSearchStmt()
+{
+    if (!SearchStmt)
+        return;
+    sqlite3_finalize(*SearchStmt);
+    delete SearchStmt;
+    SearchStmt = nullptr;
+}
+
+void TMainForm::FreeReportItems()
+{
+    PVirtualNode root = tv_FolderTree->GetFirst();
+    if (!root)
+        return;
+    TDirectoryList *rootItem = GetNodeItem(root, tv_FolderTree);
+    tv_FilesTree->Clear();
+    tv_FolderTree->Clear();
+    delete rootItem;
+    // Both pointed into the freed items and nodes.
+    CurrentItem = nullptr;
+    LastClickedNode = nullptr;
+}
+
+void TMainForm::FinishWork()
+{
+    WriteLog("TMainForm.FinishWork - start");
+    bool folderTreeInUpdate = false;
+    bool filesTreeInUpdate = false;
+    TFinally endUpdates([&] {
+        if (folderTreeInUpdate)
+            tv_FolderTree->EndUpdate();
+        if (filesTreeInUpdate)
+            tv_FilesTree->EndUpdate();
+    });
+
+    FreeSearchStmt();
+
+    try {
+        ExecSqlScript(ReportDB, "COMMIT;");
+    } catch (const Exception &E) {
+        WriteLog("TMainForm.FinishWork - commit error  : " + E.Message());
+        // The ticks and comments since the last save are lost: the user must know.
+        WideMessageDlg(QStringLiteral("Can not save changes to the report file!\r") + E.Message(), mtError,
+                       mbOKOnly);
+    }
+
+    tv_FolderTree->BeginUpdate();
+    folderTreeInUpdate = true;
+    tv_FilesTree->BeginUpdate();
+    filesTreeInUpdate = true;
+    FreeReportItems();
+
+    if (il_IconsImList) {
+        il_IconsImList->Clear();
+        tv_FolderTree->SetImages(nullptr);
+        tv_FilesTree->SetImages(nullptr);
+        delete il_IconsImList;
+        il_IconsImList = nullptr;
+    }
+
+    // The normal-state bounds, also while maximized (the window stays maximized).
+    const bool wasMaximized = isMaximized();
+    NoteNormalBounds();
+    const QRect bounds = FNormalBounds;
+    try {
+        WriteStateTableToReg(bounds.width(), bounds.height(), bounds.top(), bounds.left(),
+                             gb_InfoGroupBox->height(), gb_FoldersTree->width(), wasMaximized);
+    } catch (const std::exception &E) {
+        // Closing the report matters more than the geometry.
+        WriteLog(std::string("TMainForm.FinishWork - ") + E.what());
+    }
+
+    sqlite3_close_v2(ReportDB);
+    ReportDB = nullptr;
+    DestroyCheckHelper();
+    ClearList(HistoryCurrent);
+    tb_Next->setEnabled(false);
+    tb_Prev->setEnabled(false);
+}
+
+void TMainForm::FormClose()
+{
+    FinishWork();
 }
 
 void TMainForm::closeEvent(QCloseEvent *e)
 {
-    QMainWindow::closeEvent(e);
+    FormClose();
+    e->accept();
 }
 
-void TMainForm::dragEnterEvent(QDragEnterEvent *e)
+void TMainForm::lbl_DevelopInfoClick(QObject *Sender)
 {
-    QMainWindow::dragEnterEvent(e);
+    if (auto *label = qobject_cast<QLabel *>(Sender))
+        QDesktopServices::openUrl(QUrl(label->toolTip()));
 }
 
-void TMainForm::dropEvent(QDropEvent *e)
+void TMainForm::pc_InformationChanging(QObject *, bool &) {}
+
+void TMainForm::pc_InformationChange(QObject *) {}
+
+TWaitForm *TMainForm::ShowWaitForm(const QString &Text)
 {
-    QMainWindow::dropEvent(e);
+    return ::ShowWaitForm(this, Text);
+}
+
+bool TMainForm::event(QEvent *e)
+{
+    if (TMessageEvent *message = TMessageEvent::From(e)) {
+        switch (message->Msg) {
+        case WM_LOAD_FINISHED:
+            FinishLoad();
+            return true;
+        case WM_DECOMPRESS_ERROR:
+            WMDecompressError();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::event(e);
 }
 
 bool TMainForm::eventFilter(QObject *Watched, QEvent *e)
 {
+    if (Watched == lbl_DevelopInfo && e->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(e)->button() == Qt::LeftButton) {
+        lbl_DevelopInfoClick(lbl_DevelopInfo);
+        return true;
+    }
+    if (Watched == gb_MoreResults && e->type() == QEvent::Resize)
+        PlaceMoreResultsButton();
     return QMainWindow::eventFilter(Watched, e);
+}
+
+namespace {
+
+QStringList LocalPaths(const QMimeData *Data)
+{
+    QStringList paths;
+    if (Data && Data->hasUrls())
+        for (const QUrl &url : Data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+    return paths;
+}
+
+} // namespace
+
+void TMainForm::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!LocalPaths(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent *e)
+{
+    const QStringList paths = LocalPaths(e->mimeData());
+    if (paths.isEmpty())
+        return;
+    e->acceptProposedAction();
+    // As the shell's drop message, handled after the drop has ended: opening runs modal loops.
+    PostCall(this, [this, paths] { WMDropFiles(paths); });
 }
 
 QObject *TMainForm::CreateDecompressWaitForm(const QString &Text)
@@ -76,6 +417,9 @@ QObject *TMainForm::CreateDecompressWaitForm(const QString &Text)
 
 void TMainForm::ShowDecompressWaitForm(QObject *Form)
 {
-    if (auto *w = qobject_cast<TWaitForm *>(Form))
-        w->WMShowModal();
+    if (auto *wait = qobject_cast<TWaitForm *>(Form)) {
+        wait->WMShowModal();
+        // Its work has ended and nothing more is posted to it.
+        wait->deleteLater();
+    }
 }

@@ -63,6 +63,9 @@ public:
     // Run-time captions and hints: once, at creation.
     void InitControlCaptions();
     void InitHintTextes();
+    // lbl_HolderInfo's caption: DesignText, the copyright sign, the first year, "-" and CurrentYear
+    // (never less than 2014, whatever the clock says).
+    static QString HolderInfoCaption(const QString &DesignText, int CurrentYear);
     // Opens the developer's web address (the hint) of a clicked label; other senders do nothing.
     void lbl_DevelopInfoClick(QObject *Sender);
     // The page control's page-change events; both do nothing.
@@ -91,8 +94,8 @@ public:
     // ---- The folder tree's events
     // Loads the folder's children once (a worker under the wait window); also called directly.
     void tv_FolderTreeExpanding(TVirtualStringTree *Sender, PVirtualNode Node, bool &Allowed);
-    void tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column, TVSTTextType TextType,
-                              QString &CellText);
+    void tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column,
+                              TVSTTextType TextType, QString &CellText);
     void tv_FolderTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
                                     int Column, bool &Ghosted, int &ImageIndex);
     void tv_FolderTreeAfterItemPaint(TVirtualStringTree *Sender, QPainter *TargetCanvas, PVirtualNode Node,
@@ -172,9 +175,9 @@ public:
     QProgressBar *mainProgressBar;
 
     // Not visible.
-    TSystemImageList il_SystemImList;        // the shell's small icons, shared
-    TImageList *il_IconsImList = nullptr;    // the trees' icons; a new one for each opening
-    TImageList *il_NavigationImList;         // the tool bars' glyphs, 24x24
+    TSystemImageList il_SystemImList;     // the shell's small icons, shared
+    TImageList *il_IconsImList = nullptr; // the trees' icons; a new one for each opening
+    TImageList *il_NavigationImList;      // the tool bars' glyphs, 24x24
     QMenu *pm_FilesTreePopupMenu;
     QAction *mi_MoreResults;
     QAction *mi_GoToFolder;
@@ -185,6 +188,8 @@ protected:
     void closeEvent(QCloseEvent *e) override;
     void dragEnterEvent(QDragEnterEvent *e) override;
     void dropEvent(QDropEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
 
 private:
     void Create(const QStringList &Arguments);
@@ -192,6 +197,21 @@ private:
     void BuildComponents();
     // The tool bars' glyphs into il_NavigationImList (MainLayout.cpp).
     void PaintNavigationImages();
+    // btn_MoreResults 3 pixels from gb_MoreResults' right edge (MainLayout.cpp).
+    void PlaceMoreResultsButton();
+    // Sizes of the two panels at the splitters; the window's layout is brought up to date first.
+    void SetInfoPanelHeight(int Height);
+    void SetFoldersPanelWidth(int Width);
+    // Notes the bounds while the window is in the normal state.
+    void NoteNormalBounds();
+    // Finalizes and frees the running search statement, when there is one.
+    void FreeSearchStmt();
+    // Empties both trees and frees the report's items (the root item frees those below it).
+    void FreeReportItems();
+
+    // The window's top-left corner (frame included) and client size in the normal state: what is
+    // saved while it is maximized.
+    QRect FNormalBounds;
     // The window's status-bar panel drawing and the developer label's click.
     bool eventFilter(QObject *Watched, QEvent *e) override;
 };

@@ -1,0 +1,9 @@
+#include "viewer/ufSearchForm.h"
+
+TSearchForm *SearchForm = nullptr;
+
+TSearchForm::TSearchForm(QWidget *Owner) : QDialog(Owner)
+{
+    setObjectName(QStringLiteral("SearchForm"));
+    setWindowTitle(QStringLiteral("Search"));
+}
