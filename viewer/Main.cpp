@@ -356,7 +356,13 @@ bool TMainForm::event(QEvent *e)
     if (TMessageEvent *message = TMessageEvent::From(e)) {
         switch (message->Msg) {
         case WM_LOAD_FINISHED:
-            FinishLoad();
+            // The worker posts it right after the wait window's close message, and Qt hands both out
+            // in one pass, still inside the wait window's modal loop. Opening the report there would
+            // nest the folder load's modal show in it; so it waits until that loop has returned.
+            if (WaitForm && WaitForm->InModalShow())
+                PostMessage(this, WM_LOAD_FINISHED);
+            else
+                FinishLoad();
             return true;
         case WM_DECOMPRESS_ERROR:
             WMDecompressError();

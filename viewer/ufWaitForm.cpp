@@ -157,6 +157,12 @@ int TWaitForm::WMShowModal()
 {
     if (FWorkEnded)
         return result();
+    ++FModalDepth;
+    struct TLeave
+    {
+        int &Depth;
+        ~TLeave() { --Depth; }
+    } leave{FModalDepth};
     return exec();
 }
 

@@ -55,6 +55,9 @@ public:
     // already ended (its close message was handled before the show), it returns at once without
     // showing the window.
     int WMShowModal();
+    // True while WMShowModal's modal loop runs, also after the close message has hidden the window
+    // and until the loop has returned. Main thread.
+    bool InModalShow() const { return FModalDepth > 0; }
 
     // The starter's own close after the modal show. Ends the current hand-out: when no close message
     // ended it (no worker ran), formIsBusyMutex is given back here, so that another running copy
@@ -95,6 +98,7 @@ private:
     std::unique_ptr<TMutex> formIsBusyMutex;
     int FBusyHeld = 0;       // Gets of formIsBusyMutex by hand-outs not given back yet (main thread)
     bool FWorkEnded = false; // a close message arrived since the last hand-out
+    int FModalDepth = 0;     // modal loops of WMShowModal running
     QMovie *FMovie;
 };
 

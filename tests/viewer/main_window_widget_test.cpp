@@ -403,6 +403,59 @@ TEST_F(MainWindowTest, DeveloperLabelOpensItsAddress)
     EXPECT_EQ(catcher.Urls[0], QUrl(Form->lbl_DevelopInfo->toolTip()));
 }
 
+TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns)
+{
+    QTemporaryDir reports;
+    const QString path = reports.filePath(QStringLiteral("scan.db3"));
+    support::ReportBuilder().Tree("D docs\n  F a.txt 10\nD music\n").Write(path.toStdString());
+
+    Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("ParvixViewer"), path});
+    // Prepared under the wait window, not yet opened for work.
+    EXPECT_EQ(baseName, path);
+    EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
+    EXPECT_FALSE(LogLines().contains(QStringLiteral("TMainForm.FinishLoad - start")));
+    EXPECT_TRUE(InOrder(LogLines(), {QStringLiteral("TMainForm.Create - read baseName parameter"),
+                                     QStringLiteral("WriteBaseNameToReg - start"),
+                                     QStringLiteral("TMainForm.InitControlCaptions - start"),
+                                     QStringLiteral("TLoadThread.Execute - close base")}));
+
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    ASSERT_NE(ReportDB, nullptr);
+    PVirtualNode root = Form->tv_FolderTree->GetFirst();
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(Form->tv_FolderTree->Expanded(root));
+    EXPECT_EQ(Form->tv_FolderTree->ChildCount(root), 2u);
+    // The root's load ran under its own modal show, inside FinishLoad.
+    EXPECT_TRUE(InOrder(LogLines(), {QStringLiteral("TMainForm.FinishLoad - start"),
+                                     QStringLiteral("TMainForm.CreateRoot - Expanded"),
+                                     QStringLiteral("ThreadExpand.Execute - Post"),
+                                     QStringLiteral("TMainForm.CreateRoot - EndUpdate"),
+                                     QStringLiteral("TMainForm.FinishLoad - finish")}));
+    Form->close();
+    EXPECT_EQ(ReportDB, nullptr);
+}
+
+TEST_F(MainWindowTest, LoadFinishedWaitsUntilTheWaitWindowsModalLoopHasReturned)
+{
+    Start();
+    const auto finishLoads = [this] {
+        return LogLines().count(QStringLiteral("TMainForm.FinishLoad - start"));
+    };
+    const qsizetype before = finishLoads();
+    // As a worker ends: both messages queued before the modal loop takes them, in one pass.
+    TWaitForm *wait = Form->ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
+    PostMessage(wait, WM_WAITFORM_CLOSE);
+    PostMessage(Form.get(), WM_LOAD_FINISHED);
+    wait->WMShowModal();
+    EXPECT_FALSE(wait->InModalShow());
+    EXPECT_EQ(finishLoads(), before) << "handled inside the wait window's modal loop";
+    wait->Close();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(finishLoads(), before + 1);
+}
+
 // ---- Restoring the geometry
 
 struct SavedState
