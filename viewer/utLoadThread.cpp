@@ -107,6 +107,12 @@ void TLoadThread::Execute()
         WriteLog(QStringLiteral("==========TLoadThread.Execute exception - ") + failure);
         SetLoadFailure(failure);
     }
-    PostMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
-    PostMessage(MainForm, WM_LOAD_FINISHED, 0, 0);
+    // A modal loop handles every message queued before it ends, so with both messages posted from here
+    // WM_LOAD_FINISHED would run inside the wait window's loop, before the starter has returned. So
+    // both go out on the main thread: the close ends the loop, and WM_LOAD_FINISHED is queued behind.
+    SendCall(MainForm, [this] {
+        if (WaitForm)
+            SendMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
+        PostMessage(MainForm, WM_LOAD_FINISHED, 0, 0);
+    });
 }

@@ -1,0 +1,594 @@
+// Opening a report in the real main window (offscreen): the probe, unpacking, the open dialog and
+// drops, the preparation under the wait window, the opening for work and the folder tree's root and
+// its loading.
+#include "viewer/Main.h"
+
+#include "common/ssException.h"
+#include "platform/Messages.h"
+#include "report/uCheckHelper.h"
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "report/uRegEdit.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/ufWaitForm.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+// Readable texts in failure messages.
+void PrintTo(const QString &Text, std::ostream *os)
+{
+    *os << '"' << Text.toStdString() << '"';
+}
+void PrintTo(const QStringList &Texts, std::ostream *os)
+{
+    *os << '{';
+    for (const QString &text : Texts) {
+        PrintTo(text, os);
+        *os << ' ';
+    }
+    *os << '}';
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString CannotOpen = QStringLiteral("Can not open report file!");
+
+// Watches every wait window of the program: the texts workers put on it and its modal shows.
+class TWaitSpy : public QObject
+{
+public:
+    TWaitSpy() { qApp->installEventFilter(this); }
+    ~TWaitSpy() override { qApp->removeEventFilter(this); }
+    QStringList Texts; // as each WM_WAITFORM_UPDATE reaches the window
+    int Shows = 0;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *e) override
+    {
+        if (auto *wait = qobject_cast<TWaitForm *>(Watched)) {
+            if (TMessageEvent *msg = TMessageEvent::From(e); msg && msg->Msg == WM_WAITFORM_UPDATE) {
+                // The worker posts one update with each text and then waits for a second one.
+                if (Texts.isEmpty() || Texts.constLast() != wait->MessageText())
+                    Texts << wait->MessageText();
+            } else if (e->type() == QEvent::Show)
+                ++Shows;
+        }
+        return false;
+    }
+};
+
+const char *const Drive = R"(D Docs
+  D Sub
+    F deep.txt 1
+  F b.txt 10
+D apps
+  F tool.exe 7
+F readme.md 5
+F Zeta.txt 6
+)";
+// ids: Docs 1, Sub 2, deep.txt 3, b.txt 4, apps 5, tool.exe 6, readme.md 7, Zeta.txt 8
+
+class OpenReportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FOldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+        SetLogErrorDisplay([](const QString &msg) { ADD_FAILURE() << "log error: " << msg.toStdString(); });
+        FOldCwd = fs::current_path();
+        fs::create_directory(Temp.File("cwd"));
+        fs::current_path(Temp.File("cwd")); // where unpacking leaves its temporary file
+    }
+    void TearDown() override
+    {
+        if (Form) {
+            Form->close();
+            Form.reset();
+        }
+        fs::current_path(FOldCwd);
+        SetLogErrorDisplay({});
+        SetLogFolder("");
+        if (FOldConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", FOldConfig);
+    }
+
+    // Starts the main window with the given command-line parameter (none when empty) and lets its
+    // message loop handle what the start posted.
+    void Start(const QString &Parameter = QString())
+    {
+        QStringList arguments{QStringLiteral("ParvixViewer")};
+        if (!Parameter.isEmpty())
+            arguments << Parameter;
+        Form = std::make_unique<TMainForm>(nullptr, arguments);
+        Settle();
+    }
+    // Runs the message loop until every preparation (each ends in one FinishLoad) has been handled.
+    void Settle()
+    {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [this] {
+                const QString log = LogText();
+                return log.count("TMainForm.FinishLoad - finish") >= log.count("TLoadThread.Create");
+            },
+            5000));
+    }
+
+    // Drops files on the window, as its drop handler hands them over.
+    void Drop(const QStringList &Paths)
+    {
+        Form->WMDropFiles(Paths);
+        Settle();
+    }
+    std::string Report(const support::ReportBuilder &Builder, const std::string &Name = "r.db3")
+    {
+        return Builder.Write(Temp.File(Name));
+    }
+    std::string DriveReport(const std::string &Name = "r.db3")
+    {
+        support::ReportBuilder builder;
+        builder.Tree(Drive);
+        return Report(builder, Name);
+    }
+    static QString Q(const std::string &S) { return QString::fromStdString(S); }
+
+    QString LogText() const
+    {
+        QFile f(QString::fromStdString(LogFileName()));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll());
+    }
+    PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
+    TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FolderTree); }
+    QString Text(PVirtualNode Node) const
+    {
+        QString text;
+        Form->tv_FolderTreeGetText(Form->tv_FolderTree, Node, 0, ttNormal, text);
+        return text;
+    }
+    // Children names in the tree's order; hidden ones in brackets.
+    QStringList Children(PVirtualNode Node) const
+    {
+        QStringList names;
+        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+            names << (TVirtualStringTree::IsVisible(c) ? Text(c)
+                                                       : QLatin1Char('[') + Text(c) + QLatin1Char(']'));
+        return names;
+    }
+    PVirtualNode Child(PVirtualNode Node, const QString &Name) const
+    {
+        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+            if (Text(c) == Name)
+                return c;
+        return nullptr;
+    }
+    static std::string StoredBaseName()
+    {
+        std::string value;
+        ReadBaseNameFromReg(value);
+        return value;
+    }
+    // Whether the database at Path has a table or index of that name.
+    static bool HasSchemaObject(const std::string &Path, const std::string &Name)
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db, ("SELECT 1 FROM sqlite_master WHERE name = '" + Name + "'").c_str(), -1, &stmt,
+                           nullptr);
+        const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return found;
+    }
+    static std::string Head(const std::string &Path, size_t Bytes)
+    {
+        std::ifstream in(Path, std::ios::binary);
+        std::string head(Bytes, '\0');
+        in.read(head.data(), static_cast<std::streamsize>(Bytes));
+        head.resize(static_cast<size_t>(in.gcount()));
+        return head;
+    }
+
+    support::TempDir Temp;
+    support::ModalGuard Guard;
+    std::unique_ptr<TMainForm> Form;
+
+private:
+    QByteArray FOldConfig;
+    fs::path FOldCwd;
+};
+
+// ---- A report that passes
+
+TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes(false);
+    Start();
+    TWaitSpy spy;
+    Drop({Q(path)});
+
+    // The preparation's texts, every percentage in order.
+    QStringList percents;
+    for (const char *p : {"0", "12", "25", "37", "50", "63", "75", "88", "100"})
+        percents << QStringLiteral("Preparing report. Please wait. %1%").arg(QLatin1String(p));
+    EXPECT_EQ(spy.Texts, percents);
+    EXPECT_TRUE(HasSchemaObject(path, "check_and_comment_map"));
+    EXPECT_TRUE(HasSchemaObject(path, "idInd"));
+
+    // Opened for work, stored in the registry.
+    ASSERT_NE(ReportDB, nullptr);
+    EXPECT_FALSE(sqlite3_get_autocommit(ReportDB)); // its transaction is open
+    EXPECT_EQ(baseName, Q(path));
+    EXPECT_EQ(StoredBaseName(), path);
+
+    // One top-level node named after the file, expanded: folders first, files hidden.
+    PVirtualNode root = Root();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(Form->tv_FolderTree->ChildCount(nullptr), 1u);
+    EXPECT_EQ(Text(root), QStringLiteral("r.db3"));
+    EXPECT_EQ(Item(root)->id, -1);
+    EXPECT_EQ(Item(root)->NodeInFoldTr, root);
+    EXPECT_TRUE(TVirtualStringTree::Expanded(root));
+    EXPECT_EQ(root->CheckType, ctTriStateCheckBox);
+    EXPECT_EQ(Children(root), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
+    // Only Docs has a subfolder, so only it shows an expand button.
+    EXPECT_TRUE(TVirtualStringTree::HasChildren(Child(root, "Docs")));
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(root, "apps")));
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
+    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
+
+    const QString log = LogText();
+    for (const char *line :
+         {"TMainForm.tb_OpenBaseClick - start",
+          "TMainForm.TryDBorArchive - it`s not archive. Continue opening...", "TLoadThread.Create",
+          "TLoadThread.OpenBase", "TLoadThread.Execute - transaction commited", "TLoadThread.CloseBase",
+          "TMainForm.tb_OpenBaseClick - finish", "TMainForm.InitializeBase - finish",
+          "TMainForm.CreateRoot - EndUpdate", "TMainForm.CreateRoot - finish"})
+        EXPECT_TRUE(log.contains(QLatin1String(line) + QStringLiteral("\r\n"))) << line;
+    EXPECT_FALSE(log.contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
+    // Opened for work only after the wait window's modal loop and the click itself had ended.
+    EXPECT_LT(log.indexOf(QStringLiteral("TMainForm.tb_OpenBaseClick - finish")),
+              log.lastIndexOf(QStringLiteral("TMainForm.FinishLoad - start")));
+}
+
+TEST_F(OpenReportTest, ReportNamedOnTheCommandLineIsOpenedAtStart)
+{
+    const std::string path = DriveReport("start.db3");
+    support::BoxAnswerer boxes(false);
+    TWaitSpy spy;
+    Start(Q(path));
+    EXPECT_EQ(spy.Texts.value(0), QStringLiteral("Preparing report. Please wait. 0%"));
+    EXPECT_EQ(spy.Texts.value(8), QStringLiteral("Preparing report. Please wait. 100%"));
+    ASSERT_NE(ReportDB, nullptr);
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("start.db3"));
+    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
+    EXPECT_EQ(StoredBaseName(), path);
+}
+
+TEST_F(OpenReportTest, OpenDialogChoiceIsOpenedAndCancelOnlyLogsTheStart)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes(false);
+    Start();
+    // Cancelled: nothing but the start line.
+    QTimer::singleShot(50, [this] { Form->dlg_OpenBase->reject(); });
+    Form->tb_OpenBase->click();
+    Settle();
+    EXPECT_EQ(LogText().count("TMainForm.tb_OpenBaseClick"), 1);
+    EXPECT_EQ(ReportDB, nullptr);
+
+    QTimer::singleShot(50, [this, path] {
+        // What a user types into the file name box (selectFile leaves a focused box alone).
+        auto *name = Form->dlg_OpenBase->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(Q(path));
+        static_cast<QDialog *>(Form->dlg_OpenBase)->accept(); // QFileDialog::accept
+    });
+    Form->tb_OpenBase->click();
+    Settle();
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));
+    EXPECT_EQ(baseName, Q(path));
+}
+
+TEST_F(OpenReportTest, VersionOtherThanOneWarnsAndOpensAllTheSame)
+{
+    support::ReportBuilder builder;
+    builder.Tree(Drive).Version("2");
+    const std::string path = Report(builder);
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    EXPECT_EQ(boxes.Texts,
+              QStringList{
+                  "Mismatching between version of program and report. \rCompatibillity problems may occur."});
+    EXPECT_NE(ReportDB, nullptr);
+    EXPECT_NE(Root(), nullptr);
+}
+
+TEST_F(OpenReportTest, StoredRootTickShowsOnTheRootAndStoredTicksOnLoadedNodes)
+{
+    support::ReportBuilder builder;
+    support::CheckRow root{std::nullopt, 2, -1, -1, 0, 0};         // mixed
+    support::CheckRow docs{std::nullopt, 1, 1, -1, 0, 1};          // Docs ticked as a whole
+    support::CheckRow readme{std::string("note"), 1, 7, -1, 0, 0}; // a checked file with a comment
+    builder.Tree(Drive).Check(root).Check(docs).Check(readme);
+    const std::string path = Report(builder);
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(path)});
+    PVirtualNode rootNode = Root();
+    ASSERT_NE(rootNode, nullptr);
+    EXPECT_EQ(rootNode->CheckState, csMixedNormal);
+    PVirtualNode docsNode = Child(rootNode, "Docs");
+    EXPECT_EQ(docsNode->CheckState, csCheckedNormal);
+    PVirtualNode readmeNode = Child(rootNode, "readme.md");
+    EXPECT_EQ(readmeNode->CheckState, csCheckedNormal);
+    EXPECT_TRUE(Item(readmeNode)->HasComment());
+    EXPECT_EQ(Child(rootNode, "apps")->CheckState, csUncheckedNormal);
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
+    EXPECT_EQ(Child(docsNode, "Sub")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Child(docsNode, "b.txt")->CheckState, csCheckedNormal);
+}
+
+// ---- Loading folders
+
+TEST_F(OpenReportTest, FolderIsLoadedOnceAndItsSecondExpansionReadsNothing)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(path)});
+    PVirtualNode docs = Child(Root(), "Docs");
+    ASSERT_NE(docs, nullptr);
+    TWaitSpy spy;
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, true));
+    EXPECT_EQ(spy.Shows, 1);
+    EXPECT_EQ(Children(docs), (QStringList{"Sub", "[b.txt]"}));
+    const int reads = static_cast<int>(LogText().count("ThreadExpand.Execute - start read data from base"));
+
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, false));
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, true));
+    EXPECT_EQ(spy.Shows, 1); // no wait window shown
+    EXPECT_EQ(LogText().count("ThreadExpand.Execute - start read data from base"), reads);
+    EXPECT_EQ(Children(docs), (QStringList{"Sub", "[b.txt]"}));
+    EXPECT_EQ(Item(docs)->ChildCount(), 2u);
+    EXPECT_TRUE(TVirtualStringTree::Expanded(docs));
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
+    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
+
+    // A folder of files only: expanded, without an expand button.
+    PVirtualNode apps = Child(Root(), "apps");
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(apps, true));
+    EXPECT_FALSE(TVirtualStringTree::HasChildren(apps));
+    EXPECT_EQ(Children(apps), QStringList{"[tool.exe]"});
+}
+
+TEST_F(OpenReportTest, TextsAndImagesOfTheFolderTree)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(path)});
+    auto image = [this](PVirtualNode Node, TVTImageKind Kind) {
+        bool ghosted = false;
+        int index = -2;
+        Form->tv_FolderTreeGetImageIndex(Form->tv_FolderTree, Node, Kind, 0, ghosted, index);
+        return index;
+    };
+    PVirtualNode root = Root();
+    EXPECT_EQ(image(root, ikNormal), 0);                  // the drive
+    EXPECT_EQ(image(Child(root, "Docs"), ikSelected), 1); // a folder
+    const int file = image(Child(root, "readme.md"), ikNormal);
+    EXPECT_GE(file, 2);
+    EXPECT_LT(file, Form->il_IconsImList->Count());
+    EXPECT_EQ(image(root, ikState), -1);
+    EXPECT_EQ(image(root, ikOverlay), -1);
+
+    PVirtualNode bare = Form->tv_FolderTree->AddChild(nullptr); // a node without an item
+    EXPECT_EQ(Text(bare), QStringLiteral("Error"));
+    Form->tv_FolderTree->DeleteNode(bare);
+}
+
+// ---- Refusals
+
+TEST_F(OpenReportTest, MissingParameterFileIsRefusedWithoutCreatingAnything)
+{
+    const std::string missing = Temp.File("missing.db3");
+    support::BoxAnswerer boxes;
+    Start(Q(missing));
+    EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
+    EXPECT_TRUE(baseName.isEmpty());
+    EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(Root(), nullptr);
+    EXPECT_TRUE(StoredBaseName().empty());
+    EXPECT_TRUE(Form->acceptDrops());
+}
+
+TEST_F(OpenReportTest, DroppedMissingFileIsRefusedAndTheOpenReportStays)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    sqlite3 *open = ReportDB;
+    ASSERT_NE(open, nullptr);
+    const std::string missing = Temp.File("gone/missing.db3");
+    Drop({Q(missing)});
+    EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_TRUE(fs::is_empty(Temp.File("cwd")));
+    EXPECT_EQ(ReportDB, open);
+    EXPECT_EQ(baseName, Q(path));
+    EXPECT_EQ(StoredBaseName(), path);
+}
+
+TEST_F(OpenReportTest, DatabaseThatIsNoReportIsRefusedAfterAFailedUnpacking)
+{
+    support::ReportBuilder builder;
+    builder.Tree(Drive).Version(std::nullopt).Sql("DROP TABLE information;");
+    const std::string path = Report(builder);
+    support::BoxAnswerer boxes;
+    Start(Q(path));
+    ASSERT_FALSE(boxes.Texts.isEmpty());
+    EXPECT_EQ(boxes.Texts.constLast(), CannotOpen);
+    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
+    EXPECT_EQ(Head(path, 15), "SQLite format 3"); // left as it was
+    EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(Root(), nullptr);
+}
+
+TEST_F(OpenReportTest, ChoosingTheOpenReportAgainKeepsItOpen)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    sqlite3 *open = ReportDB;
+    PVirtualNode root = Root();
+    ASSERT_NE(open, nullptr);
+    Drop({Q(path)});
+    EXPECT_EQ(boxes.Texts, QStringList{"Selected report file is already running."});
+    EXPECT_EQ(ReportDB, open);
+    EXPECT_EQ(Root(), root);
+    EXPECT_EQ(LogText().count("TLoadThread.OpenBase"), 1);
+
+    // Another letter case is another report: tested, and the open one closed and opened again.
+    const QString other = Q(path).replace(QStringLiteral("r.db3"), QStringLiteral("R.db3"));
+    fs::copy_file(path, other.toStdString());
+    Drop({other});
+    EXPECT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(baseName, other);
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("R.db3"));
+}
+
+TEST_F(OpenReportTest, DropOfThreeFilesOpensOnlyTheFirst)
+{
+    const std::string first = DriveReport("first.db3");
+    const std::string second = DriveReport("second.db3");
+    const std::string third = DriveReport("third.db3");
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(first), Q(second), Q(third)});
+    EXPECT_EQ(baseName, Q(first));
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("first.db3"));
+    EXPECT_EQ(LogText().count("TLoadThread.OpenBase"), 1);
+    EXPECT_FALSE(HasSchemaObject(second, "check_and_comment_map"));
+    EXPECT_EQ(Form->dlg_OpenBase->selectedFiles(), QStringList{Q(first)});
+    EXPECT_EQ(Form->useOpenDialog, 1);
+    EXPECT_FALSE(Form->droppedFileName.has_value());
+}
+
+// ---- Compressed reports
+
+TEST_F(OpenReportTest, CompressedReportIsUnpackedInPlaceThenOpened)
+{
+    support::ReportBuilder builder;
+    builder.Tree(Drive);
+    const std::string path = builder.WriteCompressed(Temp.File("packed.db3"));
+    ASSERT_NE(Head(path, 15), "SQLite format 3");
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(path)});
+    EXPECT_EQ(Head(path, 15), "SQLite format 3");
+    EXPECT_FALSE(fs::exists(Temp.File("cwd/tempKorrinBaseFile")));
+    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
+    ASSERT_NE(ReportDB, nullptr);
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("packed.db3"));
+    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
+    EXPECT_EQ(Form->decompressFailed, 0);
+}
+
+TEST_F(OpenReportTest, DamagedCompressedReportIsRefusedAndLeftAsItWas)
+{
+    const std::string path = Temp.File("damaged.db3");
+    std::ofstream(path, std::ios::binary) << "this is neither a database nor a zlib stream";
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    EXPECT_EQ(boxes.Texts.value(boxes.Texts.size() - 1), CannotOpen);
+    EXPECT_EQ(Form->decompressFailed, 1);
+    EXPECT_EQ(Head(path, 12), "this is neit");
+    EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_TRUE(StoredBaseName().empty());
+}
+
+// ---- A failing preparation
+
+TEST_F(OpenReportTest, FailingPreparationIsShownAndTheReportIsNotOpened)
+{
+    support::ReportBuilder builder;
+    builder.WithoutDriveTable(); // information with version 1, no struct_drive_table
+    const std::string path = Report(builder, "broken.db3");
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("SQLite3 Error 1 - ")));
+    EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("struct_drive_table")));
+    EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(Root(), nullptr);
+    EXPECT_TRUE(baseName.isEmpty());
+    EXPECT_FALSE(HasSchemaObject(path, "check_and_comment_map")); // nothing of the preparation stays
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
+    EXPECT_TRUE(WaitForm->CanClose());
+
+    // The next opening works as usual.
+    const std::string good = DriveReport();
+    Drop({Q(good)});
+    EXPECT_EQ(boxes.Texts.size(), 1);
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));
+}
+
+TEST_F(OpenReportTest, FailingRootStillEndsTheFolderTreesUpdate)
+{
+    const std::string path = DriveReport();
+    support::BoxAnswerer boxes(false);
+    Start();
+    Drop({Q(path)});
+    Form->FinishWork();
+    Form->tv_FolderTree->OnExpanding = [](TVirtualStringTree *, PVirtualNode, bool &) {
+        throw Exception(QStringLiteral("no expanding today"));
+    };
+    baseName = Q(path);
+    Form->PrepareBaseToWork();
+    Form->CreateRoot();
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_FALSE(TVirtualStringTree::Expanded(Root()));
+    const QString log = LogText();
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("==========TMainForm.CreateRoot exception - no expanding today\r\n"
+                                    "==========Exception\r\n")));
+    EXPECT_TRUE(log.endsWith(QStringLiteral("TMainForm.CreateRoot - finish\r\n")));
+}
+
+} // namespace
