@@ -10,6 +10,7 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
+#include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 #include "viewer/utFreeMemThread.h"
@@ -55,32 +56,6 @@ public:
     QList<QUrl> Urls;
 public Q_SLOTS:
     void Open(const QUrl &Url) { Urls << Url; }
-};
-
-// Answers every message box that shows while it lives with its OK button, noting the texts.
-class BoxAnswerer
-{
-public:
-    BoxAnswerer()
-    {
-        FTimer.setInterval(20);
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            auto *box = qobject_cast<TMessageForm *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            if (auto *label = box->findChild<QLabel *>(QStringLiteral("Message")))
-                Texts << label->text();
-            if (auto *ok = box->findChild<QPushButton *>(QStringLiteral("mbOK")))
-                ok->click();
-            else
-                box->reject();
-        });
-        FTimer.start();
-    }
-    QStringList Texts;
-
-private:
-    QTimer FTimer;
 };
 
 class MainWindowTest : public ::testing::Test
@@ -353,7 +328,7 @@ TEST_F(MainWindowTest, WithoutParameterEveryComponentIsThereAndNoReportIsOpen)
     EXPECT_FALSE(lines.contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
 }
 
-TEST_F(MainWindowTest, DropsOfLocalFilesAreAcceptedOthersNot)
+TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 {
     Start();
     QMimeData local;
@@ -367,6 +342,22 @@ TEST_F(MainWindowTest, DropsOfLocalFilesAreAcceptedOthersNot)
     QDragEnterEvent enterRemote(QPoint(10, 10), Qt::CopyAction, &remote, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Form.get(), &enterRemote);
     EXPECT_FALSE(enterRemote.isAccepted());
+
+    // A drop hands its local paths to the drop handler once the drop has ended: only the first is tried.
+    QTemporaryDir dir;
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing-1.db3"))),
+                     QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing-2.db3")))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    support::BoxAnswerer boxes;
+    QCoreApplication::sendEvent(Form.get(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_TRUE(boxes.Texts.isEmpty()) << "nothing is opened inside the drop";
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+    EXPECT_EQ(Form->useOpenDialog, 1);
+    EXPECT_FALSE(Form->droppedFileName.has_value());
+    EXPECT_EQ(ReportDB, nullptr);
 }
 
 TEST_F(MainWindowTest, HolderInfoEndsWithTheCurrentYearNeverBefore2014)
@@ -555,7 +546,7 @@ TEST_F(MainWindowTest, ClosingWithoutAReportWritesTheGeometryOnly)
     Form->resize(660, 520);
     Form->move(12, 34);
     QCoreApplication::processEvents();
-    BoxAnswerer boxes;
+    support::BoxAnswerer boxes;
     EXPECT_TRUE(Form->close());
     EXPECT_TRUE(boxes.Texts.isEmpty());
     EXPECT_EQ(Get("form_size_x"), 660);
@@ -607,7 +598,7 @@ TEST_F(MainWindowReportTest, FinishWorkCommitsEmptiesTheTreesAndClosesTheReport)
     ASSERT_EQ(sqlite3_exec(ReportDB, "INSERT INTO information (field_Name, value) VALUES ('note', 'kept');",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    BoxAnswerer boxes;
+    support::BoxAnswerer boxes;
     Form->FinishWork();
     EXPECT_TRUE(boxes.Texts.isEmpty());
     EXPECT_EQ(ReportDB, nullptr);
@@ -648,7 +639,7 @@ TEST_F(MainWindowReportTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
     sqlite3_prepare_v2(reader, "SELECT * FROM information;", -1, &read, nullptr);
     ASSERT_EQ(sqlite3_step(read), SQLITE_ROW);
 
-    BoxAnswerer boxes;
+    support::BoxAnswerer boxes;
     EXPECT_TRUE(Form->close());
     sqlite3_finalize(read);
     sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
