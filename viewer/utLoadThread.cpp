@@ -68,9 +68,7 @@ void TLoadThread::CloseBase()
 void TLoadThread::Execute()
 {
     if (BaseName.isEmpty()) {
-        if (WaitForm)
-            PostMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
-        PostMessage(MainForm, WM_LOAD_FINISHED, 0, 0);
+        SendEndMessages();
         WriteLog("TLoadThread.Execute - base have empty name");
         return;
     }
@@ -107,6 +105,11 @@ void TLoadThread::Execute()
         WriteLog(QStringLiteral("==========TLoadThread.Execute exception - ") + failure);
         SetLoadFailure(failure);
     }
+    SendEndMessages();
+}
+
+void TLoadThread::SendEndMessages()
+{
     // A modal loop handles every message queued before it ends, so with both messages posted from here
     // WM_LOAD_FINISHED would run inside the wait window's loop, before the starter has returned. So
     // both go out on the main thread: the close ends the loop, and WM_LOAD_FINISHED is queued behind.

@@ -30,6 +30,9 @@ private:
     // for reading and writing but never created.
     void OpenBase();
     void CloseBase();
+    // WM_WAITFORM_CLOSE to the wait window, then WM_LOAD_FINISHED to the main window, queued only once
+    // the close has ended the wait window's modal loop.
+    void SendEndMessages();
 
     TWaitForm *WaitForm;
     TMainForm *MainForm;
