@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <semaphore>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,37 +27,32 @@ template <class Fn> auto OnOtherThread(Fn fn)
     return std::async(std::launch::async, fn).get();
 }
 
-// Takes a mutex on another thread and keeps it until told to give it back.
-class THolder
+// Takes a mutex on another thread and keeps it until GiveBack (or its own end).
+struct THolder
 {
-public:
     explicit THolder(TMutex &m)
-        : FThread([this, &m] {
-              FGot = m.Get(INFINITE);
-              FTaken.set_value();
-              FGiveBack.get_future().wait();
+        : Thread([this, &m] {
+              Got = m.Get(INFINITE);
+              Taken.release();
+              Back.acquire();
               m.Release();
           })
     {
-        FTaken.get_future().wait();
+        Taken.acquire();
     }
     ~THolder()
     {
         GiveBack();
-        FThread.join();
+        Thread.join();
     }
     void GiveBack()
     {
-        if (!FGivenBack.exchange(true))
-            FGiveBack.set_value();
+        if (!GivenBack.exchange(true))
+            Back.release();
     }
-    bool Got() const { return FGot; }
-    bool GivenBack() const { return FGivenBack; }
-
-private:
-    std::promise<void> FTaken, FGiveBack;
-    std::atomic<bool> FGot{false}, FGivenBack{false};
-    std::thread FThread;
+    std::binary_semaphore Taken{0}, Back{0};
+    std::atomic<bool> Got{false}, GivenBack{false};
+    std::thread Thread; // last: starts once the rest is made
 };
 
 bool SharedObjectExists(const std::string &name)
@@ -85,57 +81,38 @@ int WaitExit(pid_t pid)
 
 } // namespace
 
-TEST(TMutex, ReentrantForItsOwnerUntilEveryGetIsGivenBack)
+TEST(TMutex, ReentrantForItsOwnerAndGivenBackOnlyByIt)
 {
     TMutex m(UniqueName("reentrant"));
+    EXPECT_FALSE(m.Release()); // nobody owns it
     ASSERT_TRUE(m.Get(0));
     ASSERT_TRUE(m.Get(1000)); // owned already: at once
-    EXPECT_FALSE(OnOtherThread([&] { return m.Get(50); }));
+    EXPECT_FALSE(OnOtherThread([&] { return m.Release(); }));
     EXPECT_TRUE(m.Release());
     EXPECT_FALSE(OnOtherThread([&] { return m.Get(50); })); // still held once
     EXPECT_TRUE(m.Release());
     EXPECT_FALSE(m.Release()); // nothing left to give back
-    EXPECT_TRUE(OnOtherThread([&] {
-        const bool got = m.Get(1000);
-        m.Release();
-        return got;
-    }));
+    EXPECT_TRUE(OnOtherThread([&] { return m.Get(1000) && m.Release(); }));
 }
 
-TEST(TMutex, ZeroTimeOutOnAMutexOwnedElsewhereReturnsFalseAtOnce)
+TEST(TMutex, TimeOutOnAMutexOwnedElsewhere)
 {
     for (const std::string &name : {std::string(), UniqueName("zero")}) {
         TMutex m(name);
         THolder holder(m);
-        ASSERT_TRUE(holder.Got());
+        ASSERT_TRUE(holder.Got);
         EXPECT_FALSE(m.Get(0));
         EXPECT_FALSE(m.Get(100));
-        // It did not wait for the holder, who gives back only now.
-        EXPECT_FALSE(holder.GivenBack());
+        EXPECT_FALSE(holder.GivenBack); // it did not wait for the holder
+        // A waiter gets it when the owner gives it back within the time-out.
+        std::thread giver([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            holder.GiveBack();
+        });
+        EXPECT_TRUE(m.Get(60000));
+        giver.join();
+        EXPECT_TRUE(m.Release());
     }
-}
-
-TEST(TMutex, WaiterGetsTheMutexWhenTheOwnerGivesItBackWithinTheTimeOut)
-{
-    TMutex m(UniqueName("wait"));
-    THolder holder(m);
-    std::thread giver([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        holder.GiveBack();
-    });
-    EXPECT_TRUE(m.Get(60000));
-    giver.join();
-    EXPECT_TRUE(m.Release());
-}
-
-TEST(TMutex, ReleaseByANonOwnerGivesFalse)
-{
-    TMutex m(UniqueName("release"));
-    EXPECT_FALSE(m.Release()); // nobody owns it
-    ASSERT_TRUE(m.Get(0));
-    EXPECT_FALSE(OnOtherThread([&] { return m.Release(); }));
-    EXPECT_FALSE(OnOtherThread([&] { return m.Get(0); })); // the owner still has it
-    EXPECT_TRUE(m.Release());
 }
 
 TEST(TMutex, AbandonedByItsOwnerThreadCountsAsOwned)
@@ -157,22 +134,18 @@ TEST(TMutex, AbandonedByItsOwnerThreadCountsAsOwned)
     }
 }
 
-TEST(TMutex, TwoObjectsOfOneNameShareOneLock)
+TEST(TMutex, ObjectsOfOneNameAreOneMutexAndUnnamedOnesArePrivate)
 {
-    const std::string name = UniqueName("shared");
-    TMutex a(name), b(name);
-    THolder holder(a);
-    EXPECT_FALSE(b.Get(0));
-    holder.GiveBack();
-    EXPECT_TRUE(b.Get(5000));
-    EXPECT_TRUE(b.Release());
-}
-
-TEST(TMutex, ObjectsOfOneNameAreOneMutexForTheirOwner)
-{
-    const std::string name = UniqueName("one");
+    const std::string name = "a/b%c/" + UniqueName("one"); // slashes in a name are usable
     TMutex a(name);
     auto b = std::make_unique<TMutex>(name);
+    {
+        THolder holder(a);
+        EXPECT_FALSE(b->Get(0));
+        holder.GiveBack();
+        EXPECT_TRUE(b->Get(5000));
+        EXPECT_TRUE(a.Release()); // given back through the other object
+    }
     ASSERT_TRUE(a.Get(0));
     ASSERT_TRUE(b->Get(0)); // owned already through a
     EXPECT_TRUE(b->Release());
@@ -180,70 +153,42 @@ TEST(TMutex, ObjectsOfOneNameAreOneMutexForTheirOwner)
     EXPECT_FALSE(OnOtherThread([&] { return a.Get(0); }));
     EXPECT_TRUE(a.Release());
     EXPECT_FALSE(a.Release());
+
+    TMutex c, d;
+    THolder holder(c);
+    EXPECT_FALSE(c.Get(0));
+    EXPECT_TRUE(d.Get(0));
+    EXPECT_TRUE(d.Release());
 }
 
-TEST(TMutex, UnnamedMutexesArePrivate)
-{
-    TMutex a, b;
-    THolder holder(a);
-    EXPECT_FALSE(a.Get(0));
-    EXPECT_TRUE(b.Get(0));
-    EXPECT_TRUE(b.Release());
-}
-
-TEST(TMutex, TwoProcessesShareANamedMutex)
+TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
 {
     const std::string name = UniqueName("process");
     TMutex m(name);
     int toChild[2], toParent[2];
     ASSERT_EQ(pipe(toChild), 0);
     ASSERT_EQ(pipe(toParent), 0);
-    char c = 0;
-
-    const pid_t pid = Fork([&] {
-        TMutex own(name); // opened by name in the child, not inherited
-        if (!own.Get(0))
-            return 1;
-        if (write(toParent[1], "t", 1) != 1 || read(toChild[0], &c, 1) != 1) // taken; wait for "give back"
-            return 2;
-        return own.Release() ? 0 : 3;
-    });
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(read(toParent[0], &c, 1), 1);
-    EXPECT_FALSE(m.Get(0));
-    EXPECT_FALSE(m.Get(100));
-    ASSERT_EQ(write(toChild[1], "g", 1), 1);
-    EXPECT_EQ(WaitExit(pid), 0);
-    EXPECT_TRUE(m.Get(0));
-    EXPECT_TRUE(m.Release());
+    for (const char answer : {'g', 'e'}) { // give it back, or end holding it
+        SCOPED_TRACE(answer);
+        const pid_t pid = Fork([&] {
+            TMutex own(name); // opened by name in the child, not inherited
+            char c = 0;
+            if (!own.Get(0) || write(toParent[1], "t", 1) != 1 || read(toChild[0], &c, 1) != 1)
+                return 1;
+            return c == 'e' || own.Release() ? 0 : 2;
+        });
+        ASSERT_GT(pid, 0);
+        char c = 0;
+        ASSERT_EQ(read(toParent[0], &c, 1), 1);
+        EXPECT_FALSE(m.Get(0));
+        EXPECT_FALSE(m.Get(100));
+        ASSERT_EQ(write(toChild[1], &answer, 1), 1);
+        EXPECT_EQ(WaitExit(pid), 0);
+        EXPECT_TRUE(m.Get(0));
+        EXPECT_TRUE(m.Release());
+    }
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
         close(fd);
-}
-
-TEST(TMutex, AProcessThatEndsHoldingANamedMutexAbandonsIt)
-{
-    const std::string name = UniqueName("died");
-    TMutex m(name);
-    const pid_t pid = Fork([&] {
-        TMutex own(name);
-        return own.Get(0) ? 0 : 1; // exits without Release
-    });
-    ASSERT_EQ(WaitExit(pid), 0);
-    EXPECT_TRUE(m.Get(0));
-    EXPECT_TRUE(m.Release());
-}
-
-TEST(TMutex, AnUnnamedMutexIsNotSharedWithAChildProcess)
-{
-    // Only a named mutex is found again by another process; this one the child makes anew.
-    TMutex m;
-    ASSERT_TRUE(m.Get(0));
-    const pid_t pid = Fork([] {
-        TMutex own;
-        return own.Get(0) ? 0 : 1;
-    });
-    EXPECT_EQ(WaitExit(pid), 0);
-    EXPECT_TRUE(m.Release());
 }
 
 TEST(TMutex, TheSharedObjectGoesWithTheLastHandle)
@@ -264,14 +209,6 @@ TEST(TMutex, TheSharedObjectGoesWithTheLastHandle)
     EXPECT_TRUE(OnOtherThread([&] { return again.Get(0) && again.Release(); }));
 }
 
-TEST(TMutex, NamesWithSlashesAreUsable)
-{
-    const std::string name = "a/b%c/" + UniqueName("slash");
-    TMutex a(name), b(name);
-    THolder holder(a);
-    EXPECT_FALSE(b.Get(0));
-}
-
 TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)
 {
     try {
@@ -285,8 +222,7 @@ TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)
 
 TEST(THandledObject, AZeroHandleClosesNothing)
 {
-    THandledObject none;
-    EXPECT_EQ(none.Handle, nullptr);
+    CloseHandle(nullptr);
     TMutex m;
     TOSObject *h = m.Handle;
     m.Handle = nullptr; // taken over: m must not close it any more

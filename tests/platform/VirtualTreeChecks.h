@@ -4,9 +4,9 @@
 #include "platform/VirtualTreeModel.h"
 #include "platform/VirtualTreeView.h"
 
+#include <QAbstractItemModelTester>
 #include <QStringList>
 #include <QTest>
-#include <QtGlobal>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,30 +22,36 @@ inline std::unique_ptr<TVirtualTreeView> ShowView(TVirtualStringTree &Tree)
     return view;
 }
 
-// Collects what QAbstractItemModelTester (in its Warning mode) finds wrong, while it lives.
-class TTesterFailures
+// Watches Model with QAbstractItemModelTester while it lives; every rule the model breaks fails the test.
+class TModelWatch
 {
 public:
-    TTesterFailures() : FPrevious(qInstallMessageHandler(Collect)) { Current() = this; }
-    ~TTesterFailures()
+    explicit TModelWatch(QAbstractItemModel *Model) : FPrevious(qInstallMessageHandler(Collect))
     {
-        qInstallMessageHandler(FPrevious);
-        Current() = nullptr;
+        Failures().clear();
+        FTester = std::make_unique<QAbstractItemModelTester>(
+            Model, QAbstractItemModelTester::FailureReportingMode::Warning);
     }
-    QStringList Messages;
+    ~TModelWatch()
+    {
+        FTester.reset();
+        qInstallMessageHandler(FPrevious);
+        EXPECT_TRUE(Failures().isEmpty()) << Failures().join(QLatin1Char('\n')).toStdString();
+    }
 
 private:
-    static TTesterFailures *&Current()
+    static QStringList &Failures()
     {
-        static TTesterFailures *current = nullptr;
-        return current;
+        static QStringList failures;
+        return failures;
     }
     static void Collect(QtMsgType, const QMessageLogContext &context, const QString &message)
     {
-        if (Current() && context.category && QByteArray(context.category).startsWith("qt.modeltest"))
-            Current()->Messages.append(message);
+        if (context.category && QByteArray(context.category).startsWith("qt.modeltest"))
+            Failures().append(message);
     }
     QtMessageHandler FPrevious;
+    std::unique_ptr<QAbstractItemModelTester> FTester;
 };
 
 // Compares what the model shows below Parent with the tree's visible children, and the view's

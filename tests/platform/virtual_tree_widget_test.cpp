@@ -1,32 +1,25 @@
 // The tree control's view, offscreen: the user's clicks, keys and header clicks reach the tree in the
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "platform/ImageList.h"
-#include "platform/VirtualStringTree.h"
-#include "platform/VirtualTreeModel.h"
-#include "platform/VirtualTreeView.h"
 #include "tests/platform/VirtualTreeChecks.h"
 
-#include <QAbstractItemModelTester>
 #include <QHeaderView>
-#include <QPainter>
-#include <QTest>
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
-struct TViewFixture
+// A shown view of a tree whose nodes carry a number in their data cell.
+class VirtualTreeView : public ::testing::Test
 {
+protected:
     TVirtualStringTree Tree;
     std::unique_ptr<TVirtualTreeView> View;
     std::vector<std::string> Log;
     int Next = 0;
 
-    TViewFixture()
+    VirtualTreeView()
     {
         Tree.OnGetText = [](TVirtualStringTree *, PVirtualNode n, int, TVSTTextType, QString &Text) {
             Text = QStringLiteral("node %1").arg(reinterpret_cast<intptr_t>(n->Data));
@@ -40,6 +33,12 @@ struct TViewFixture
         return n;
     }
     QPoint RowCenter(PVirtualNode n) { return View->visualRect(View->IndexOf(n)).center(); }
+    void Click(QPoint At) { QTest::mouseClick(View->viewport(), Qt::LeftButton, {}, At); }
+    void DoubleClick(PVirtualNode n)
+    {
+        QTest::mouseDClick(View->viewport(), Qt::LeftButton, {}, RowCenter(n));
+    }
+    void Key(Qt::Key K) { QTest::keyClick(View.get(), K); }
     void Settle()
     {
         QCoreApplication::processEvents();
@@ -49,374 +48,327 @@ struct TViewFixture
 
 } // namespace
 
-TEST(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
+TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
 {
-    TViewFixture f;
-    PVirtualNode p = f.Add(nullptr);
-    PVirtualNode c = f.Add(p);
-    f.Tree.SetExpanded(p, true);
-    f.Tree.OnMouseDown = [&](TVirtualStringTree *, Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
-        f.Log.push_back(b == Qt::LeftButton ? "down left" : "down other");
+    PVirtualNode p = Add(nullptr);
+    PVirtualNode c = Add(p);
+    Tree.SetExpanded(p, true);
+    Tree.OnMouseDown = [&](TVirtualStringTree *, Qt::MouseButton b, Qt::KeyboardModifiers, int, int) {
+        Log.push_back(b == Qt::LeftButton ? "down left" : "down other");
     };
-    f.Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode n, TCheckState &s, bool &) {
-        f.Log.push_back((n == c ? "checking c " : "checking p ") + std::to_string(s));
+    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode n, TCheckState &s, bool &) {
+        Log.push_back((n == c ? "checking c " : "checking p ") + std::to_string(s));
     };
-    f.Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode n) {
-        f.Log.push_back(n == c ? "checked c" : "checked p");
+    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode n) {
+        Log.push_back(n == c ? "checked c" : "checked p");
     };
-    f.Settle();
+    Settle();
 
-    const QRect box = f.View->CheckBoxRect(c);
+    const QRect box = View->CheckBoxRect(c);
     ASSERT_FALSE(box.isEmpty());
-    QTest::mouseClick(f.View->viewport(), Qt::LeftButton, {}, box.center());
-    EXPECT_EQ(f.Log, (std::vector<std::string>{"down left", "checking c 2", "checking p 2", "checked c",
-                                               "checked p"}));
+    Click(box.center());
+    EXPECT_EQ(Log, (std::vector<std::string>{"down left", "checking c 2", "checking p 2", "checked c",
+                                             "checked p"}));
     EXPECT_EQ(c->CheckState, csCheckedNormal);
-    EXPECT_EQ(f.Tree.FocusedNode(), nullptr); // a box click does not move the focus
+    EXPECT_EQ(Tree.FocusedNode(), nullptr); // a box click does not move the focus
 
     // A press that leaves the box before the button comes up changes nothing.
-    f.Log.clear();
-    QTest::mousePress(f.View->viewport(), Qt::LeftButton, {}, box.center());
-    EXPECT_EQ(f.View->PressedCheckNode(), c);
-    QTest::mouseRelease(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(c) + QPoint(100, 0));
-    EXPECT_EQ(f.Log, (std::vector<std::string>{"down left"}));
+    Log.clear();
+    QTest::mousePress(View->viewport(), Qt::LeftButton, {}, box.center());
+    QTest::mouseRelease(View->viewport(), Qt::LeftButton, {}, RowCenter(c) + QPoint(100, 0));
+    EXPECT_EQ(Log, (std::vector<std::string>{"down left"}));
     EXPECT_EQ(c->CheckState, csCheckedNormal);
 }
 
-TEST(VirtualTreeView, ClickOnARowFocusesAndSelectsItThroughTheTree)
+TEST_F(VirtualTreeView, ClickOnARowFocusesAndSelectsItThroughTheTree)
 {
-    TViewFixture f;
-    PVirtualNode a = f.Add(nullptr);
-    PVirtualNode b = f.Add(nullptr);
-    f.Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode, PVirtualNode n, int, int, bool &) {
-        f.Log.push_back(n == b ? "changing b" : "changing ?");
+    PVirtualNode a = Add(nullptr);
+    PVirtualNode b = Add(nullptr);
+    bool allow = true;
+    Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode, PVirtualNode n, int, int, bool &Allowed) {
+        Log.push_back(n == b ? "changing b" : "changing ?");
+        Allowed = allow;
     };
-    f.Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode, int) { f.Log.push_back("changed"); };
-    f.Settle();
+    Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode, int) { Log.push_back("changed"); };
+    Settle();
 
-    QTest::mouseClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(b));
-    EXPECT_EQ(f.Log, (std::vector<std::string>{"changing b", "changed"}));
-    EXPECT_EQ(f.Tree.FocusedNode(), b);
+    Click(RowCenter(b));
+    EXPECT_EQ(Log, (std::vector<std::string>{"changing b", "changed"}));
+    EXPECT_EQ(Tree.FocusedNode(), b);
     EXPECT_TRUE(TVirtualStringTree::Selected(b));
-    EXPECT_EQ(f.View->currentIndex(), f.View->IndexOf(b));
-    EXPECT_TRUE(f.View->selectionModel()->isRowSelected(1, QModelIndex()));
-    EXPECT_EQ(f.Tree.GetNodeAt(f.RowCenter(a).x(), f.RowCenter(a).y()), a);
-    EXPECT_EQ(f.Tree.GetNodeAt(5, f.RowCenter(b).y()), b);
-    EXPECT_EQ(f.Tree.GetNodeAt(5, 200), nullptr);
+    EXPECT_EQ(View->currentIndex(), View->IndexOf(b));
+    EXPECT_TRUE(View->selectionModel()->isRowSelected(1, QModelIndex()));
+    EXPECT_EQ(Tree.GetNodeAt(5, RowCenter(a).y()), a);
+    EXPECT_EQ(Tree.GetNodeAt(5, 200), nullptr);
 
     // Focus set by code shows in the view, and a refused change leaves both as they were.
-    f.Tree.SetFocusedNode(a);
-    EXPECT_EQ(f.View->currentIndex(), f.View->IndexOf(a));
-    f.Tree.OnFocusChanging = [](TVirtualStringTree *, PVirtualNode, PVirtualNode, int, int, bool &Allowed) {
-        Allowed = false;
-    };
-    QTest::mouseClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(b));
-    EXPECT_EQ(f.Tree.FocusedNode(), a);
-    EXPECT_EQ(f.View->currentIndex(), f.View->IndexOf(a));
+    Tree.SetFocusedNode(a);
+    EXPECT_EQ(View->currentIndex(), View->IndexOf(a));
+    allow = false;
+    Click(RowCenter(b));
+    EXPECT_EQ(Tree.FocusedNode(), a);
+    EXPECT_EQ(View->currentIndex(), View->IndexOf(a));
 }
 
-TEST(VirtualTreeView, SpaceTogglesTheFocusedNodesBoxAfterTheKeyEvent)
+TEST_F(VirtualTreeView, KeysActOnTheFocusedNodeThroughTheTree)
 {
-    TViewFixture f;
-    PVirtualNode a = f.Add(nullptr);
-    f.Tree.SetFocusedNode(a);
-    int key = -1;
+    PVirtualNode a = Add(nullptr);
+    PVirtualNode a1 = Add(a);
+    PVirtualNode b = Add(nullptr);
+    int key = -1, expanding = 0;
     bool swallow = false;
     TCheckState before = csMixedNormal;
-    f.Tree.OnKeyDown = [&](TVirtualStringTree *, int &Key, Qt::KeyboardModifiers) {
+    Tree.OnKeyDown = [&](TVirtualStringTree *, int &Key, Qt::KeyboardModifiers) {
         key = Key;
         before = a->CheckState;
         if (swallow)
             Key = 0;
     };
-    f.View->setFocus();
+    Tree.OnExpanding = [&](TVirtualStringTree *, PVirtualNode, bool &) { ++expanding; };
+    Tree.SetFocusedNode(a);
+    View->setFocus();
+    Settle();
 
-    QTest::keyClick(f.View.get(), Qt::Key_Space);
+    // Space toggles the focused node's box after the key event, which may swallow the key.
+    Key(Qt::Key_Space);
     EXPECT_EQ(key, 0x20);
-    EXPECT_EQ(before, csUncheckedNormal); // the key event comes before the tree acts on it
+    EXPECT_EQ(before, csUncheckedNormal);
     EXPECT_EQ(a->CheckState, csCheckedNormal);
-    QTest::keyClick(f.View.get(), Qt::Key_Space);
+    Key(Qt::Key_Space);
     EXPECT_EQ(a->CheckState, csUncheckedNormal);
-
     swallow = true;
-    QTest::keyClick(f.View.get(), Qt::Key_Space);
+    Key(Qt::Key_Space);
     EXPECT_EQ(a->CheckState, csUncheckedNormal);
-}
+    swallow = false;
 
-TEST(VirtualTreeView, ArrowKeysMoveTheFocusAndOpenNodesThroughTheTree)
-{
-    TViewFixture f;
-    PVirtualNode a = f.Add(nullptr);
-    PVirtualNode a1 = f.Add(a);
-    PVirtualNode b = f.Add(nullptr);
-    int expanding = 0;
-    f.Tree.OnExpanding = [&](TVirtualStringTree *, PVirtualNode, bool &) { ++expanding; };
-    f.Tree.SetFocusedNode(a);
-    f.View->setFocus();
-    f.Settle();
-
-    QTest::keyClick(f.View.get(), Qt::Key_Down);
-    EXPECT_EQ(f.Tree.FocusedNode(), b);
-    QTest::keyClick(f.View.get(), Qt::Key_Up);
-    EXPECT_EQ(f.Tree.FocusedNode(), a);
-    QTest::keyClick(f.View.get(), Qt::Key_Right);
+    // The arrows open and close nodes through the tree, and move the focus.
+    Key(Qt::Key_Right);
     EXPECT_EQ(expanding, 1);
-    EXPECT_TRUE(f.View->isExpanded(f.View->IndexOf(a)));
-    QTest::keyClick(f.View.get(), Qt::Key_Right);
-    EXPECT_EQ(f.Tree.FocusedNode(), a1);
-    QTest::keyClick(f.View.get(), Qt::Key_Left);
-    EXPECT_EQ(f.Tree.FocusedNode(), a);
-    QTest::keyClick(f.View.get(), Qt::Key_Left);
+    EXPECT_TRUE(View->isExpanded(View->IndexOf(a)));
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Tree.FocusedNode(), a1);
+    Key(Qt::Key_Left);
+    EXPECT_EQ(Tree.FocusedNode(), a);
+    Key(Qt::Key_Left);
     EXPECT_FALSE(TVirtualStringTree::Expanded(a));
-    EXPECT_FALSE(f.View->isExpanded(f.View->IndexOf(a)));
+    EXPECT_FALSE(View->isExpanded(View->IndexOf(a)));
+    Key(Qt::Key_Down);
+    EXPECT_EQ(Tree.FocusedNode(), b);
 }
 
-TEST(VirtualTreeView, DoubleClickTogglesANodeWithChildren)
+TEST_F(VirtualTreeView, ExpandButtonAndDoubleClickToggleThroughTheExpandingEvent)
 {
-    TViewFixture f;
-    PVirtualNode root = f.Add(nullptr);
-    f.Add(root);
-    f.Add(root);
-    PVirtualNode leaf = f.Add(nullptr);
+    PVirtualNode folder = Add(nullptr);
+    PVirtualNode leaf = Add(nullptr);
+    Tree.SetHasChildren(folder, true); // children come with the expanding event
+    Tree.OnExpanding = [&](TVirtualStringTree *t, PVirtualNode n, bool &) {
+        if (n != folder || n->ChildCount > 0)
+            return;
+        t->BeginUpdate();
+        for (int i = 0; i < 3; ++i)
+            Add(n);
+        t->EndUpdate();
+    };
     int dbl = 0;
-    f.Tree.OnDblClick = [&](TVirtualStringTree *) { ++dbl; };
-    f.Settle();
+    Tree.OnDblClick = [&](TVirtualStringTree *) { ++dbl; };
+    Settle();
+    const QRect button = View->ButtonRect(folder);
+    ASSERT_FALSE(button.isEmpty());
 
-    QTest::mouseDClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(root));
+    Click(button.center());
+    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
+    EXPECT_EQ(View->Model()->rowCount(View->IndexOf(folder)), 3);
+    Settle();
+    ExpectMirrors(*View);
+
+    DoubleClick(folder);
     EXPECT_EQ(dbl, 1);
-    EXPECT_TRUE(TVirtualStringTree::Expanded(root));
-    EXPECT_TRUE(f.View->isExpanded(f.View->IndexOf(root)));
-    f.Settle();
-    ExpectMirrors(*f.View);
-
-    QTest::mouseDClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(root));
-    EXPECT_FALSE(TVirtualStringTree::Expanded(root));
-    EXPECT_FALSE(f.View->isExpanded(f.View->IndexOf(root)));
+    EXPECT_FALSE(TVirtualStringTree::Expanded(folder));
+    EXPECT_FALSE(View->isExpanded(View->IndexOf(folder)));
+    DoubleClick(folder);
+    EXPECT_TRUE(View->isExpanded(View->IndexOf(folder)));
+    Settle();
+    ExpectMirrors(*View);
 
     // A node without children stays as it is; a node that carries the toggling mark too.
-    QTest::mouseDClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(leaf));
+    DoubleClick(leaf);
     EXPECT_FALSE(TVirtualStringTree::Expanded(leaf));
-    f.Tree.SetToggling(root, true);
-    QTest::mouseDClick(f.View->viewport(), Qt::LeftButton, {}, f.RowCenter(root));
-    EXPECT_FALSE(TVirtualStringTree::Expanded(root));
+    Tree.SetToggling(folder, true);
+    DoubleClick(folder);
+    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
     EXPECT_EQ(dbl, 4);
 }
 
-TEST(VirtualTreeView, ClickOnTheExpandButtonTogglesThroughTheExpandingEvent)
+TEST_F(VirtualTreeView, HeaderClicksReachTheHandlerAndColumnsShowImagesAndColours)
 {
-    TViewFixture f;
-    PVirtualNode folder = f.Add(nullptr);
-    f.Tree.SetHasChildren(folder, true); // children come with the expanding event
-    f.Tree.OnExpanding = [&](TVirtualStringTree *t, PVirtualNode n, bool &) {
-        t->BeginUpdate();
-        for (int i = 0; i < 3; ++i)
-            f.Add(n);
-        t->EndUpdate();
-    };
-    f.Settle();
-    const QRect button = f.View->ButtonRect(folder);
-    ASSERT_FALSE(button.isEmpty());
-
-    QTest::mouseClick(f.View->viewport(), Qt::LeftButton, {}, button.center());
-    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
-    EXPECT_EQ(f.View->Model()->rowCount(f.View->IndexOf(folder)), 3);
-    f.Settle();
-    ExpectMirrors(*f.View);
-}
-
-TEST(VirtualTreeView, HeaderClickReachesTheHandlerWithTheColumnAndButton)
-{
-    TViewFixture f;
-    f.Tree.Header.AddColumn(QStringLiteral("Name"), 120);
-    f.Tree.Header.AddColumn(QStringLiteral("Size"), 80, Qt::AlignRight);
-    f.Tree.Header.SetVisible(true);
-    f.Add(nullptr);
+    Tree.Header.AddColumn(QStringLiteral("Name"), 150);
+    Tree.Header.AddColumn(QStringLiteral("Size"), 100, Qt::AlignRight);
+    Tree.Header.SetColumnColor(1, QColor(0xF7F7F7));
+    Tree.Header.SetVisible(true);
     std::vector<std::pair<int, Qt::MouseButton>> clicks;
-    f.Tree.OnHeaderClick = [&](TVTHeader *h, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers, int,
-                               int) {
-        EXPECT_EQ(h, &f.Tree.Header);
+    Tree.OnHeaderClick = [&](TVTHeader *h, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers, int,
+                             int) {
+        EXPECT_EQ(h, &Tree.Header);
         clicks.emplace_back(Column, Button);
         h->SetSortColumn(Column);
         h->SetSortDirection(sdDescending);
     };
-    f.Settle();
-    QHeaderView *header = f.View->header();
-    EXPECT_EQ(header->sectionSize(1), 80);
-    const QPoint size(header->sectionViewportPosition(1) + 40, header->height() / 2);
+    TImageList images;
+    QPixmap blue(16, 16);
+    blue.fill(Qt::blue);
+    images.Add(blue);
+    Tree.SetImages(&images);
+    std::vector<TVTImageKind> kinds;
+    Tree.OnGetImageIndex = [&](TVirtualStringTree *, PVirtualNode, TVTImageKind Kind, int Column, bool &,
+                               int &Index) {
+        kinds.push_back(Kind);
+        Index = Column == 0 ? 0 : -1;
+    };
+    int resized = 0;
+    Tree.OnResize = [&](TVirtualStringTree *) { ++resized; };
+    PVirtualNode a = Add(nullptr);
+    Add(nullptr);
+    Settle();
 
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, size);
-    QTest::mouseClick(header->viewport(), Qt::RightButton, {}, QPoint(20, header->height() / 2));
-    ASSERT_EQ(clicks.size(), 2u);
-    EXPECT_EQ(clicks[0], std::make_pair(1, Qt::LeftButton));
-    EXPECT_EQ(clicks[1], std::make_pair(0, Qt::RightButton));
+    QHeaderView *header = View->header();
+    EXPECT_EQ(header->sectionSize(1), 100);
+    const int y = header->height() / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 40, y));
+    QTest::mouseClick(header->viewport(), Qt::RightButton, {}, QPoint(20, y));
+    EXPECT_EQ(clicks,
+              (std::vector<std::pair<int, Qt::MouseButton>>{{1, Qt::LeftButton}, {0, Qt::RightButton}}));
     // The view shows the tree's sort column and direction, not a guess of its own.
     EXPECT_EQ(header->sortIndicatorSection(), 0);
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
-    EXPECT_EQ(f.View->Model()->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
+    EXPECT_EQ(View->Model()->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
               Qt::AlignRight);
+
+    const QImage shot = View->viewport()->grab().toImage();
+    const QRect cell = View->visualRect(View->IndexOf(a));
+    const int imageLeft =
+        cell.left() + Tree.Options().Margin + TVirtualTreeView::CheckSize + TVirtualTreeView::CheckSpacing;
+    EXPECT_EQ(shot.pixelColor(imageLeft + 8, cell.center().y()), QColor(Qt::blue));
+    EXPECT_EQ(shot.pixelColor(View->columnViewportPosition(1) + 90, cell.center().y()), QColor(0xF7F7F7));
+    EXPECT_FALSE(View->Model()->data(View->Model()->index(0, 1), Qt::DecorationRole).isValid());
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), ikNormal), kinds.end());
+    Tree.SetSelected(a, true);
+    kinds.clear();
+    (void)View->Model()->data(View->IndexOf(a), Qt::DecorationRole);
+    EXPECT_EQ(kinds, std::vector<TVTImageKind>{ikSelected});
+    View->resize(300, 200);
+    EXPECT_GT(resized, 0);
 }
 
-TEST(VirtualTreeView, AfterItemPaintGetsAPainterAndTheRowFromItsTop)
+TEST_F(VirtualTreeView, ModelFollowsEveryKindOfChangeAndKeepsQtsRules)
 {
-    TViewFixture f;
-    f.Tree.Header.AddColumn(QStringLiteral("Name"), 150);
-    f.Tree.Header.AddColumn(QStringLiteral("Size"), 100);
-    f.Add(nullptr);
-    PVirtualNode b = f.Add(nullptr);
-    std::vector<std::pair<PVirtualNode, QRect>> painted;
-    f.Tree.OnAfterItemPaint = [&](TVirtualStringTree *, QPainter *p, PVirtualNode n, const QRect &r) {
-        painted.emplace_back(n, r);
-        p->fillRect(QRect(2, 2, 4, 4), Qt::red); // in row coordinates
-    };
-    f.Settle();
-    const QImage shot = f.View->viewport()->grab().toImage();
-    const QColor seen = shot.pixelColor(3, f.View->visualRect(f.View->IndexOf(b)).top() + 3);
-
-    ASSERT_GE(painted.size(), 2u);
-    bool sawB = false;
-    for (const auto &[n, r] : painted) {
-        EXPECT_EQ(r, QRect(0, 0, 250, f.Tree.Options().DefaultNodeHeight));
-        sawB |= n == b;
+    TModelWatch watch(View->Model());
+    Tree.Header.AddColumn(QStringLiteral("Name"), 100);
+    Tree.Header.AddColumn(QStringLiteral("Size"), 100);
+    std::vector<PVirtualNode> top;
+    for (int i = 0; i < 5; ++i) {
+        top.push_back(Add(nullptr));
+        for (int j = 0; j < 4; ++j)
+            Add(top.back());
     }
-    EXPECT_TRUE(sawB);
-    EXPECT_EQ(seen, QColor(Qt::red));
-}
+    PVirtualNode a1 = top[0]->FirstChild;
+    Add(a1);
 
-TEST(VirtualTreeView, ViewFollowsTheTreeOutsideUpdatesAtOnce)
-{
-    TViewFixture f;
-    PVirtualNode a = f.Add(nullptr);
-    PVirtualNode b = f.Add(nullptr);
-    PVirtualNode a1 = f.Add(a);
-    PVirtualNode a2 = f.Add(a);
-    f.Add(a1);
-    TVirtualTreeModel *m = f.View->Model();
-
-    // Expanded below a collapsed parent: shown once the parent opens.
-    f.Tree.SetExpanded(a1, true);
-    f.Tree.SetExpanded(a, true);
-    EXPECT_TRUE(f.View->isExpanded(f.View->IndexOf(a1)));
-
-    f.Tree.SetVisible(a2, false);
-    EXPECT_EQ(m->rowCount(f.View->IndexOf(a)), 1);
-    f.Tree.SetVisible(a2, true);
-    EXPECT_EQ(m->NodeOf(m->index(1, 0, f.View->IndexOf(a))), a2);
-    f.Tree.SetSelected(a2, true);
-    EXPECT_TRUE(f.View->selectionModel()->isSelected(f.View->IndexOf(a2)));
-
-    f.Tree.DeleteNode(b);
-    EXPECT_EQ(m->rowCount(), 1);
-    f.Settle();
-    ExpectMirrors(*f.View);
-
+    // Outside updates the view follows at once: no events run before the checks.
+    Tree.SetExpanded(a1, true);
+    Tree.SetExpanded(top[0], true); // expanded below a collapsed parent shows once the parent opens
+    Tree.SetExpanded(top[2], true);
+    Tree.SetVisible(top[1], false);
+    ExpectMirrors(*View);
+    Tree.SetVisible(top[1], true);
+    Tree.SetVisible(top[0]->LastChild, false);
+    Tree.DeleteNode(top[3]);
+    Tree.DeleteChildren(top[4]);
+    ExpectMirrors(*View);
+    Tree.SetSelected(top[2]->FirstChild, true);
+    EXPECT_TRUE(View->selectionModel()->isSelected(View->IndexOf(top[2]->FirstChild)));
     // A check state written into the field shows after an invalidate.
-    a2->CheckState = csCheckedNormal;
-    f.Tree.InvalidateNode(a2);
-    EXPECT_EQ(m->data(f.View->IndexOf(a2), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    top[2]->LastChild->CheckState = csCheckedNormal;
+    Tree.InvalidateNode(top[2]->LastChild);
+    EXPECT_EQ(View->Model()->data(View->IndexOf(top[2]->LastChild), Qt::CheckStateRole).toInt(),
+              int(Qt::Checked));
+    Tree.SetFocusedNode(top[2]->LastChild);
+    Settle();
+
+    Tree.OnCompareNodes = [](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int, int &Result) {
+        Result = int(reinterpret_cast<intptr_t>(n2->Data) - reinterpret_cast<intptr_t>(n1->Data));
+    };
+    Tree.SortTree(0, sdAscending);
+    EXPECT_EQ(View->currentIndex(), View->IndexOf(top[2]->FirstChild)); // follows its node
+    Settle();
+    ExpectMirrors(*View);
+
+    // In updates: appends only, then deletions and hidings below a shown parent, then the top level anew.
+    Tree.BeginUpdate();
+    for (int j = 0; j < 50; ++j)
+        Tree.SetVisible(Add(top[2]), j % 3 != 0);
+    Tree.EndUpdate();
+    Settle();
+    ExpectMirrors(*View);
+
+    Tree.BeginUpdate();
+    Tree.DeleteNode(top[2]->FirstChild->NextSibling);
+    Tree.SetVisible(top[2]->FirstChild, false);
+    Tree.SetExpanded(top[2]->LastChild, true);
+    Add(top[2]->LastChild);
+    Tree.EndUpdate();
+    Settle();
+    ExpectMirrors(*View);
+
+    Tree.BeginUpdate();
+    Tree.Clear();
+    PVirtualNode n = Add(nullptr);
+    Add(n);
+    Tree.SetExpanded(n, true);
+    Tree.EndUpdate();
+    Settle();
+    ExpectMirrors(*View);
+    EXPECT_TRUE(View->isExpanded(View->IndexOf(n)));
+
+    Tree.Header.AddColumn(QStringLiteral("Type"), 60);
+    EXPECT_EQ(View->Model()->columnCount(), 3);
+    Settle();
+    ExpectMirrors(*View);
 }
 
-TEST(VirtualTreeView, DuringAnUpdateTheViewReadsNothingAndTakesAllAfterwards)
+TEST_F(VirtualTreeView, DuringAnUpdateTheViewReadsNothingAndTakesAllAfterwards)
 {
-    TViewFixture f;
-    PVirtualNode a = f.Add(nullptr);
-    PVirtualNode b = f.Add(nullptr);
-    f.Add(a);
-    f.Tree.SetExpanded(a, true);
-    f.Tree.SetFocusedNode(b);
-    f.Settle();
+    PVirtualNode a = Add(nullptr);
+    PVirtualNode b = Add(nullptr);
+    Add(a);
+    Tree.SetExpanded(a, true);
+    Tree.SetFocusedNode(b);
+    Settle();
     int texts = 0;
-    f.Tree.OnGetText = [&](TVirtualStringTree *, PVirtualNode, int, TVSTTextType, QString &) { ++texts; };
+    Tree.OnGetText = [&](TVirtualStringTree *, PVirtualNode, int, TVSTTextType, QString &) { ++texts; };
 
-    f.Tree.BeginUpdate();
-    f.Tree.DeleteNode(b); // stays allocated: the view still has its row
-    PVirtualNode c = f.Add(nullptr);
-    f.Tree.SetExpanded(a, false);
-    f.View->viewport()->repaint();
-    TVirtualTreeModel *m = f.View->Model();
+    Tree.BeginUpdate();
+    Tree.DeleteNode(b); // stays allocated: the view still has its row
+    PVirtualNode c = Add(nullptr);
+    Tree.SetExpanded(a, false);
+    View->viewport()->repaint();
+    TVirtualTreeModel *m = View->Model();
     EXPECT_EQ(m->rowCount(), 2); // what the view knew before the update
     EXPECT_FALSE(m->data(m->index(0, 0)).isValid());
     EXPECT_EQ(texts, 0);
-    f.Tree.EndUpdate();
+    Tree.EndUpdate();
 
-    EXPECT_EQ(f.Tree.FocusedNode(), nullptr);
+    EXPECT_EQ(Tree.FocusedNode(), nullptr);
     EXPECT_EQ(m->rowCount(), 2);
     EXPECT_EQ(m->NodeOf(m->index(1, 0)), c);
-    EXPECT_FALSE(f.View->currentIndex().isValid());
-    EXPECT_FALSE(f.View->isExpanded(f.View->IndexOf(a)));
-    f.Settle();
+    EXPECT_FALSE(View->currentIndex().isValid());
+    EXPECT_FALSE(View->isExpanded(View->IndexOf(a)));
+    Settle();
     EXPECT_GT(texts, 0);
-    ExpectMirrors(*f.View);
+    ExpectMirrors(*View);
 }
 
-TEST(VirtualTreeView, ModelKeepsQtsRulesThroughEveryKindOfChange)
-{
-    TTesterFailures failures;
-    {
-        TViewFixture f;
-        f.Tree.Header.AddColumn(QStringLiteral("Name"), 100);
-        f.Tree.Header.AddColumn(QStringLiteral("Size"), 100);
-        QAbstractItemModelTester tester(f.View->Model(),
-                                        QAbstractItemModelTester::FailureReportingMode::Warning);
-        std::vector<PVirtualNode> top;
-        for (int i = 0; i < 5; ++i) {
-            top.push_back(f.Add(nullptr));
-            for (int j = 0; j < 4; ++j)
-                f.Add(top.back());
-        }
-        f.Tree.SetExpanded(top[0], true);
-        f.Tree.SetExpanded(top[2], true);
-        f.Tree.SetVisible(top[1], false);
-        f.Tree.SetVisible(top[0]->FirstChild, false);
-        f.Tree.SetVisible(top[1], true);
-        f.Tree.DeleteNode(top[3]);
-        f.Tree.DeleteChildren(top[4]);
-        f.Tree.SetFocusedNode(top[2]->LastChild);
-        f.Settle();
-
-        f.Tree.OnCompareNodes = [](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int, int &Result) {
-            Result = int(reinterpret_cast<intptr_t>(n2->Data) - reinterpret_cast<intptr_t>(n1->Data));
-        };
-        f.Tree.SortTree(0, sdAscending);
-        EXPECT_EQ(f.View->currentIndex(), f.View->IndexOf(top[2]->FirstChild)); // follows its node
-        f.Settle();
-        ExpectMirrors(*f.View);
-
-        // Appends only, then deletions and hidings below a shown parent, then the top level anew.
-        f.Tree.BeginUpdate();
-        for (int j = 0; j < 50; ++j)
-            f.Tree.SetVisible(f.Add(top[2]), j % 3 != 0);
-        f.Tree.EndUpdate();
-        f.Settle();
-        ExpectMirrors(*f.View);
-
-        f.Tree.BeginUpdate();
-        f.Tree.DeleteNode(top[2]->FirstChild->NextSibling);
-        f.Tree.SetVisible(top[2]->FirstChild, false);
-        f.Tree.SetExpanded(top[2]->LastChild, true);
-        f.Add(top[2]->LastChild);
-        f.Tree.EndUpdate();
-        f.Settle();
-        ExpectMirrors(*f.View);
-
-        f.Tree.BeginUpdate();
-        f.Tree.Clear();
-        PVirtualNode n = f.Add(nullptr);
-        f.Add(n);
-        f.Tree.SetExpanded(n, true);
-        f.Tree.EndUpdate();
-        f.Settle();
-        ExpectMirrors(*f.View);
-        EXPECT_TRUE(f.View->isExpanded(f.View->IndexOf(n)));
-
-        f.Tree.Header.AddColumn(QStringLiteral("Type"), 60);
-        EXPECT_EQ(f.View->Model()->columnCount(), 3);
-        f.Settle();
-        ExpectMirrors(*f.View);
-    }
-    EXPECT_TRUE(failures.Messages.isEmpty()) << failures.Messages.join(QLatin1Char('\n')).toStdString();
-}
-
-TEST(VirtualTreeView, TreeGoingFirstLeavesAnEmptyView)
+TEST(VirtualTreeViewLifetime, TreeGoingFirstLeavesAnEmptyView)
 {
     auto tree = std::make_unique<TVirtualStringTree>();
     PVirtualNode a = tree->AddChild(nullptr);
@@ -429,45 +381,4 @@ TEST(VirtualTreeView, TreeGoingFirstLeavesAnEmptyView)
     EXPECT_EQ(view->Tree(), nullptr);
     view->viewport()->repaint();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
-}
-
-TEST(VirtualTreeView, DrawsImagesFromTheImageEventAndColumnColours)
-{
-    TViewFixture f;
-    f.Tree.Header.AddColumn(QStringLiteral("Name"), 150);
-    f.Tree.Header.AddColumn(QStringLiteral("Size"), 100);
-    f.Tree.Header.SetColumnColor(1, QColor(0xF7F7F7));
-    TImageList images;
-    QPixmap blue(16, 16);
-    blue.fill(Qt::blue);
-    images.Add(blue);
-    f.Tree.SetImages(&images);
-    std::vector<TVTImageKind> kinds;
-    f.Tree.OnGetImageIndex = [&](TVirtualStringTree *, PVirtualNode, TVTImageKind Kind, int Column, bool &,
-                                 int &Index) {
-        kinds.push_back(Kind);
-        Index = Column == 0 ? 0 : -1;
-    };
-    int resized = 0;
-    f.Tree.OnResize = [&](TVirtualStringTree *) { ++resized; };
-    PVirtualNode a = f.Add(nullptr);
-    f.Add(nullptr);
-    f.Settle();
-
-    const QRect cell = f.View->visualRect(f.View->IndexOf(a));
-    const QImage shot = f.View->viewport()->grab().toImage();
-    const int imageLeft =
-        cell.left() + f.Tree.Options().Margin + TVirtualTreeView::CheckSize + TVirtualTreeView::CheckSpacing;
-    EXPECT_EQ(shot.pixelColor(imageLeft + 8, cell.center().y()), QColor(Qt::blue));
-    EXPECT_EQ(shot.pixelColor(f.View->columnViewportPosition(1) + 90, cell.center().y()), QColor(0xF7F7F7));
-    EXPECT_FALSE(f.View->Model()->data(f.View->Model()->index(0, 1), Qt::DecorationRole).isValid());
-    EXPECT_NE(std::find(kinds.begin(), kinds.end(), ikNormal), kinds.end());
-
-    f.Tree.SetSelected(a, true);
-    kinds.clear();
-    (void)f.View->Model()->data(f.View->IndexOf(a), Qt::DecorationRole);
-    EXPECT_EQ(kinds, std::vector<TVTImageKind>{ikSelected});
-
-    f.View->resize(300, 200);
-    EXPECT_GT(resized, 0);
 }
