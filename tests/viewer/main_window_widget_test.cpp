@@ -2,11 +2,8 @@
 // geometry, closing a report and tearing down.
 #include "viewer/Main.h"
 
-#include "common/ssDlgExtW.h"
 #include "platform/Registry.h"
 #include "platform/StatusBar.h"
-#include "platform/VirtualTreeView.h"
-#include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
@@ -15,28 +12,17 @@
 #include "viewer/ufWaitForm.h"
 #include "viewer/utFreeMemThread.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDate>
 #include <QDesktopServices>
 #include <QFile>
-#include <QFileDialog>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QSplitter>
-#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -63,8 +49,6 @@ class MainWindowTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(FConfig.isValid());
-        ASSERT_TRUE(FLogDir.isValid());
         FOldConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", FConfig.path().toUtf8());
         SetLogFolder(FLogDir.path().toStdString() + "/");
@@ -111,29 +95,55 @@ protected:
         return reg.ReadInteger(Name);
     }
 
-    template <class T> T *Find(const char *Name) const { return Form->findChild<T *>(QLatin1String(Name)); }
+    // Starts the window with a report open as the window holds it: a connection inside its transaction
+    // with a new row, and the root item with a loaded child in the folder tree and in the file list.
+    void OpenReport(const char *Note)
+    {
+        Start();
+        Path = FReports.filePath(QStringLiteral("report.db3"));
+        support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Path.toStdString());
+        ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &ReportDB), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(ReportDB, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr), SQLITE_OK);
+        const std::string insert =
+            std::string("INSERT INTO information (field_Name, value) VALUES ('note', '") + Note + "');";
+        ASSERT_EQ(sqlite3_exec(ReportDB, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        baseName = Path;
+
+        auto *root = new TDirectoryList(QStringLiteral("report.db3"), -1, 0, 0, true, false, 0, 0, 0, 0);
+        PVirtualNode rootNode = AddInTreeView(Form->tv_FolderTree, nullptr, root);
+        root->NodeInFoldTr = rootNode;
+        auto *docs = new TDirectoryList(QStringLiteral("docs"), 1, -1, 10, true, false, 0, 0, 0, 0);
+        AddChildItem(root, ReportDB, Form->tv_FolderTree, rootNode, docs);
+        Form->tv_FilesTree->AddChild(nullptr, docs); // the file list refers to the same item
+        CurrentItem = docs;
+        NewHistoryItem(HistoryCurrent);
+        Form->tb_Prev->setEnabled(true);
+        Form->tb_Next->setEnabled(true);
+    }
 
     std::unique_ptr<TMainForm> Form;
+    QTemporaryDir FReports;
+    QString Path;
     QTemporaryDir FConfig;
     QTemporaryDir FLogDir;
     QByteArray FOldConfig;
 };
 
 // Whether Expected appear in Lines in this order (other lines may come between).
-::testing::AssertionResult InOrder(const QStringList &Lines, const QStringList &Expected)
+::testing::AssertionResult InOrder(const QStringList &Lines, std::initializer_list<const char *> Expected)
 {
     qsizetype at = 0;
-    for (const QString &line : Expected) {
-        at = Lines.indexOf(line, at);
+    for (const char *line : Expected) {
+        at = Lines.indexOf(QLatin1String(line), at);
         if (at < 0)
-            return ::testing::AssertionFailure() << "missing in order: " << line.toStdString() << "\nlog:\n"
+            return ::testing::AssertionFailure() << "missing in order: " << line << "\nlog:\n"
                                                  << Lines.join(QLatin1Char('\n')).toStdString();
         ++at;
     }
     return ::testing::AssertionSuccess();
 }
 
-TEST_F(MainWindowTest, WithoutParameterEveryComponentIsThereAndNoReportIsOpen)
+TEST_F(MainWindowTest, WithoutParameterTheWindowIsCompleteAndNoReportIsOpen)
 {
     const QDateTime started = QDateTime::currentDateTime();
     Start();
@@ -142,120 +152,54 @@ TEST_F(MainWindowTest, WithoutParameterEveryComponentIsThereAndNoReportIsOpen)
     EXPECT_TRUE(Form->isVisible());
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Parvix Viewer"));
 
-    const char *const names[] = {"tbar_MainToolBar",
-                                 "tb_OpenBase",
-                                 "tb_SaveButton",
-                                 "tb_ExportBase",
-                                 "ToolButton1",
-                                 "ToolButton4",
-                                 "tbar_OpenFolder",
-                                 "tb_ExportFileName",
-                                 "p_MainPanel",
-                                 "gb_FoldersTree",
-                                 "tv_FolderTree",
-                                 "Splitter2",
-                                 "gb_ViewFiles",
-                                 "tbar_FolderToolBar",
-                                 "tb_Prev",
-                                 "tb_Next",
-                                 "tb_Up",
-                                 "ToolButton2",
-                                 "ToolButton3",
-                                 "edit_Search",
-                                 "tb_FastSearch",
-                                 "tb_FullSearch",
-                                 "tv_FilesTree",
-                                 "gb_MoreResults",
-                                 "lbl_Founded",
-                                 "lbl_FoundedCount",
-                                 "lbl_Shown",
-                                 "lbl_ShownCount",
-                                 "btn_MoreResults",
-                                 "Splitter1",
-                                 "gb_InfoGroupBox",
-                                 "pc_Information",
-                                 "ts_Information",
-                                 "mem_Comments",
-                                 "lbl_TxtSize",
-                                 "lbl_sizeLabel",
-                                 "ts_About",
-                                 "lbl_Prod",
-                                 "lbl_Ver",
-                                 "lbl_Holder",
-                                 "lbl_Develop",
-                                 "lbl_ProdInfo",
-                                 "lbl_VerInfo",
-                                 "lbl_HolderInfo",
-                                 "lbl_DevelopInfo",
-                                 "im_Logo",
-                                 "mem_AdditionalInfo",
-                                 "sb_InfoStatusBar",
-                                 "mainProgressBar",
-                                 "pm_FilesTreePopupMenu",
-                                 "mi_MoreResults",
-                                 "mi_GoToFolder",
-                                 "dlg_OpenBase"};
-    for (const char *name : names)
-        EXPECT_NE(Find<QObject>(name), nullptr) << name;
+    const QStringList names =
+        QStringLiteral(
+            "tbar_MainToolBar tb_OpenBase tb_SaveButton tb_ExportBase ToolButton1 ToolButton4 "
+            "tbar_OpenFolder tb_ExportFileName p_MainPanel gb_FoldersTree tv_FolderTree Splitter2 "
+            "gb_ViewFiles tbar_FolderToolBar tb_Prev tb_Next tb_Up ToolButton2 ToolButton3 "
+            "edit_Search tb_FastSearch tb_FullSearch tv_FilesTree gb_MoreResults lbl_Founded "
+            "lbl_FoundedCount lbl_Shown lbl_ShownCount btn_MoreResults Splitter1 gb_InfoGroupBox "
+            "pc_Information ts_Information mem_Comments lbl_TxtSize lbl_sizeLabel ts_About lbl_Prod "
+            "lbl_Ver lbl_Holder lbl_Develop lbl_ProdInfo lbl_VerInfo lbl_HolderInfo lbl_DevelopInfo "
+            "im_Logo mem_AdditionalInfo sb_InfoStatusBar mainProgressBar pm_FilesTreePopupMenu "
+            "mi_MoreResults mi_GoToFolder dlg_OpenBase")
+            .split(QLatin1Char(' '));
+    for (const QString &name : names)
+        EXPECT_NE(Form->findChild<QObject *>(name), nullptr) << name.toStdString();
 
-    // Run-time captions.
-    EXPECT_EQ(Form->lbl_TxtSize->text(), QStringLiteral("Size: "));
-    EXPECT_EQ(Form->lbl_Founded->text(), QStringLiteral("Founded: "));
-    EXPECT_EQ(Form->lbl_Shown->text(), QStringLiteral("Shown: "));
-    EXPECT_EQ(Form->btn_MoreResults->text(), QStringLiteral("More results..."));
-    EXPECT_EQ(Form->pc_Information->tabText(0), QStringLiteral("Information"));
-    EXPECT_EQ(Form->pc_Information->tabText(1), QStringLiteral("About Parvix Viewer"));
-    EXPECT_EQ(Form->mem_Comments->toPlainText(), QStringLiteral("Your comment to file"));
+    // Captions and hints set at run time.
+    const QStringList texts = {
+        Form->lbl_TxtSize->text(),         Form->lbl_Founded->text(),        Form->lbl_Shown->text(),
+        Form->btn_MoreResults->text(),     Form->pc_Information->tabText(0), Form->pc_Information->tabText(1),
+        Form->mem_Comments->toPlainText(), Form->lbl_Prod->text(),           Form->lbl_Ver->text(),
+        Form->lbl_Holder->text(),          Form->lbl_Develop->text(),        Form->lbl_ProdInfo->text(),
+        Form->mi_MoreResults->text(),      Form->mi_GoToFolder->text(),      Form->lbl_sizeLabel->text(),
+        Form->lbl_FoundedCount->text(),    Form->lbl_ShownCount->text()};
+    EXPECT_EQ(
+        texts.join(QLatin1Char('|')).toStdString(),
+        "Size: |Founded: |Shown: |More results...|Information|About Parvix Viewer|Your comment to file|"
+        "Product:|Version:|Legal copyright:|Developer:|Parvix Viewer|More results...|Go to folder...|0|0|0");
+    const QStringList hints = {Form->tb_FastSearch->toolTip(), Form->tb_FullSearch->toolTip(),
+                               Form->edit_Search->toolTip(),   Form->tb_Up->toolTip(),
+                               Form->tb_Next->toolTip(),       Form->tb_Prev->toolTip(),
+                               Form->tb_OpenBase->toolTip(),   Form->tb_SaveButton->toolTip(),
+                               Form->tb_ExportBase->toolTip(), Form->mem_Comments->toolTip()};
+    EXPECT_EQ(hints.join(QLatin1Char('|')).toStdString(),
+              "Search by name|Search|Enter file name|Up|Next|Previous|Open report file|Save changes|"
+              "Prepare results to send back|You can right your comments about file here");
     EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(128, 128, 128));
-    EXPECT_EQ(Form->lbl_Prod->text(), QStringLiteral("Product:"));
-    EXPECT_EQ(Form->lbl_Ver->text(), QStringLiteral("Version:"));
-    EXPECT_EQ(Form->lbl_Holder->text(), QStringLiteral("Legal copyright:"));
-    EXPECT_EQ(Form->lbl_Develop->text(), QStringLiteral("Developer:"));
-    EXPECT_EQ(Form->lbl_ProdInfo->text(), QStringLiteral("Parvix Viewer"));
+    EXPECT_FALSE(Form->lbl_VerInfo->text().isEmpty()) << "the program's own version block";
     EXPECT_EQ(Form->lbl_VerInfo->text().toStdString(),
               GetProductVersion(QCoreApplication::applicationFilePath()));
-    EXPECT_FALSE(Form->lbl_VerInfo->text().isEmpty()) << "the program's own version block";
-    EXPECT_FALSE(Form->lbl_DevelopInfo->text().isEmpty());
     EXPECT_EQ(Form->lbl_DevelopInfo->toolTip(), Form->lbl_DevelopInfo->text());
-    EXPECT_EQ(Form->mi_MoreResults->text(), QStringLiteral("More results..."));
-    EXPECT_EQ(Form->mi_GoToFolder->text(), QStringLiteral("Go to folder..."));
-    EXPECT_EQ(Form->lbl_sizeLabel->text(), QStringLiteral("0"));
-    EXPECT_EQ(Form->lbl_FoundedCount->text(), QStringLiteral("0"));
-    EXPECT_EQ(Form->lbl_ShownCount->text(), QStringLiteral("0"));
-
-    // Hints.
-    EXPECT_EQ(Form->tb_FastSearch->toolTip(), QStringLiteral("Search by name"));
-    EXPECT_EQ(Form->tb_FullSearch->toolTip(), QStringLiteral("Search"));
-    EXPECT_EQ(Form->edit_Search->toolTip(), QStringLiteral("Enter file name"));
-    EXPECT_EQ(Form->tb_Up->toolTip(), QStringLiteral("Up"));
-    EXPECT_EQ(Form->tb_Next->toolTip(), QStringLiteral("Next"));
-    EXPECT_EQ(Form->tb_Prev->toolTip(), QStringLiteral("Previous"));
-    EXPECT_EQ(Form->tb_OpenBase->toolTip(), QStringLiteral("Open report file"));
-    EXPECT_EQ(Form->tb_SaveButton->toolTip(), QStringLiteral("Save changes"));
-    EXPECT_EQ(Form->tb_ExportBase->toolTip(), QStringLiteral("Prepare results to send back"));
-    EXPECT_EQ(Form->mem_Comments->toolTip(), QStringLiteral("You can right your comments about file here"));
-
-    // Design-time states.
+    // States at start.
     EXPECT_FALSE(Form->tb_Prev->isEnabled());
     EXPECT_FALSE(Form->tb_Next->isEnabled());
-    EXPECT_TRUE(Form->tb_Up->isEnabled());
     EXPECT_FALSE(Form->tb_ExportFileName->isVisible());
     EXPECT_FALSE(Form->gb_MoreResults->isVisible());
     EXPECT_FALSE(Form->mi_MoreResults->isEnabled());
-    EXPECT_TRUE(Form->mi_GoToFolder->isEnabled());
-    EXPECT_FALSE(Form->im_Logo->isVisibleTo(Form.get()));
-    EXPECT_FALSE(Form->mem_AdditionalInfo->isVisibleTo(Form.get()));
-    EXPECT_TRUE(Form->mem_AdditionalInfo->isReadOnly());
-    EXPECT_EQ(Form->pc_Information->currentWidget(), Form->ts_Information);
-    EXPECT_EQ(Form->pc_Information->tabPosition(), QTabWidget::South);
-    EXPECT_EQ(Form->mainProgressBar->minimum(), 0);
-    EXPECT_EQ(Form->mainProgressBar->maximum(), 100);
-    ASSERT_EQ(Form->sb_InfoStatusBar->PanelCount(), 3);
-    EXPECT_EQ(Form->sb_InfoStatusBar->Panel(0).Width, 100);
-    EXPECT_EQ(Form->sb_InfoStatusBar->Panel(1).Width, 50);
-    EXPECT_EQ(Form->sb_InfoStatusBar->Panel(2).Width, 1015);
-    EXPECT_TRUE(Form->sb_InfoStatusBar->Panel(0).OwnerDraw);
-    EXPECT_FALSE(Form->sb_InfoStatusBar->Panel(1).OwnerDraw);
+    EXPECT_FALSE(Form->im_Logo->isVisibleTo(Form.get()) || Form->mem_AdditionalInfo->isVisibleTo(Form.get()));
+    EXPECT_TRUE(Form->sb_InfoStatusBar->PanelCount() == 3 && Form->sb_InfoStatusBar->Panel(0).OwnerDraw);
     EXPECT_TRUE(Form->acceptDrops());
     for (QToolButton *glyph : {Form->tb_OpenBase, Form->tb_SaveButton, Form->tb_ExportBase, Form->tb_Prev,
                                Form->tb_Next, Form->tb_Up, Form->tb_FastSearch, Form->tb_FullSearch})
@@ -269,83 +213,82 @@ TEST_F(MainWindowTest, WithoutParameterEveryComponentIsThereAndNoReportIsOpen)
               Form->fontMetrics().horizontalAdvance(Form->btn_MoreResults->text()) + 10);
     EXPECT_EQ(Form->btn_MoreResults->x() + Form->btn_MoreResults->width(), Form->gb_MoreResults->width() - 3);
 
-    // The two trees.
-    EXPECT_EQ(Form->tv_FolderTree->Tag, 0);
-    EXPECT_EQ(Form->tv_FilesTree->Tag, 1);
-    EXPECT_EQ(Form->tv_FolderTreeView->Tree(), Form->tv_FolderTree);
-    EXPECT_EQ(Form->tv_FilesTreeView->Tree(), Form->tv_FilesTree);
-    EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
-    EXPECT_EQ(Form->tv_FilesTree->TotalCount(), 0u);
+    // The two trees: empty, the file list's columns, one icon list.
+    EXPECT_EQ(Form->tv_FolderTree->TotalCount() + Form->tv_FilesTree->TotalCount(), 0u);
     const TVTHeader &header = Form->tv_FilesTree->Header;
     ASSERT_EQ(header.ColumnCount(), 6);
-    const QStringList columns = {QStringLiteral("Name"),   QStringLiteral("Size"),   QStringLiteral("Create"),
-                                 QStringLiteral("Update"), QStringLiteral("Access"), QStringLiteral("Type")};
+    const char *const columns[] = {"Name", "Size", "Create", "Update", "Access", "Type"};
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(header.Column(i).Text, columns[i]);
+        EXPECT_EQ(header.Column(i).Text.toStdString(), columns[i]);
         EXPECT_EQ(header.Column(i).Width, i == 0 ? 300 : 150);
         EXPECT_EQ(header.Column(i).Alignment, i == 1 ? Qt::AlignRight : Qt::AlignLeft);
-        EXPECT_EQ(header.Column(i).ParentColor, i != 0);
     }
-    EXPECT_TRUE(header.Visible());
-    EXPECT_EQ(header.SortColumn(), NoColumn);
-    EXPECT_TRUE(Form->tv_FilesTree->Options().FullRowSelect);
-    EXPECT_EQ(Form->tv_FilesTree->Options().Indent, 0);
-    EXPECT_EQ(Form->tv_FilesTree->Options().Margin, 8);
     EXPECT_EQ(Form->tv_FilesTree->PopupMenu, Form->pm_FilesTreePopupMenu);
     ASSERT_NE(Form->il_IconsImList, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->Images(), Form->il_IconsImList);
     EXPECT_EQ(Form->tv_FilesTree->Images(), Form->il_IconsImList);
     EXPECT_EQ(Form->il_IconsImList->Count(), 2) << "the drive and the folder icon";
-    EXPECT_EQ(Form->il_NavigationImList->Width(), 24);
 
     // No report.
     EXPECT_TRUE(baseName.isEmpty());
     EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_EQ(SearchPageSize, 1000);
     EXPECT_NE(FreeMemThread, nullptr);
 
-    // The start-up log.
+    // The start-up log; its date line is the start time in the user's date and time format.
     const QStringList lines = LogLines();
     ASSERT_GE(lines.size(), 2);
-    // The date line: the start time in the user's date and time format.
     bool dateLine = false;
     for (QDateTime t = started.addSecs(-1); t <= built.addSecs(1) && !dateLine; t = t.addSecs(1))
         dateLine = lines[0] == DateTimeToStr(QDateTimeToDateTime(t));
     EXPECT_TRUE(dateLine) << lines[0].toStdString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Version OS: \\d+\\.\\d+$")).match(lines[1]).hasMatch())
         << lines[1].toStdString();
-    EXPECT_TRUE(InOrder(lines, {QStringLiteral("TMainForm.LoadFormParams - start"),
-                                QStringLiteral("TMainForm.Create - read baseName parameter"),
-                                QStringLiteral("TMainForm.InitLabels - start"),
-                                QStringLiteral("TMainForm.InitLabels - finish"),
-                                QStringLiteral("TMainForm.InitializeImages - start"),
-                                QStringLiteral("TMainForm.InitializeImages - filnish"),
-                                QStringLiteral("TMainForm.InitializeTrees - start"),
-                                QStringLiteral("TMainForm.InitializeTrees - finish"),
-                                QStringLiteral("TMainForm.InitControlCaptions - start"),
-                                QStringLiteral("TMainForm.InitControlCaptions - finish"),
-                                QStringLiteral("TMainForm.InitHintTextes - start"),
-                                QStringLiteral("TMainForm.InitHintTextes - finish"),
-                                QStringLiteral("TMainForm.FinishLoad - start"),
-                                QStringLiteral("TMainForm.FinishLoad - finish")}));
+    EXPECT_TRUE(
+        InOrder(lines, {"TMainForm.LoadFormParams - start", "TMainForm.Create - read baseName parameter",
+                        "TMainForm.InitLabels - start", "TMainForm.InitLabels - finish",
+                        "TMainForm.InitializeImages - start", "TMainForm.InitializeImages - filnish",
+                        "TMainForm.InitializeTrees - start", "TMainForm.InitializeTrees - finish",
+                        "TMainForm.InitControlCaptions - start", "TMainForm.InitControlCaptions - finish",
+                        "TMainForm.InitHintTextes - start", "TMainForm.InitHintTextes - finish",
+                        "TMainForm.FinishLoad - start", "TMainForm.FinishLoad - finish"}));
     // Without a saved state the design-time geometry stays and no finish line is written.
     EXPECT_FALSE(lines.contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
+
+    // The copyright ends with the current year, never before 2014 (a clock set back).
+    const QString caption = Form->lbl_HolderInfo->text();
+    const int year = std::max(QDate::currentDate().year(), 2014);
+    EXPECT_TRUE(caption.endsWith(QLatin1Char('-') + QString::number(year))) << caption.toStdString();
+    for (const auto &[clock, shown] : {std::pair{2010, "-2014"}, {2013, "-2014"}, {2031, "-2031"}}) {
+        const QString text = TMainForm::HolderInfoCaption(QStringLiteral("Holder "), clock);
+        EXPECT_TRUE(text.startsWith(QStringLiteral("Holder ") + QChar(0x00A9)) &&
+                    text.endsWith(QLatin1String(shown)))
+            << text.toStdString();
+    }
+    // The developer's label opens its address; another sender does nothing.
+    UrlCatcher catcher;
+    const QString scheme = QUrl(Form->lbl_DevelopInfo->toolTip()).scheme();
+    ASSERT_FALSE(scheme.isEmpty());
+    QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
+    Form->pc_Information->setCurrentWidget(Form->ts_About);
+    QTest::mouseClick(Form->lbl_DevelopInfo, Qt::LeftButton);
+    Form->lbl_DevelopInfoClick(Form->btn_MoreResults);
+    QDesktopServices::unsetUrlHandler(scheme);
+    ASSERT_EQ(catcher.Urls.size(), 1);
+    EXPECT_EQ(catcher.Urls[0], QUrl(Form->lbl_DevelopInfo->toolTip()));
 }
 
 TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 {
     Start();
-    QMimeData local;
-    local.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.db3"))});
-    QDragEnterEvent enterLocal(QPoint(10, 10), Qt::CopyAction, &local, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(Form.get(), &enterLocal);
-    EXPECT_TRUE(enterLocal.isAccepted());
-
-    QMimeData remote;
-    remote.setUrls({QUrl(QStringLiteral("https://example.org/a.db3"))});
-    QDragEnterEvent enterRemote(QPoint(10, 10), Qt::CopyAction, &remote, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(Form.get(), &enterRemote);
-    EXPECT_FALSE(enterRemote.isAccepted());
+    // Only local files are accepted.
+    for (const auto &[url, accepted] : {std::pair{QUrl::fromLocalFile(QStringLiteral("/tmp/a.db3")), true},
+                                        {QUrl(QStringLiteral("https://example.org/a.db3")), false}}) {
+        QMimeData data;
+        data.setUrls({url});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(Form.get(), &enter);
+        EXPECT_EQ(enter.isAccepted(), accepted) << url.toString().toStdString();
+    }
 
     // A drop hands its local paths to the drop handler once the drop has ended: only the first is tried.
     QTemporaryDir dir;
@@ -364,40 +307,6 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     EXPECT_EQ(ReportDB, nullptr);
 }
 
-TEST_F(MainWindowTest, HolderInfoEndsWithTheCurrentYearNeverBefore2014)
-{
-    Start();
-    const QString caption = Form->lbl_HolderInfo->text();
-    const int year = std::max(QDate::currentDate().year(), 2014);
-    EXPECT_TRUE(caption.endsWith(QLatin1Char('-') + QString::number(year))) << caption.toStdString();
-    EXPECT_TRUE(caption.contains(QChar(0x00A9)));
-    // A clock set before 2014.
-    EXPECT_TRUE(
-        TMainForm::HolderInfoCaption(QStringLiteral("Holder "), 2010).endsWith(QStringLiteral("-2014")));
-    EXPECT_TRUE(
-        TMainForm::HolderInfoCaption(QStringLiteral("Holder "), 2013).endsWith(QStringLiteral("-2014")));
-    EXPECT_TRUE(
-        TMainForm::HolderInfoCaption(QStringLiteral("Holder "), 2031).endsWith(QStringLiteral("-2031")));
-    EXPECT_TRUE(TMainForm::HolderInfoCaption(QStringLiteral("Holder "), 2031)
-                    .startsWith(QStringLiteral("Holder ") + QChar(0x00A9)));
-}
-
-TEST_F(MainWindowTest, DeveloperLabelOpensItsAddress)
-{
-    Start();
-    UrlCatcher catcher;
-    const QString scheme = QUrl(Form->lbl_DevelopInfo->toolTip()).scheme();
-    ASSERT_FALSE(scheme.isEmpty());
-    QDesktopServices::setUrlHandler(scheme, &catcher, "Open");
-    Form->pc_Information->setCurrentWidget(Form->ts_About);
-    QTest::mouseClick(Form->lbl_DevelopInfo, Qt::LeftButton);
-    // Another sender does nothing.
-    Form->lbl_DevelopInfoClick(Form->btn_MoreResults);
-    QDesktopServices::unsetUrlHandler(scheme);
-    ASSERT_EQ(catcher.Urls.size(), 1);
-    EXPECT_EQ(catcher.Urls[0], QUrl(Form->lbl_DevelopInfo->toolTip()));
-}
-
 TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns)
 {
     QTemporaryDir reports;
@@ -410,29 +319,30 @@ TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
     EXPECT_FALSE(LogLines().contains(QStringLiteral("TMainForm.FinishLoad - start")));
-    EXPECT_TRUE(InOrder(LogLines(), {QStringLiteral("TMainForm.Create - read baseName parameter"),
-                                     QStringLiteral("WriteBaseNameToReg - start"),
-                                     QStringLiteral("TMainForm.InitControlCaptions - start"),
-                                     QStringLiteral("TLoadThread.Execute - close base")}));
+    EXPECT_TRUE(
+        InOrder(LogLines(), {"TMainForm.Create - read baseName parameter", "WriteBaseNameToReg - start",
+                             "TMainForm.InitControlCaptions - start", "TLoadThread.Execute - close base"}));
 
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     ASSERT_NE(ReportDB, nullptr);
+    std::string stored;
+    ReadBaseNameFromReg(stored);
+    EXPECT_EQ(QString::fromStdString(stored), path);
     PVirtualNode root = Form->tv_FolderTree->GetFirst();
     ASSERT_NE(root, nullptr);
+    EXPECT_EQ(GetNodeItem(root, Form->tv_FolderTree)->name, QStringLiteral("scan.db3"));
     EXPECT_TRUE(Form->tv_FolderTree->Expanded(root));
     EXPECT_EQ(Form->tv_FolderTree->ChildCount(root), 2u);
     // The root's load ran under its own modal show, inside FinishLoad.
-    EXPECT_TRUE(InOrder(LogLines(), {QStringLiteral("TMainForm.FinishLoad - start"),
-                                     QStringLiteral("TMainForm.CreateRoot - Expanded"),
-                                     QStringLiteral("ThreadExpand.Execute - Post"),
-                                     QStringLiteral("TMainForm.CreateRoot - EndUpdate"),
-                                     QStringLiteral("TMainForm.FinishLoad - finish")}));
+    EXPECT_TRUE(InOrder(LogLines(), {"TMainForm.FinishLoad - start", "TMainForm.CreateRoot - Expanded",
+                                     "ThreadExpand.Execute - Post", "TMainForm.CreateRoot - EndUpdate",
+                                     "TMainForm.FinishLoad - finish"}));
     Form->close();
     EXPECT_EQ(ReportDB, nullptr);
 }
 
-TEST_F(MainWindowTest, LoadFinishedWaitsUntilTheWaitWindowsModalLoopHasReturned)
+TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFreesIt)
 {
     Start();
     const auto finishLoads = [this] {
@@ -449,78 +359,50 @@ TEST_F(MainWindowTest, LoadFinishedWaitsUntilTheWaitWindowsModalLoopHasReturned)
     wait->Close();
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(finishLoads(), before + 1);
+
+    // Destroying stops the thread, deletes the log and frees the wait window.
+    ASSERT_FALSE(WaitForm.isNull());
+    ASSERT_TRUE(QFile::exists(QString::fromStdString(LogFileName())));
+    Form.reset();
+    EXPECT_EQ(FreeMemThread, nullptr);
+    EXPECT_EQ(MainForm, nullptr);
+    EXPECT_TRUE(WaitForm.isNull());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(LogFileName())));
 }
 
-// ---- Restoring the geometry
-
-struct SavedState
-{
-    int32_t Width, Height, Top, Left, Splitter1, Splitter2;
-};
-
-TEST_F(MainWindowTest, SavedValuesOutOfRangeTakeTheDefaults)
-{
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    Put("form_size_x", 200);
-    Put("form_size_y", 100);
-    Put("form_top", screen.height() + 1);
-    Put("form_left", screen.width() + 1);
-    Put("splitter1_top", 20);
-    Put("splitter2_left", 20);
-    Put("fullScreen", 0);
-    Start();
-    EXPECT_EQ(Form->width(), 700);
-    EXPECT_EQ(Form->height(), 600);
-    EXPECT_EQ(Form->pos(), QPoint(0, 0));
-    EXPECT_EQ(Form->gb_InfoGroupBox->height(), 100);
-    EXPECT_EQ(Form->gb_FoldersTree->width(), 100);
-    EXPECT_FALSE(Form->isMaximized());
-    EXPECT_TRUE(LogLines().contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
-}
-
-TEST_F(MainWindowTest, SavedValuesAtTheEdgesStay)
+TEST_F(MainWindowTest, SavedGeometryIsRestoredWithinItsRanges)
 {
     const QSize screen = QGuiApplication::primaryScreen()->size();
-    Put("form_size_x", 201);
-    Put("form_size_y", 500);
-    Put("form_top", screen.height());
-    Put("form_left", screen.width());
-    Put("splitter1_top", 21);
-    Put("splitter2_left", 21);
-    Put("fullScreen", 0);
-    Start();
-    EXPECT_EQ(Form->width(), 201);
-    EXPECT_EQ(Form->height(), 500);
-    EXPECT_EQ(Form->pos(), QPoint(screen.width(), screen.height()));
-    EXPECT_EQ(Form->gb_InfoGroupBox->height(), 21);
-    EXPECT_EQ(Form->gb_FoldersTree->width(), 21);
+    const int w = screen.width(), h = screen.height();
+    const char *const keys[] = {"form_size_x",   "form_size_y",    "form_top",  "form_left",
+                                "splitter1_top", "splitter2_left", "fullScreen"};
+    struct Case
+    {
+        const char *What;
+        int32_t Saved[7];
+        QRect Normal; // the window's normal bounds
+        int Info, Folders;
+    };
+    const Case cases[] = {
+        {"out of range: the defaults", {200, 100, h + 1, w + 1, 20, 20, 0}, {0, 0, 700, 600}, 100, 100},
+        {"at the edges: kept", {201, 500, h, w, 21, 21, 0}, {w, h, 201, 500}, 21, 21},
+        {"in range, maximized", {640, 480, 40, 30, 150, 250, 1}, {30, 40, 640, 480}, 150, 250}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.What);
+        for (int i = 0; i < 7; ++i)
+            Put(keys[i], c.Saved[i]);
+        Start();
+        EXPECT_EQ(Form->isMaximized(), c.Saved[6] == 1);
+        EXPECT_EQ(Form->normalGeometry().size(), c.Normal.size());
+        if (!Form->isMaximized()) {
+            EXPECT_EQ(Form->pos(), c.Normal.topLeft());
+        }
+        EXPECT_EQ(Form->gb_InfoGroupBox->height(), c.Info);
+        EXPECT_EQ(Form->gb_FoldersTree->width(), c.Folders);
+        EXPECT_TRUE(LogLines().contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
+        Form.reset();
+    }
 }
-
-TEST_F(MainWindowTest, SavedValuesInRangeAreRestoredAndMaximized)
-{
-    Put("form_size_x", 640);
-    Put("form_size_y", 480);
-    Put("form_top", 40);
-    Put("form_left", 30);
-    Put("splitter1_top", 150);
-    Put("splitter2_left", 250);
-    Put("fullScreen", 1);
-    Start();
-    EXPECT_TRUE(Form->isMaximized());
-    EXPECT_EQ(Form->normalGeometry().size(), QSize(640, 480));
-    EXPECT_EQ(Form->gb_InfoGroupBox->height(), 150);
-    EXPECT_EQ(Form->gb_FoldersTree->width(), 250);
-
-    // Closing keeps those normal-state bounds.
-    Form->close();
-    EXPECT_EQ(Get("form_size_x"), 640);
-    EXPECT_EQ(Get("form_size_y"), 480);
-    EXPECT_EQ(Get("form_top"), 40);
-    EXPECT_EQ(Get("form_left"), 30);
-    EXPECT_EQ(Get("fullScreen"), 1);
-}
-
-// ---- Closing
 
 TEST_F(MainWindowTest, ClosingWhileMaximizedStoresTheNormalBoundsAndStaysMaximized)
 {
@@ -533,89 +415,31 @@ TEST_F(MainWindowTest, ClosingWhileMaximizedStoresTheNormalBoundsAndStaysMaximiz
     ASSERT_TRUE(Form->isMaximized());
     ASSERT_NE(Form->size(), QSize(620, 470)) << "the screen is larger than the normal bounds";
 
-    Form->FinishWork();
-    EXPECT_TRUE(Form->isMaximized());
-    EXPECT_EQ(Get("form_size_x"), 620);
-    EXPECT_EQ(Get("form_size_y"), 470);
-    EXPECT_EQ(Get("form_top"), 35);
-    EXPECT_EQ(Get("form_left"), 25);
-    EXPECT_EQ(Get("splitter1_top"), Form->gb_InfoGroupBox->height());
-    EXPECT_EQ(Get("splitter2_left"), Form->gb_FoldersTree->width());
-    EXPECT_EQ(Get("fullScreen"), 1);
-}
-
-TEST_F(MainWindowTest, ClosingWithoutAReportWritesTheGeometryOnly)
-{
-    Start();
-    Form->resize(660, 520);
-    Form->move(12, 34);
-    QCoreApplication::processEvents();
+    // Without a report: no box, the geometry written.
     support::BoxAnswerer boxes;
     EXPECT_TRUE(Form->close());
     EXPECT_TRUE(boxes.Texts.isEmpty());
-    EXPECT_EQ(Get("form_size_x"), 660);
-    EXPECT_EQ(Get("form_size_y"), 520);
-    EXPECT_EQ(Get("form_top"), 34);
-    EXPECT_EQ(Get("form_left"), 12);
-    EXPECT_EQ(Get("fullScreen"), 0);
-    EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_EQ(Form->il_IconsImList, nullptr);
-    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
-    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
-    EXPECT_TRUE(InOrder(
-        LogLines(), {QStringLiteral("TMainForm.FinishWork - start"), QStringLiteral("DestroyCheckHelper")}));
+    EXPECT_TRUE(Form->isMaximized());
+    EXPECT_EQ(
+        QList<int>({Get("form_size_x"), Get("form_size_y"), Get("form_top"), Get("form_left"),
+                    Get("splitter1_top"), Get("splitter2_left"), Get("fullScreen")}),
+        QList<int>({620, 470, 35, 25, Form->gb_InfoGroupBox->height(), Form->gb_FoldersTree->width(), 1}));
+    EXPECT_TRUE(InOrder(LogLines(), {"TMainForm.FinishWork - start", "DestroyCheckHelper"}));
 }
 
-// The open report as the window holds it: a connection inside its transaction, and the root item
-// with a loaded child in the folder tree and in the file list.
-class MainWindowReportTest : public MainWindowTest
+TEST_F(MainWindowTest, FinishWorkCommitsEmptiesTheTreesAndClosesTheReport)
 {
-protected:
-    void OpenReport()
-    {
-        Path = FReports.filePath(QStringLiteral("report.db3"));
-        support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Path.toStdString());
-        ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &ReportDB), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(ReportDB, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr), SQLITE_OK);
-        baseName = Path;
-
-        auto *root = new TDirectoryList(QStringLiteral("report.db3"), -1, 0, 0, true, false, 0, 0, 0, 0);
-        PVirtualNode rootNode = AddInTreeView(Form->tv_FolderTree, nullptr, root);
-        root->NodeInFoldTr = rootNode;
-        auto *docs = new TDirectoryList(QStringLiteral("docs"), 1, -1, 10, true, false, 0, 0, 0, 0);
-        AddChildItem(root, ReportDB, Form->tv_FolderTree, rootNode, docs);
-        Form->tv_FilesTree->AddChild(nullptr, docs); // the file list refers to the same item
-        CurrentItem = docs;
-        NewHistoryItem(HistoryCurrent);
-        Form->tb_Prev->setEnabled(true);
-        Form->tb_Next->setEnabled(true);
-    }
-
-    QTemporaryDir FReports;
-    QString Path;
-};
-
-TEST_F(MainWindowReportTest, FinishWorkCommitsEmptiesTheTreesAndClosesTheReport)
-{
-    Start();
-    OpenReport();
-    ASSERT_EQ(sqlite3_exec(ReportDB, "INSERT INTO information (field_Name, value) VALUES ('note', 'kept');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    OpenReport("kept");
     support::BoxAnswerer boxes;
     Form->FinishWork();
     EXPECT_TRUE(boxes.Texts.isEmpty());
     EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_EQ(CurrentItem, nullptr);
-    EXPECT_EQ(HistoryCurrent, nullptr);
-    EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
-    EXPECT_EQ(Form->tv_FilesTree->TotalCount(), 0u);
-    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
-    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
-    EXPECT_EQ(Form->il_IconsImList, nullptr);
-    EXPECT_EQ(Form->tv_FolderTree->Images(), nullptr);
-    EXPECT_FALSE(Form->tb_Prev->isEnabled());
-    EXPECT_FALSE(Form->tb_Next->isEnabled());
+    EXPECT_TRUE(CurrentItem == nullptr && HistoryCurrent == nullptr);
+    EXPECT_EQ(Form->tv_FolderTree->TotalCount() + Form->tv_FilesTree->TotalCount(), 0u);
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
+    EXPECT_TRUE(Form->il_IconsImList == nullptr && Form->tv_FolderTree->Images() == nullptr);
+    EXPECT_FALSE(Form->tb_Prev->isEnabled() || Form->tb_Next->isEnabled());
+    EXPECT_EQ(Get("fullScreen"), 0);
 
     // The transaction was committed.
     sqlite3 *db = nullptr;
@@ -628,13 +452,9 @@ TEST_F(MainWindowReportTest, FinishWorkCommitsEmptiesTheTreesAndClosesTheReport)
     sqlite3_close(db);
 }
 
-TEST_F(MainWindowReportTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
+TEST_F(MainWindowTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
 {
-    Start();
-    OpenReport();
-    ASSERT_EQ(sqlite3_exec(ReportDB, "INSERT INTO information (field_Name, value) VALUES ('note', 'lost');",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    OpenReport("lost");
     // Another reader keeps a lock on the file, so the commit cannot write it.
     sqlite3 *reader = nullptr;
     ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &reader), SQLITE_OK);
@@ -653,29 +473,13 @@ TEST_F(MainWindowReportTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
     EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("database is locked")))
         << boxes.Texts[0].toStdString();
     const QStringList lines = LogLines();
-    const auto commitError = std::find_if(lines.begin(), lines.end(), [](const QString &line) {
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &line) {
         return line.startsWith(QStringLiteral("TMainForm.FinishWork - commit error  : "));
-    });
-    EXPECT_NE(commitError, lines.end());
+    }));
     // Closing went on: the report is closed and the geometry stored.
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
     EXPECT_EQ(Get("form_size_x"), Form->width());
-}
-
-// ---- Tearing down
-
-TEST_F(MainWindowTest, DestroyStopsTheThreadDeletesTheLogAndFreesTheWaitWindow)
-{
-    Start();
-    Form->ShowWaitForm(QStringLiteral("x"))->Close();
-    ASSERT_FALSE(WaitForm.isNull());
-    ASSERT_TRUE(QFile::exists(QString::fromStdString(LogFileName())));
-    Form.reset();
-    EXPECT_EQ(FreeMemThread, nullptr);
-    EXPECT_EQ(MainForm, nullptr);
-    EXPECT_TRUE(WaitForm.isNull());
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(LogFileName())));
 }
 
 TEST(FreeMemThreadTest, RunsAtOnceAndStopsWhenFreed)

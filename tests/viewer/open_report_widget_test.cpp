@@ -32,15 +32,6 @@ void PrintTo(const QString &Text, std::ostream *os)
 {
     *os << '"' << Text.toStdString() << '"';
 }
-void PrintTo(const QStringList &Texts, std::ostream *os)
-{
-    *os << '{';
-    for (const QString &text : Texts) {
-        PrintTo(text, os);
-        *os << ' ';
-    }
-    *os << '}';
-}
 
 namespace {
 
@@ -144,9 +135,7 @@ protected:
     }
     std::string DriveReport(const std::string &Name = "r.db3")
     {
-        support::ReportBuilder builder;
-        builder.Tree(Drive);
-        return Report(builder, Name);
+        return Report(support::ReportBuilder().Tree(Drive), Name);
     }
     static QString Q(const std::string &S) { return QString::fromStdString(S); }
 
@@ -200,12 +189,10 @@ protected:
         sqlite3_close(db);
         return found;
     }
-    static std::string Head(const std::string &Path, size_t Bytes)
+    static std::string Head(const std::string &Path) // the first 15 bytes
     {
-        std::ifstream in(Path, std::ios::binary);
-        std::string head(Bytes, '\0');
-        in.read(head.data(), static_cast<std::streamsize>(Bytes));
-        head.resize(static_cast<size_t>(in.gcount()));
+        std::string head(15, '\0');
+        std::ifstream(Path, std::ios::binary).read(head.data(), 15);
         return head;
     }
 
@@ -255,8 +242,24 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
     // Only Docs has a subfolder, so only it shows an expand button.
     EXPECT_TRUE(TVirtualStringTree::HasChildren(Child(root, "Docs")));
     EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(root, "apps")));
-    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
-    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
+
+    // Images: the drive, a folder, a file's own icon; none for state and overlay. A node without an item.
+    auto image = [this](PVirtualNode Node, TVTImageKind Kind) {
+        bool ghosted = false;
+        int index = -2;
+        Form->tv_FolderTreeGetImageIndex(Form->tv_FolderTree, Node, Kind, 0, ghosted, index);
+        return index;
+    };
+    EXPECT_EQ(image(root, ikNormal), 0);
+    EXPECT_EQ(image(Child(root, "Docs"), ikSelected), 1);
+    const int file = image(Child(root, "readme.md"), ikNormal);
+    EXPECT_TRUE(file >= 2 && file < Form->il_IconsImList->Count()) << file;
+    EXPECT_EQ(image(root, ikState), -1);
+    EXPECT_EQ(image(root, ikOverlay), -1);
+    PVirtualNode bare = Form->tv_FolderTree->AddChild(nullptr);
+    EXPECT_EQ(Text(bare), QStringLiteral("Error"));
+    Form->tv_FolderTree->DeleteNode(bare);
 
     const QString log = LogText();
     for (const char *line :
@@ -270,21 +273,6 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
     // Opened for work only after the wait window's modal loop and the click itself had ended.
     EXPECT_LT(log.indexOf(QStringLiteral("TMainForm.tb_OpenBaseClick - finish")),
               log.lastIndexOf(QStringLiteral("TMainForm.FinishLoad - start")));
-}
-
-TEST_F(OpenReportTest, ReportNamedOnTheCommandLineIsOpenedAtStart)
-{
-    const std::string path = DriveReport("start.db3");
-    support::BoxAnswerer boxes(false);
-    TWaitSpy spy;
-    Start(Q(path));
-    EXPECT_EQ(spy.Texts.value(0), QStringLiteral("Preparing report. Please wait. 0%"));
-    EXPECT_EQ(spy.Texts.value(8), QStringLiteral("Preparing report. Please wait. 100%"));
-    ASSERT_NE(ReportDB, nullptr);
-    ASSERT_NE(Root(), nullptr);
-    EXPECT_EQ(Text(Root()), QStringLiteral("start.db3"));
-    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
-    EXPECT_EQ(StoredBaseName(), path);
 }
 
 TEST_F(OpenReportTest, OpenDialogChoiceIsOpenedAndCancelOnlyLogsTheStart)
@@ -313,10 +301,13 @@ TEST_F(OpenReportTest, OpenDialogChoiceIsOpenedAndCancelOnlyLogsTheStart)
     EXPECT_EQ(baseName, Q(path));
 }
 
-TEST_F(OpenReportTest, VersionOtherThanOneWarnsAndOpensAllTheSame)
+TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithTheStoredTicksOnTheRootAndLoadedNodes)
 {
     support::ReportBuilder builder;
-    builder.Tree(Drive).Version("2");
+    support::CheckRow root{std::nullopt, 2, -1, -1, 0, 0};         // mixed
+    support::CheckRow docs{std::nullopt, 1, 1, -1, 0, 1};          // Docs ticked as a whole
+    support::CheckRow readme{std::string("note"), 1, 7, -1, 0, 0}; // a checked file with a comment
+    builder.Tree(Drive).Version("2").Check(root).Check(docs).Check(readme);
     const std::string path = Report(builder);
     support::BoxAnswerer boxes;
     Start();
@@ -324,21 +315,6 @@ TEST_F(OpenReportTest, VersionOtherThanOneWarnsAndOpensAllTheSame)
     EXPECT_EQ(boxes.Texts,
               QStringList{
                   "Mismatching between version of program and report. \rCompatibillity problems may occur."});
-    EXPECT_NE(ReportDB, nullptr);
-    EXPECT_NE(Root(), nullptr);
-}
-
-TEST_F(OpenReportTest, StoredRootTickShowsOnTheRootAndStoredTicksOnLoadedNodes)
-{
-    support::ReportBuilder builder;
-    support::CheckRow root{std::nullopt, 2, -1, -1, 0, 0};         // mixed
-    support::CheckRow docs{std::nullopt, 1, 1, -1, 0, 1};          // Docs ticked as a whole
-    support::CheckRow readme{std::string("note"), 1, 7, -1, 0, 0}; // a checked file with a comment
-    builder.Tree(Drive).Check(root).Check(docs).Check(readme);
-    const std::string path = Report(builder);
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(path)});
     PVirtualNode rootNode = Root();
     ASSERT_NE(rootNode, nullptr);
     EXPECT_EQ(rootNode->CheckState, csMixedNormal);
@@ -376,40 +352,7 @@ TEST_F(OpenReportTest, FolderIsLoadedOnceAndItsSecondExpansionReadsNothing)
     EXPECT_EQ(Children(docs), (QStringList{"Sub", "[b.txt]"}));
     EXPECT_EQ(Item(docs)->ChildCount(), 2u);
     EXPECT_TRUE(TVirtualStringTree::Expanded(docs));
-    EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
-    EXPECT_EQ(Form->tv_FilesTree->UpdateCount(), 0);
-
-    // A folder of files only: expanded, without an expand button.
-    PVirtualNode apps = Child(Root(), "apps");
-    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(apps, true));
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(apps));
-    EXPECT_EQ(Children(apps), QStringList{"[tool.exe]"});
-}
-
-TEST_F(OpenReportTest, TextsAndImagesOfTheFolderTree)
-{
-    const std::string path = DriveReport();
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(path)});
-    auto image = [this](PVirtualNode Node, TVTImageKind Kind) {
-        bool ghosted = false;
-        int index = -2;
-        Form->tv_FolderTreeGetImageIndex(Form->tv_FolderTree, Node, Kind, 0, ghosted, index);
-        return index;
-    };
-    PVirtualNode root = Root();
-    EXPECT_EQ(image(root, ikNormal), 0);                  // the drive
-    EXPECT_EQ(image(Child(root, "Docs"), ikSelected), 1); // a folder
-    const int file = image(Child(root, "readme.md"), ikNormal);
-    EXPECT_GE(file, 2);
-    EXPECT_LT(file, Form->il_IconsImList->Count());
-    EXPECT_EQ(image(root, ikState), -1);
-    EXPECT_EQ(image(root, ikOverlay), -1);
-
-    PVirtualNode bare = Form->tv_FolderTree->AddChild(nullptr); // a node without an item
-    EXPECT_EQ(Text(bare), QStringLiteral("Error"));
-    Form->tv_FolderTree->DeleteNode(bare);
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
 }
 
 // ---- Refusals
@@ -429,45 +372,44 @@ TEST_F(OpenReportTest, MissingParameterFileIsRefusedWithoutCreatingAnything)
     EXPECT_TRUE(Form->acceptDrops());
 }
 
-TEST_F(OpenReportTest, DroppedMissingFileIsRefusedAndTheOpenReportStays)
-{
-    const std::string path = DriveReport();
-    support::BoxAnswerer boxes;
-    Start();
-    Drop({Q(path)});
-    sqlite3 *open = ReportDB;
-    ASSERT_NE(open, nullptr);
-    const std::string missing = Temp.File("gone/missing.db3");
-    Drop({Q(missing)});
-    EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
-    EXPECT_FALSE(fs::exists(missing));
-    EXPECT_TRUE(fs::is_empty(Temp.File("cwd")));
-    EXPECT_EQ(ReportDB, open);
-    EXPECT_EQ(baseName, Q(path));
-    EXPECT_EQ(StoredBaseName(), path);
-}
-
-TEST_F(OpenReportTest, DatabaseThatIsNoReportIsRefusedAfterAFailedUnpacking)
+TEST_F(OpenReportTest, FilesThatAreNoReportAreRefusedAfterAFailedUnpackingAndLeftAsTheyWere)
 {
     support::ReportBuilder builder;
     builder.Tree(Drive).Version(std::nullopt).Sql("DROP TABLE information;");
-    const std::string path = Report(builder);
-    support::BoxAnswerer boxes;
-    Start(Q(path));
-    ASSERT_FALSE(boxes.Texts.isEmpty());
-    EXPECT_EQ(boxes.Texts.constLast(), CannotOpen);
-    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
-    EXPECT_EQ(Head(path, 15), "SQLite format 3"); // left as it was
-    EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_EQ(Root(), nullptr);
-}
-
-TEST_F(OpenReportTest, ChoosingTheOpenReportAgainKeepsItOpen)
-{
-    const std::string path = DriveReport();
+    const std::string database = Report(builder, "noreport.db3");
+    const std::string damaged = Temp.File("damaged.db3");
+    std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
     support::BoxAnswerer boxes;
     Start();
-    Drop({Q(path)});
+    for (const auto &[path, head] : {std::pair{database, "SQLite format 3"}, {damaged, "this is neither"}}) {
+        SCOPED_TRACE(path);
+        boxes.Texts.clear();
+        Drop({Q(path)});
+        EXPECT_EQ(boxes.Texts.value(boxes.Texts.size() - 1), CannotOpen);
+        EXPECT_EQ(Form->decompressFailed, 1);
+        EXPECT_EQ(Head(path), head);
+        EXPECT_EQ(ReportDB, nullptr);
+        EXPECT_EQ(Root(), nullptr);
+        EXPECT_TRUE(StoredBaseName().empty());
+    }
+    EXPECT_EQ(LogText().count(QStringLiteral("TMainForm.TryDBorArchive - try decompress")), 2);
+}
+
+TEST_F(OpenReportTest, DropOfThreeOpensTheFirstAndChoosingItAgainOrAMissingFileKeepsItOpen)
+{
+    const std::string path = DriveReport();
+    const std::string second = DriveReport("second.db3");
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path), Q(second), Q(DriveReport("third.db3"))});
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+    EXPECT_EQ(baseName, Q(path));
+    EXPECT_FALSE(HasSchemaObject(second, "check_and_comment_map"));
+    EXPECT_EQ(Form->dlg_OpenBase->selectedFiles(), QStringList{Q(path)});
+    EXPECT_EQ(Form->useOpenDialog, 1);
+    EXPECT_FALSE(Form->droppedFileName.has_value());
+
+    // The open report chosen again.
     sqlite3 *open = ReportDB;
     PVirtualNode root = Root();
     ASSERT_NE(open, nullptr);
@@ -477,32 +419,24 @@ TEST_F(OpenReportTest, ChoosingTheOpenReportAgainKeepsItOpen)
     EXPECT_EQ(Root(), root);
     EXPECT_EQ(LogText().count("TLoadThread.OpenBase"), 1);
 
+    // A missing file is refused without being created, and the open report stays.
+    const std::string missing = Temp.File("gone/missing.db3");
+    Drop({Q(missing)});
+    EXPECT_EQ(boxes.Texts.value(1), CannotOpen);
+    EXPECT_FALSE(fs::exists(missing));
+    EXPECT_TRUE(fs::is_empty(Temp.File("cwd")));
+    EXPECT_EQ(ReportDB, open);
+    EXPECT_EQ(baseName, Q(path));
+    EXPECT_EQ(StoredBaseName(), path);
+
     // Another letter case is another report: tested, and the open one closed and opened again.
     const QString other = Q(path).replace(QStringLiteral("r.db3"), QStringLiteral("R.db3"));
     fs::copy_file(path, other.toStdString());
     Drop({other});
-    EXPECT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(boxes.Texts.size(), 2);
     EXPECT_EQ(baseName, other);
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Text(Root()), QStringLiteral("R.db3"));
-}
-
-TEST_F(OpenReportTest, DropOfThreeFilesOpensOnlyTheFirst)
-{
-    const std::string first = DriveReport("first.db3");
-    const std::string second = DriveReport("second.db3");
-    const std::string third = DriveReport("third.db3");
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(first), Q(second), Q(third)});
-    EXPECT_EQ(baseName, Q(first));
-    ASSERT_NE(Root(), nullptr);
-    EXPECT_EQ(Text(Root()), QStringLiteral("first.db3"));
-    EXPECT_EQ(LogText().count("TLoadThread.OpenBase"), 1);
-    EXPECT_FALSE(HasSchemaObject(second, "check_and_comment_map"));
-    EXPECT_EQ(Form->dlg_OpenBase->selectedFiles(), QStringList{Q(first)});
-    EXPECT_EQ(Form->useOpenDialog, 1);
-    EXPECT_FALSE(Form->droppedFileName.has_value());
 }
 
 // ---- Compressed reports
@@ -512,11 +446,11 @@ TEST_F(OpenReportTest, CompressedReportIsUnpackedInPlaceThenOpened)
     support::ReportBuilder builder;
     builder.Tree(Drive);
     const std::string path = builder.WriteCompressed(Temp.File("packed.db3"));
-    ASSERT_NE(Head(path, 15), "SQLite format 3");
+    ASSERT_NE(Head(path), "SQLite format 3");
     support::BoxAnswerer boxes(false);
     Start();
     Drop({Q(path)});
-    EXPECT_EQ(Head(path, 15), "SQLite format 3");
+    EXPECT_EQ(Head(path), "SQLite format 3");
     EXPECT_FALSE(fs::exists(Temp.File("cwd/tempKorrinBaseFile")));
     EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
     ASSERT_NE(ReportDB, nullptr);
@@ -524,20 +458,6 @@ TEST_F(OpenReportTest, CompressedReportIsUnpackedInPlaceThenOpened)
     EXPECT_EQ(Text(Root()), QStringLiteral("packed.db3"));
     EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
     EXPECT_EQ(Form->decompressFailed, 0);
-}
-
-TEST_F(OpenReportTest, DamagedCompressedReportIsRefusedAndLeftAsItWas)
-{
-    const std::string path = Temp.File("damaged.db3");
-    std::ofstream(path, std::ios::binary) << "this is neither a database nor a zlib stream";
-    support::BoxAnswerer boxes;
-    Start();
-    Drop({Q(path)});
-    EXPECT_EQ(boxes.Texts.value(boxes.Texts.size() - 1), CannotOpen);
-    EXPECT_EQ(Form->decompressFailed, 1);
-    EXPECT_EQ(Head(path, 12), "this is neit");
-    EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_TRUE(StoredBaseName().empty());
 }
 
 // ---- A failing preparation
