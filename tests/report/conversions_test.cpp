@@ -21,14 +21,6 @@ private:
     QLocale FOld;
 };
 
-TEST(IntToBool, OnlyOneIsTrue)
-{
-    EXPECT_TRUE(IntToBool(1));
-    EXPECT_FALSE(IntToBool(0));
-    EXPECT_FALSE(IntToBool(2));
-    EXPECT_FALSE(IntToBool(-1));
-}
-
 class ReportStrToDateTimeTest : public ::testing::TestWithParam<QLocale::Language>
 {
 };
@@ -54,17 +46,14 @@ TEST_P(ReportStrToDateTimeTest, BothLayoutsGiveTheSameMomentInAnyLocale)
 INSTANTIATE_TEST_SUITE_P(Locales, ReportStrToDateTimeTest,
                          ::testing::Values(QLocale::English, QLocale::German));
 
-TEST(ReportStrToDateTime, UnreadableTextGivesTheFirstOf1980)
+TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHaveAndUnreadableOnesGiveTheFirstOf1980)
 {
     const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
     for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00", "31.02.2013 10:00:00",
                              "2013-03-05 24:00:00", "2013-03-05 10:60:00", "2013-03-05 10:00:61",
                              "00.03.2013", "2013-03", "-", "."})
         EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
-}
 
-TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHave)
-{
     EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-05"), March5th2013);
     EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.2013 "), March5th2013);
     EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07"), March5th2013 + (14 * 60 + 7) * 60 * Seconds, 1e-9);
@@ -76,7 +65,7 @@ TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHave)
                 March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds, 1e-9);
 }
 
-TEST(DateToReportStr, DayWithoutTime)
+TEST(DateTimeValues, ReportDaysQDateTimeAndNegativeDays)
 {
     EXPECT_EQ(DateToReportStr(March5th2013 + 14.0 / 24), "2013-03-05");
     EXPECT_EQ(DateToReportStr(March5th2013 + 0.99999), "2013-03-05");
@@ -84,10 +73,7 @@ TEST(DateToReportStr, DayWithoutTime)
     EXPECT_EQ(DateToReportStr(-1.25), "1899-12-29");
     EXPECT_EQ(DateToReportStr(ReportStrToDateTime("0999-01-02 00:00:00")), "999-01-02");
     EXPECT_EQ(DateToReportStr(ReportStrToDateTime("31.12.2099 23:59:59")), "2099-12-31");
-}
 
-TEST(DateTimeValues, QDateTimeRoundTripAndNegativeDays)
-{
     const QDateTime moment(QDate(2013, 3, 5), QTime(14, 7, 9, 250));
     EXPECT_NEAR(QDateTimeToDateTime(moment), March5th2013 + (14 * 3600 + 7 * 60 + 9.25) * Seconds, 1e-9);
     EXPECT_EQ(DateTimeToQDateTime(QDateTimeToDateTime(moment)), moment);
@@ -112,69 +98,55 @@ TEST(DateTimeToStr, RegionalSettingsShapeOnlyTheDisplay)
     }
 }
 
-TEST(GetFileExtension, FromTheLastDot)
+TEST(TextHelpers, ExtensionsBooleansAndCharacters)
 {
     EXPECT_EQ(GetFileExtension("archive.tar.gz"), ".gz");
     EXPECT_EQ(GetFileExtension("README"), "README");
     EXPECT_EQ(GetFileExtension(""), "");
     EXPECT_EQ(GetFileExtension("name."), ".");
-    EXPECT_EQ(GetFileExtension("Photo.JPG"), ".JPG");
     EXPECT_EQ(GetFileExtension(".bashrc"), ".bashrc");
     EXPECT_EQ(GetFileExtension("Отчёт.тхт"), ".тхт");
-}
 
-TEST(SplitWideString, PathAtBackslash)
-{
-    QStringList parts;
-    SplitWideString(QStringLiteral("C:\\Folder\\Sub\\file.txt"), {u'\\'}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QStringLiteral("Sub"),
-                                  QStringLiteral("file.txt")}));
-    SplitWideString(QStringLiteral("C:\\Folder\\"), {u'\\'}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QString()}));
-}
-
-TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
-{
-    QStringList parts = {QStringLiteral("old")};
-    SplitWideString(QStringLiteral("  word  "), {u';', u','}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("  word  ")}));
-    SplitWideString(QString(), {u';', u','}, parts);
-    EXPECT_EQ(parts, QStringList({QString()}));
-
-    SplitWideString(QStringLiteral(" a.txt ; b*.doc,\tc \r"), {u';', u','}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("a.txt"), QStringLiteral("b*.doc"), QStringLiteral("c")}));
-    SplitWideString(QStringLiteral("a;;b,"), {u';', u','}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("a"), QString(), QStringLiteral("b"), QString()}));
-    SplitWideString(QStringLiteral(";"), {u';'}, parts);
-    EXPECT_EQ(parts, QStringList({QString(), QString()}));
-    // only code 32 and below is trimmed: a no-break space stays
-    SplitWideString(QStringLiteral("\u00a0x ;y"), {u';'}, parts);
-    EXPECT_EQ(parts, QStringList({QStringLiteral("\u00a0x"), QStringLiteral("y")}));
-}
-
-TEST(WideCharInArray, AnyOfTheCharacters)
-{
+    EXPECT_TRUE(IntToBool(1));
+    for (int v : {0, 2, -1})
+        EXPECT_FALSE(IntToBool(v)) << v;
     EXPECT_TRUE(WideCharInArray(u',', {u';', u','}));
     EXPECT_FALSE(WideCharInArray(u'.', {u';', u','}));
     EXPECT_FALSE(WideCharInArray(u'.', {}));
-}
+    EXPECT_EQ(ReplaceWideChar(QStringLiteral("a*b.txt*"), u'*', u'%'), QStringLiteral("a%b.txt%"));
+    EXPECT_EQ(ReplaceWideChar(QStringLiteral("abc"), u'*', u'%'), QStringLiteral("abc"));
 
-TEST(TrimSpaces, OnlyBlanks)
-{
+    // only blanks are trimmed, not tabs
     EXPECT_EQ(TrimRightSpaces(QStringLiteral("word  ")), QStringLiteral("word"));
     EXPECT_EQ(TrimRightSpaces(QStringLiteral("   ")), QString());
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral("word\t")), QStringLiteral("word\t"));
     EXPECT_EQ(TrimRightSpaces(QStringLiteral(" word \t ")), QStringLiteral(" word \t"));
     EXPECT_EQ(TrimLeftSpaces(QStringLiteral("  word ")), QStringLiteral("word "));
     EXPECT_EQ(TrimLeftSpaces(QStringLiteral("   ")), QString());
     EXPECT_EQ(TrimLeftSpaces(QStringLiteral("\tword")), QStringLiteral("\tword"));
 }
 
-TEST(ReplaceWideChar, EveryOccurrence)
+TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
 {
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("*.txt"), u'*', u'%'), QStringLiteral("%.txt"));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("a*b*"), u'*', u'%'), QStringLiteral("a%b%"));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("abc"), u'*', u'%'), QStringLiteral("abc"));
+    QStringList parts = {QStringLiteral("old")};
+    const auto split = [&parts](const QString &Text, const QList<QChar> &At) {
+        SplitWideString(Text, At, parts);
+        return parts;
+    };
+    EXPECT_EQ(split(QStringLiteral("C:\\Folder\\Sub\\file.txt"), {u'\\'}),
+              QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QStringLiteral("Sub"),
+                           QStringLiteral("file.txt")}));
+    EXPECT_EQ(split(QStringLiteral("C:\\Folder\\"), {u'\\'}),
+              QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QString()}));
+    EXPECT_EQ(split(QStringLiteral("  word  "), {u';', u','}), QStringList({QStringLiteral("  word  ")}));
+    EXPECT_EQ(split(QString(), {u';', u','}), QStringList({QString()}));
+    EXPECT_EQ(split(QStringLiteral(" a.txt ; b*.doc,\tc \r"), {u';', u','}),
+              QStringList({QStringLiteral("a.txt"), QStringLiteral("b*.doc"), QStringLiteral("c")}));
+    EXPECT_EQ(split(QStringLiteral("a;;b,"), {u';', u','}),
+              QStringList({QStringLiteral("a"), QString(), QStringLiteral("b"), QString()}));
+    EXPECT_EQ(split(QStringLiteral(";"), {u';'}), QStringList({QString(), QString()}));
+    // only code 32 and below is trimmed: a no-break space stays
+    EXPECT_EQ(split(QStringLiteral("\u00a0x ;y"), {u';'}),
+              QStringList({QStringLiteral("\u00a0x"), QStringLiteral("y")}));
 }
 
 } // namespace

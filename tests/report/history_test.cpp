@@ -54,9 +54,7 @@ protected:
             first = first->Prev;
         }
         for (const THistoryItem *item = first; item; item = item->Next) {
-            if (item->Next) {
-                EXPECT_EQ(item->Next->Prev, item);
-            }
+            EXPECT_TRUE(!item->Next || item->Next->Prev == item);
             nodes.push_back(item->Node);
         }
         return nodes;
@@ -71,22 +69,30 @@ protected:
     THistoryItem *FCurrent = nullptr;
 };
 
-TEST_F(HistoryTest, NewEntryIsEmpty)
+TEST_F(HistoryTest, NewAndAddedEntriesAndTheirLinks)
 {
     NewHistoryItem(FCurrent);
     ASSERT_NE(FCurrent, nullptr);
-    EXPECT_EQ(FCurrent->Node, nullptr);
-    EXPECT_EQ(FCurrent->Prev, nullptr);
-    EXPECT_EQ(FCurrent->Next, nullptr);
-}
-
-TEST_F(HistoryTest, FirstFocusFillsTheRootEntry)
-{
-    NewHistoryItem(FCurrent);
+    EXPECT_TRUE(!FCurrent->Node && !FCurrent->Prev && !FCurrent->Next);
     THistoryItem *const root = FCurrent;
-    Focus(NodeAt(0));
+    Focus(NodeAt(0)); // the first focus fills the empty entry
     EXPECT_EQ(FCurrent, root);
     EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0)}));
+
+    // Adding does not move the current variable: the caller does.
+    THistoryItem *const added = AddHistoryItem(FCurrent, NodeAt(1));
+    EXPECT_EQ(FCurrent, root);
+    EXPECT_EQ(root->Next, added);
+    EXPECT_EQ(added->Node, NodeAt(1));
+    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1)}));
+    EXPECT_EQ(added->Next, nullptr);
+
+    // Added to no entry, it starts a list of its own.
+    THistoryItem *none = nullptr;
+    THistoryItem *alone = AddHistoryItem(none, NodeAt(2));
+    EXPECT_EQ(none, nullptr);
+    EXPECT_TRUE(alone->Prev == nullptr && alone->Next == nullptr && alone->Node == NodeAt(2));
+    ClearList(alone);
 }
 
 TEST_F(HistoryTest, FocusAfterGoingBackDropsTheForwardEntries)
@@ -96,57 +102,28 @@ TEST_F(HistoryTest, FocusAfterGoingBackDropsTheForwardEntries)
     Focus(NodeAt(1)); // B
     Focus(NodeAt(2)); // C
     EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1), NodeAt(2)}));
-    FCurrent = FCurrent->Prev; // back
-    FCurrent = FCurrent->Prev; // back
+    FCurrent = FCurrent->Prev->Prev; // back twice
     EXPECT_EQ(FCurrent->Node, NodeAt(0));
     Focus(NodeAt(3)); // D: B and C are freed
     EXPECT_EQ(FCurrent->Node, NodeAt(3));
     EXPECT_EQ(FCurrent->Next, nullptr);
     EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(3)}));
-    FCurrent = FCurrent->Prev;
-    EXPECT_EQ(FCurrent->Prev, nullptr);
+    EXPECT_EQ(FCurrent->Prev->Prev, nullptr);
 }
 
-TEST_F(HistoryTest, AddDoesNotMoveTheCurrentVariable)
-{
-    NewHistoryItem(FCurrent);
-    FCurrent->Node = NodeAt(0);
-    THistoryItem *const before = FCurrent;
-    THistoryItem *const added = AddHistoryItem(FCurrent, NodeAt(1));
-    EXPECT_EQ(FCurrent, before);
-    EXPECT_EQ(FCurrent->Next, added);
-    EXPECT_EQ(added->Prev, FCurrent);
-    EXPECT_EQ(added->Node, NodeAt(1));
-    EXPECT_EQ(added->Next, nullptr);
-}
-
-TEST_F(HistoryTest, AddToNoEntryStartsAList)
-{
-    THistoryItem *none = nullptr;
-    FCurrent = AddHistoryItem(none, NodeAt(0));
-    EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(FCurrent->Prev, nullptr);
-    EXPECT_EQ(FCurrent->Node, NodeAt(0));
-}
-
-TEST_F(HistoryTest, FreeNextAndPrevOnNoneChangeNothing)
-{
-    NewHistoryItem(FCurrent);
-    Focus(NodeAt(0));
-    Focus(NodeAt(1));
-    FreeNextItems(FCurrent->Next);
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1)}));
-    THistoryItem *none = nullptr;
-    FreePrevItems(none);
-    FreeNextItems(none);
-    EXPECT_EQ(none, nullptr);
-}
-
-TEST_F(HistoryTest, FreePrevItemsLeavesTheCurrentEntryFirst)
+TEST_F(HistoryTest, FreeingBeforeOrAfterAnEntry)
 {
     NewHistoryItem(FCurrent);
     for (int i = 0; i < 5; ++i)
         Focus(NodeAt(i));
+    // on none: nothing changes
+    FreeNextItems(FCurrent->Next);
+    THistoryItem *none = nullptr;
+    FreePrevItems(none);
+    FreeNextItems(none);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1), NodeAt(2), NodeAt(3), NodeAt(4)}));
+    // what lies before the current entry goes; it becomes the first
     FCurrent = FCurrent->Prev;
     FreePrevItems(FCurrent->Prev);
     EXPECT_EQ(FCurrent->Prev, nullptr);
@@ -155,25 +132,21 @@ TEST_F(HistoryTest, FreePrevItemsLeavesTheCurrentEntryFirst)
 
 TEST_F(HistoryTest, ClearListFreesBothDirectionsAndLogs)
 {
-    NewHistoryItem(FCurrent);
-    for (int i = 0; i < 6; ++i)
-        Focus(NodeAt(i));
-    FCurrent = FCurrent->Prev->Prev->Prev; // in the middle
-    ClearList(FCurrent);
-    EXPECT_EQ(FCurrent, nullptr);
-    EXPECT_EQ(Log(), QByteArray("ClearList - start\r\nClearList - finish\r\n"));
-}
-
-TEST_F(HistoryTest, ClearListOfOneEntryAndOfNone)
-{
-    NewHistoryItem(FCurrent);
-    ClearList(FCurrent);
-    EXPECT_EQ(FCurrent, nullptr);
-    EXPECT_EQ(Log(), QByteArray("ClearList - start\r\nClearList - finish\r\n"));
-    CreateLogFile();
-    ClearList(FCurrent);
-    EXPECT_EQ(FCurrent, nullptr);
-    EXPECT_EQ(Log(), QByteArray("ClearList - start\r\n"));
+    // from the middle of a list, from a list of one, and on none (only the start line)
+    for (const int entries : {6, 1, 0}) {
+        SCOPED_TRACE(entries);
+        CreateLogFile();
+        if (entries > 0)
+            NewHistoryItem(FCurrent);
+        for (int i = 0; i < entries; ++i)
+            Focus(NodeAt(i));
+        if (entries > 3)
+            FCurrent = FCurrent->Prev->Prev->Prev;
+        ClearList(FCurrent);
+        EXPECT_EQ(FCurrent, nullptr);
+        EXPECT_EQ(Log(), QByteArray(entries ? "ClearList - start\r\nClearList - finish\r\n"
+                                            : "ClearList - start\r\n"));
+    }
 }
 
 } // namespace

@@ -52,12 +52,6 @@ protected:
         QFile f(LogPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-    void Put(const QByteArray &bytes) const
-    {
-        QFile f(LogPath());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
     // Points the log at a folder that does not exist (the tests may run as root, who may write anywhere).
     void UseMissingFolder() { SetLogFolder(FDir.path().toStdString() + "/missing/"); }
 
@@ -95,65 +89,62 @@ void ExpectWholeLines(const QByteArray &content, int writers, int perWriter)
 
 TEST_F(LogTest, CreateLogFileEmptiesAnExistingFileAndDeleteLogFileRemovesIt)
 {
-    Put("left by an earlier run\r\n");
+    {
+        QFile earlier(LogPath());
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("left by an earlier run\r\n");
+    }
     CreateLogFile();
     EXPECT_EQ(Content(), QByteArray());
     WriteLog("first");
     WriteLog(std::string());
     WriteLog(QStringLiteral("Größe"));
+    WriteLog("one\r\ntwo"); // as it is
     EXPECT_EQ(Content(), QByteArray("first\r\n\r\nGr\xc3\xb6\xc3\x9f"
-                                    "e\r\n"));
+                                    "e\r\none\r\ntwo\r\n"));
+    EXPECT_TRUE(FShown.empty());
 
     DeleteLogFile();
     EXPECT_FALSE(QFile::exists(LogPath()));
     DeleteLogFile(); // nothing there: no failure
-    CreateLogFile(); // a missing file is made
-    EXPECT_TRUE(QFile::exists(LogPath()));
     EXPECT_TRUE(FShown.empty());
-}
+    // A missing file is a failure of WriteLog (the first copy of the program to exit deletes the
+    // file under the other), and CreateLogFile makes it again.
+    WriteLog("no file");
+    ASSERT_EQ(FShown.size(), 1u);
+    EXPECT_TRUE(FShown[0].Msg.contains(QString::fromLocal8Bit(strerror(ENOENT))));
+    EXPECT_FALSE(QFile::exists(LogPath()));
+    CreateLogFile();
+    EXPECT_TRUE(QFile::exists(LogPath()));
 
-TEST_F(LogTest, LogLivesBesideTheExecutableByDefault)
-{
+    // By default the log lives beside the executable.
     SetLogFolder({});
     EXPECT_EQ(QString::fromStdString(LogFileName()),
               QCoreApplication::applicationDirPath() + QStringLiteral("/ParvixViewer.log"));
 }
 
-TEST_F(LogTest, ANewlineInTheMessageIsWrittenAsItIs)
+TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
 {
-    CreateLogFile();
-    WriteLog("one\r\ntwo");
-    EXPECT_EQ(Content(), QByteArray("one\r\ntwo\r\n"));
-}
-
-TEST_F(LogTest, LinesOfTwoThreadsNeverInterleave)
-{
-    CreateLogFile();
     constexpr int perWriter = 2000;
-    std::thread other([] {
+    const auto write = [](int w) {
         for (int n = 0; n < perWriter; ++n)
-            WriteLog(Line(1, n));
-    });
-    for (int n = 0; n < perWriter; ++n)
-        WriteLog(Line(0, n));
+            WriteLog(Line(w, n));
+    };
+    CreateLogFile();
+    std::thread other(write, 1);
+    write(0);
     other.join();
     ExpectWholeLines(Content(), 2, perWriter);
     EXPECT_TRUE(FShown.empty());
-}
 
-TEST_F(LogTest, LinesOfTwoProcessesNeverInterleave)
-{
     CreateLogFile();
-    constexpr int perWriter = 2000;
     const pid_t pid = fork();
     if (pid == 0) {
-        for (int n = 0; n < perWriter; ++n)
-            WriteLog(Line(1, n));
+        write(1);
         _exit(0);
     }
     ASSERT_GT(pid, 0);
-    for (int n = 0; n < perWriter; ++n)
-        WriteLog(Line(0, n));
+    write(0);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -184,38 +175,7 @@ TEST_F(LogTest, AWriterThatCannotGetTheMutexDropsItsLineQuietly)
     EXPECT_TRUE(FShown.empty());
 }
 
-TEST_F(LogTest, AnUnwritableFolderShowsTheBoxOncePerRun)
-{
-    UseMissingFolder();
-    CreateLogFile();
-    ASSERT_EQ(FShown.size(), 1u);
-    EXPECT_TRUE(FShown[0].Msg.contains(QStringLiteral("ParvixViewer.log")));
-    EXPECT_TRUE(FShown[0].OnMainThread);
-    for (int i = 0; i < 5; ++i)
-        WriteLog("line");
-    DeleteLogFile();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(FShown.size(), 1u);
-
-    // Logging goes on once the folder is there again.
-    ASSERT_TRUE(QDir(FDir.path()).mkdir(QStringLiteral("missing")));
-    CreateLogFile();
-    WriteLog("back");
-    QFile f(FDir.path() + QStringLiteral("/missing/ParvixViewer.log"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("back\r\n"));
-}
-
-TEST_F(LogTest, AMissingFileIsAFailureOfWriteLog)
-{
-    // The first copy of the program to exit deletes the file under the other.
-    WriteLog("no file");
-    ASSERT_EQ(FShown.size(), 1u);
-    EXPECT_TRUE(FShown[0].Msg.contains(QString::fromLocal8Bit(strerror(ENOENT))));
-    EXPECT_FALSE(QFile::exists(LogPath()));
-}
-
-TEST_F(LogTest, AWorkersFailureIsHandedToTheMainThreadWithoutBlockingTheWorker)
+TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockingAWorker)
 {
     UseMissingFolder();
     std::promise<void> written, end;
@@ -232,9 +192,25 @@ TEST_F(LogTest, AWorkersFailureIsHandedToTheMainThreadWithoutBlockingTheWorker)
     EXPECT_TRUE(logMutex().Release());
     end.set_value();
     worker.join();
-
     QCoreApplication::processEvents();
     ASSERT_EQ(FShown.size(), 1u);
     EXPECT_TRUE(FShown[0].OnMainThread);
     EXPECT_TRUE(FShown[0].Msg.contains(QStringLiteral("/missing/ParvixViewer.log")));
+
+    // No further box in this run, from any thread.
+    CreateLogFile();
+    std::thread([] { WriteLog("line"); }).join();
+    for (int i = 0; i < 5; ++i)
+        WriteLog("line");
+    DeleteLogFile();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(FShown.size(), 1u);
+
+    // Logging goes on once the folder is there again.
+    ASSERT_TRUE(QDir(FDir.path()).mkdir(QStringLiteral("missing")));
+    CreateLogFile();
+    WriteLog("back");
+    QFile f(FDir.path() + QStringLiteral("/missing/ParvixViewer.log"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("back\r\n"));
 }

