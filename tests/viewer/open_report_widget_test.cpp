@@ -275,9 +275,10 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
               log.lastIndexOf(QStringLiteral("TMainForm.FinishLoad - start")));
 }
 
-TEST_F(OpenReportTest, OpenDialogChoiceIsOpenedAndCancelOnlyLogsTheStart)
+TEST_F(OpenReportTest, OpenDialogCancelOnlyLogsTheStartAndItsCompressedChoiceIsUnpackedInPlaceAndOpened)
 {
-    const std::string path = DriveReport();
+    const std::string path = support::ReportBuilder().Tree(Drive).WriteCompressed(Temp.File("packed.db3"));
+    ASSERT_NE(Head(path), "SQLite format 3");
     support::BoxAnswerer boxes(false);
     Start();
     // Cancelled: nothing but the start line.
@@ -296,12 +297,18 @@ TEST_F(OpenReportTest, OpenDialogChoiceIsOpenedAndCancelOnlyLogsTheStart)
     });
     Form->tb_OpenBase->click();
     Settle();
+    EXPECT_EQ(Head(path), "SQLite format 3");
+    EXPECT_FALSE(fs::exists(Temp.File("cwd/tempKorrinBaseFile")));
+    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
+    EXPECT_EQ(Form->decompressFailed, 0);
+    ASSERT_NE(ReportDB, nullptr);
     ASSERT_NE(Root(), nullptr);
-    EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));
+    EXPECT_EQ(Text(Root()), QStringLiteral("packed.db3"));
+    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
     EXPECT_EQ(baseName, Q(path));
 }
 
-TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithTheStoredTicksOnTheRootAndLoadedNodes)
+TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoadedOnce)
 {
     support::ReportBuilder builder;
     support::CheckRow root{std::nullopt, 2, -1, -1, 0, 0};         // mixed
@@ -324,43 +331,38 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithTheStoredTicksOnTheRootAndLo
     EXPECT_EQ(readmeNode->CheckState, csCheckedNormal);
     EXPECT_TRUE(Item(readmeNode)->HasComment());
     EXPECT_EQ(Child(rootNode, "apps")->CheckState, csUncheckedNormal);
+
+    // Expanding Docs loads it under the wait window; the loaded nodes show the stored ticks.
+    TWaitSpy spy;
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
+    EXPECT_EQ(spy.Shows, 1);
+    EXPECT_EQ(Children(docsNode), (QStringList{"Sub", "[b.txt]"}));
     EXPECT_EQ(Child(docsNode, "Sub")->CheckState, csCheckedNormal);
     EXPECT_EQ(Child(docsNode, "b.txt")->CheckState, csCheckedNormal);
-}
-
-// ---- Loading folders
-
-TEST_F(OpenReportTest, FolderIsLoadedOnceAndItsSecondExpansionReadsNothing)
-{
-    const std::string path = DriveReport();
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(path)});
-    PVirtualNode docs = Child(Root(), "Docs");
-    ASSERT_NE(docs, nullptr);
-    TWaitSpy spy;
-    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, true));
+    // Its second expansion reads nothing and shows no wait window.
+    const QString read = QStringLiteral("ThreadExpand.Execute - start read data from base");
+    const qsizetype reads = LogText().count(read);
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, false));
+    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
     EXPECT_EQ(spy.Shows, 1);
-    EXPECT_EQ(Children(docs), (QStringList{"Sub", "[b.txt]"}));
-    const int reads = static_cast<int>(LogText().count("ThreadExpand.Execute - start read data from base"));
-
-    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, false));
-    ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docs, true));
-    EXPECT_EQ(spy.Shows, 1); // no wait window shown
-    EXPECT_EQ(LogText().count("ThreadExpand.Execute - start read data from base"), reads);
-    EXPECT_EQ(Children(docs), (QStringList{"Sub", "[b.txt]"}));
-    EXPECT_EQ(Item(docs)->ChildCount(), 2u);
-    EXPECT_TRUE(TVirtualStringTree::Expanded(docs));
+    EXPECT_EQ(LogText().count(read), reads);
+    EXPECT_EQ(Children(docsNode), (QStringList{"Sub", "[b.txt]"}));
+    EXPECT_EQ(Item(docsNode)->ChildCount(), 2u);
+    EXPECT_TRUE(TVirtualStringTree::Expanded(docsNode));
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
 }
 
 // ---- Refusals
 
-TEST_F(OpenReportTest, MissingParameterFileIsRefusedWithoutCreatingAnything)
+TEST_F(OpenReportTest, MissingFileIsNotCreatedAndFilesThatAreNoReportAreLeftAsTheyWere)
 {
-    const std::string missing = Temp.File("missing.db3");
+    support::ReportBuilder builder;
+    builder.Tree(Drive).Version(std::nullopt).Sql("DROP TABLE information;");
+    const std::string database = Report(builder, "noreport.db3");
+    const std::string damaged = Temp.File("damaged.db3");
+    std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
     support::BoxAnswerer boxes;
+    const std::string missing = Temp.File("missing.db3");
     Start(Q(missing));
     EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
     EXPECT_FALSE(fs::exists(missing));
@@ -370,17 +372,8 @@ TEST_F(OpenReportTest, MissingParameterFileIsRefusedWithoutCreatingAnything)
     EXPECT_EQ(Root(), nullptr);
     EXPECT_TRUE(StoredBaseName().empty());
     EXPECT_TRUE(Form->acceptDrops());
-}
 
-TEST_F(OpenReportTest, FilesThatAreNoReportAreRefusedAfterAFailedUnpackingAndLeftAsTheyWere)
-{
-    support::ReportBuilder builder;
-    builder.Tree(Drive).Version(std::nullopt).Sql("DROP TABLE information;");
-    const std::string database = Report(builder, "noreport.db3");
-    const std::string damaged = Temp.File("damaged.db3");
-    std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
-    support::BoxAnswerer boxes;
-    Start();
+    // Not a report: refused after a failed unpacking, the file left as it was.
     for (const auto &[path, head] : {std::pair{database, "SQLite format 3"}, {damaged, "this is neither"}}) {
         SCOPED_TRACE(path);
         boxes.Texts.clear();
@@ -439,30 +432,7 @@ TEST_F(OpenReportTest, DropOfThreeOpensTheFirstAndChoosingItAgainOrAMissingFileK
     EXPECT_EQ(Text(Root()), QStringLiteral("R.db3"));
 }
 
-// ---- Compressed reports
-
-TEST_F(OpenReportTest, CompressedReportIsUnpackedInPlaceThenOpened)
-{
-    support::ReportBuilder builder;
-    builder.Tree(Drive);
-    const std::string path = builder.WriteCompressed(Temp.File("packed.db3"));
-    ASSERT_NE(Head(path), "SQLite format 3");
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(path)});
-    EXPECT_EQ(Head(path), "SQLite format 3");
-    EXPECT_FALSE(fs::exists(Temp.File("cwd/tempKorrinBaseFile")));
-    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.TryDBorArchive - try decompress")));
-    ASSERT_NE(ReportDB, nullptr);
-    ASSERT_NE(Root(), nullptr);
-    EXPECT_EQ(Text(Root()), QStringLiteral("packed.db3"));
-    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
-    EXPECT_EQ(Form->decompressFailed, 0);
-}
-
-// ---- A failing preparation
-
-TEST_F(OpenReportTest, FailingPreparationIsShownAndTheReportIsNotOpened)
+TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTreesUpdate)
 {
     support::ReportBuilder builder;
     builder.WithoutDriveTable(); // information with version 1, no struct_drive_table
@@ -486,19 +456,13 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndTheReportIsNotOpened)
     EXPECT_EQ(boxes.Texts.size(), 1);
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));
-}
 
-TEST_F(OpenReportTest, FailingRootStillEndsTheFolderTreesUpdate)
-{
-    const std::string path = DriveReport();
-    support::BoxAnswerer boxes(false);
-    Start();
-    Drop({Q(path)});
+    // A root whose loading fails still ends the folder tree's update.
     Form->FinishWork();
     Form->tv_FolderTree->OnExpanding = [](TVirtualStringTree *, PVirtualNode, bool &) {
         throw Exception(QStringLiteral("no expanding today"));
     };
-    baseName = Q(path);
+    baseName = Q(good);
     Form->PrepareBaseToWork();
     Form->CreateRoot();
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
@@ -509,6 +473,7 @@ TEST_F(OpenReportTest, FailingRootStillEndsTheFolderTreesUpdate)
         log.contains(QStringLiteral("==========TMainForm.CreateRoot exception - no expanding today\r\n"
                                     "==========Exception\r\n")));
     EXPECT_TRUE(log.endsWith(QStringLiteral("TMainForm.CreateRoot - finish\r\n")));
+    EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
 
 } // namespace
