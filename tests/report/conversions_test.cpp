@@ -21,30 +21,26 @@ private:
     QLocale FOld;
 };
 
-class ReportStrToDateTimeTest : public ::testing::TestWithParam<QLocale::Language>
-{
-};
-
 // The rearranged text is read day, month, year whatever the short date format puts first.
-TEST_P(ReportStrToDateTimeTest, BothLayoutsGiveTheSameMomentInAnyLocale)
+TEST(ReportStrToDateTime, BothLayoutsGiveTheSameMomentInAMonthFirstAndADayFirstLocale)
 {
-    const TLocaleScope scope(
-        QLocale(GetParam(), GetParam() == QLocale::English ? QLocale::UnitedStates : QLocale::Germany));
-    const double expected = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
-    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09"), expected, 1e-9);
-    EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07:09"), expected, 1e-9);
-    // separators are not looked at
-    EXPECT_NEAR(ReportStrToDateTime("2013-03-05T14:07:09"), expected, 1e-9);
-    EXPECT_NEAR(ReportStrToDateTime("05.03/2013x14:07:09"), expected, 1e-9);
-    // 12 March is not 3 December
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("12.03.2013 00:00:00"), March5th2013 + 7);
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-12 00:00:00"), March5th2013 + 7);
-    // the first moment of 1980 itself, read rather than fallen back to
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("1980-01-01 00:00:01"), January1st1980 + Seconds);
+    for (const QLocale &locale :
+         {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        const TLocaleScope scope(locale);
+        const double expected = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
+        EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09"), expected, 1e-9);
+        EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07:09"), expected, 1e-9);
+        // separators are not looked at
+        EXPECT_NEAR(ReportStrToDateTime("2013-03-05T14:07:09"), expected, 1e-9);
+        EXPECT_NEAR(ReportStrToDateTime("05.03/2013x14:07:09"), expected, 1e-9);
+        // 12 March is not 3 December
+        EXPECT_DOUBLE_EQ(ReportStrToDateTime("12.03.2013 00:00:00"), March5th2013 + 7);
+        EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-12 00:00:00"), March5th2013 + 7);
+        // the first moment of 1980 itself, read rather than fallen back to
+        EXPECT_DOUBLE_EQ(ReportStrToDateTime("1980-01-01 00:00:01"), January1st1980 + Seconds);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Locales, ReportStrToDateTimeTest,
-                         ::testing::Values(QLocale::English, QLocale::German));
 
 TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHaveAndUnreadableOnesGiveTheFirstOf1980)
 {

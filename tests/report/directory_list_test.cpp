@@ -12,8 +12,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <malloc.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -283,40 +281,5 @@ TEST_F(DirectoryListTest, AddChildItemInTheFileListAndOtherTrees)
     EXPECT_EQ(node->Data, sub);
     EXPECT_EQ(GetNodeItem(node, &files)->name, QStringLiteral("Sub"));
 }
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// What one loaded item costs with its folder-tree node: the viewer holds millions of them.
-TEST_F(DirectoryListTest, LoadedItemsStaySmall)
-{
-    SetReportDBHook(nullptr); // the item alone, without SQLite's caches
-    constexpr int Folders = 2000;
-    constexpr int FilesPerFolder = 9;
-    TVirtualStringTree tree;
-    malloc_trim(0);
-    const size_t before = mallinfo2().uordblks;
-    {
-        auto root = Item(QStringLiteral("report"), -1, true, 0);
-        PVirtualNode rootNode = AddInTreeView(&tree, nullptr, root.get());
-        int64_t id = 1;
-        for (int f = 0; f < Folders; ++f) {
-            auto *folder =
-                Item(QStringLiteral("Folder %1").arg(f, 5, 10, QLatin1Char('0')), id++, true).release();
-            PVirtualNode folderNode = AddChildItem(root.get(), nullptr, &tree, rootNode, folder);
-            for (int i = 0; i < FilesPerFolder; ++i)
-                AddChildItem(folder, nullptr, &tree, folderNode,
-                             Item(QStringLiteral("document_%1.txt").arg(id, 6, 10, QLatin1Char('0')), id,
-                                  false, folder->id)
-                                 .release());
-            ++id;
-        }
-        const size_t items = Folders * (FilesPerFolder + 1);
-        const double perItem = double(mallinfo2().uordblks - before) / items;
-        RecordProperty("BytesPerItem", std::to_string(perItem));
-        EXPECT_LT(perItem, 400.0);
-        EXPECT_EQ(tree.TotalCount(), items + 1);
-        tree.Clear();
-    }
-}
-#endif
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <variant>
 
 namespace {
 
@@ -41,17 +42,15 @@ protected:
         lines.removeLast(); // after the last line break
         return lines;
     }
-    static void Put(const char *name, int32_t value)
+    // Stores an integer, or a text.
+    static void Put(const char *name, std::variant<int32_t, std::string> value)
     {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey(Key, true));
-        reg.WriteInteger(name, value);
-    }
-    static void PutText(const char *name, const std::string &value)
-    {
-        TRegistry reg;
-        ASSERT_TRUE(reg.OpenKey(Key, true));
-        reg.WriteString(name, value);
+        if (value.index() == 0)
+            reg.WriteInteger(name, std::get<int32_t>(value));
+        else
+            reg.WriteString(name, std::get<std::string>(value));
     }
     // The saved state as "x y top left splitter1 splitter2 fullScreen", or "none".
     static std::string State()
@@ -145,10 +144,10 @@ TEST_F(RegEditTest, StateTableRoundTripsAsIntegersAndReadsStopAtAMissingOrMistyp
     // A mistyped or missing integer ends the reads; fullScreen is read on its own, true for any
     // integer but 0, false for a text or when missing; without form_size_x there is no state.
     const std::vector<std::pair<std::function<void()>, std::string>> steps = {
-        {[] { PutText("form_left", "20"); }, "1 2 3 0 0 0 0"},
+        {[] { Put("form_left", std::string("20")); }, "1 2 3 0 0 0 0"},
         {[] { Put("fullScreen", 5); }, "1 2 3 0 0 0 1"},
         {[] { Put("fullScreen", -1); }, "1 2 3 0 0 0 1"},
-        {[] { PutText("fullScreen", "1"); }, "1 2 3 0 0 0 0"},
+        {[] { Put("fullScreen", std::string("1")); }, "1 2 3 0 0 0 0"},
         {[&] { EXPECT_TRUE(reg.DeleteValue("form_size_y")); }, "1 0 0 0 0 0 0"},
         {[] { Put("fullScreen", 1); }, "1 0 0 0 0 0 1"},
         {[&] { EXPECT_TRUE(reg.DeleteValue("fullScreen")); }, "1 0 0 0 0 0 0"},
