@@ -43,6 +43,14 @@ protected:
             s += Name(c);
         return s;
     }
+    // The check state of every node in tree order: u, c, m (capital when pressed).
+    std::string States() const
+    {
+        std::string s;
+        for (PVirtualNode n = Tree.GetFirst(); n; n = Tree.GetNext(n))
+            s += "uUcCmM"[n->CheckState];
+        return s;
+    }
     std::string Order() const
     {
         std::string s;
@@ -56,52 +64,41 @@ protected:
 
 TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
 {
+    // In tree order: top, p, c1, c2, g, plain, sib.
     PVirtualNode top = Add(nullptr, "top");
     PVirtualNode p = Add(top, "p");
-    PVirtualNode sib = Add(top, "sib");
     PVirtualNode c1 = Add(p, "c1");
     PVirtualNode c2 = Add(p, "c2");
-    PVirtualNode g = Add(c2, "g");
-    PVirtualNode plain = Add(p, "plain", ctNone); // has no box: neither set nor counted
-    Tree.SetVisible(c1, false);                   // hidden nodes are tracked as well
+    Add(c2, "g");
+    Add(p, "plain", ctNone); // has no box: neither set nor counted
+    PVirtualNode sib = Add(top, "sib");
+    Tree.SetVisible(c1, false); // hidden nodes are tracked as well
 
-    // Down: checked and unchecked reach every descendant, mixed is not pushed.
-    EXPECT_TRUE(Tree.SetCheckState(p, csCheckedNormal));
-    for (PVirtualNode n : {c1, c2, g})
-        EXPECT_EQ(n->CheckState, csCheckedNormal) << Name(n);
-    EXPECT_EQ(top->CheckState, csMixedNormal);
-    Tree.SetCheckState(p, csUncheckedNormal);
-    EXPECT_EQ(g->CheckState, csUncheckedNormal);
-    EXPECT_EQ(c1->CheckState, csUncheckedNormal);
-    EXPECT_EQ(top->CheckState, csUncheckedNormal);
-    Tree.SetCheckState(p, csMixedNormal);
-    EXPECT_EQ(c2->CheckState, csUncheckedNormal);
-
-    // Up: some checked gives mixed, all (boxed) children checked gives checked.
-    Tree.SetCheckState(c1, csCheckedNormal);
-    EXPECT_EQ(p->CheckState, csMixedNormal);
-    EXPECT_EQ(top->CheckState, csMixedNormal);
-    Tree.SetCheckState(c2, csCheckedNormal);
-    EXPECT_EQ(p->CheckState, csCheckedNormal);
-    EXPECT_EQ(top->CheckState, csMixedNormal); // sib is still unchecked
-    Tree.SetCheckState(sib, csCheckedNormal);
-    EXPECT_EQ(top->CheckState, csCheckedNormal);
-
-    // A mixed child makes its parent mixed; none checked and none mixed, unchecked.
-    Tree.SetCheckState(c1, csUncheckedNormal);
-    Tree.SetCheckState(c2, csMixedNormal);
-    EXPECT_EQ(p->CheckState, csMixedNormal);
-    Tree.SetCheckState(c2, csUncheckedNormal);
-    EXPECT_EQ(p->CheckState, csUncheckedNormal);
-    EXPECT_EQ(top->CheckState, csMixedNormal);
-    EXPECT_EQ(plain->CheckState, csUncheckedNormal);
+    const struct
+    {
+        PVirtualNode Node;
+        TCheckState State;
+        const char *States;
+    } steps[] = {
+        {p, csCheckedNormal, "mccccuu"},   // pushed down to every descendant
+        {p, csUncheckedNormal, "uuuuuuu"}, // and back
+        {p, csMixedNormal, "mmuuuuu"},     // mixed is not pushed
+        {c1, csCheckedNormal, "mmcuuuu"},  // some children checked: mixed
+        {c2, csCheckedNormal, "mccccuu"},  // all boxed children checked: checked
+        {sib, csCheckedNormal, "cccccuc"},  {c1, csUncheckedNormal, "mmuccuc"},
+        {c2, csMixedNormal, "mmumcuc"},     // a mixed child makes its parent mixed
+        {c2, csUncheckedNormal, "muuuuuc"}, // none checked, none mixed: unchecked
+    };
+    for (const auto &step : steps) {
+        Tree.SetCheckState(step.Node, step.State);
+        EXPECT_EQ(States(), step.States) << Name(step.Node) << " " << int(step.State);
+    }
 
     TVirtualTreeOptions o = Tree.Options();
     o.AutoTristateTracking = false;
     Tree.SetOptions(o);
     Tree.SetCheckState(p, csCheckedNormal);
-    EXPECT_EQ(c2->CheckState, csUncheckedNormal);
-    EXPECT_EQ(top->CheckState, csMixedNormal);
+    EXPECT_EQ(States(), "mcuuuuc");
 }
 
 TEST_F(VirtualTree, EventsComeForEveryChangedNodeCheckedOnesLast)
@@ -132,18 +129,14 @@ TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
         Allowed = false;
     };
     EXPECT_FALSE(Tree.SetCheckState(c, csCheckedNormal));
-    EXPECT_EQ(c->CheckState, csUncheckedNormal);
-    EXPECT_EQ(p->CheckState, csUncheckedNormal);
+    EXPECT_EQ(States(), "uuu");
     EXPECT_EQ(checked, 0);
-
     // Refusing one child of a push-down keeps that child (and its subtree) as it is.
     Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode n, TCheckState &, bool &Allowed) {
         Allowed = n != d;
     };
     Tree.SetCheckState(p, csCheckedNormal);
-    EXPECT_EQ(c->CheckState, csCheckedNormal);
-    EXPECT_EQ(d->CheckState, csUncheckedNormal);
-
+    EXPECT_EQ(States(), "ccu");
     // The handler may replace the new state.
     Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &s, bool &) { s = csMixedNormal; };
     Tree.SetCheckState(d, csCheckedNormal);
@@ -154,21 +147,17 @@ TEST_F(VirtualTree, DirectWritesAndDetachedEventsRaiseNothing)
 {
     PVirtualNode p = Add(nullptr, "p");
     PVirtualNode c = Add(p, "c");
-    PVirtualNode g = Add(c, "g");
+    Add(c, "g");
 
-    // A write into the field changes that one node only.
-    c->CheckState = csCheckedNormal;
+    c->CheckState = csCheckedNormal; // changes that one node only
+    EXPECT_EQ(States(), "ucu");
     EXPECT_TRUE(Log.empty());
-    EXPECT_EQ(p->CheckState, csUncheckedNormal);
-    EXPECT_EQ(g->CheckState, csUncheckedNormal);
-
     // Detached events are not called, and tracking goes on without them.
     Tree.OnChecking = nullptr;
     Tree.OnChecked = nullptr;
     EXPECT_TRUE(Tree.SetCheckState(p, csCheckedNormal));
+    EXPECT_EQ(States(), "ccc");
     EXPECT_TRUE(Log.empty());
-    EXPECT_EQ(g->CheckState, csCheckedNormal);
-
     // A user's toggle of a mixed box checks it (the view's tests toggle the other two).
     EXPECT_EQ(TVirtualStringTree::NextCheckState(csMixedNormal), csCheckedNormal);
 }
