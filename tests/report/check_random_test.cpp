@@ -5,22 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <future>
 #include <map>
 #include <random>
 #include <set>
-#include <thread>
 
-using support::DriveRow;
 using support::ReportBuilder;
+using ticktest::Find;
+using ticktest::Snapshot;
 using ticktest::StoredRow;
 using ticktest::TickReport;
 
 namespace {
 
-using Snapshot = std::map<int64_t, StoredRow>;
 constexpr int64_t Root = -1;
 
 struct GeneratedTree
@@ -31,62 +27,56 @@ struct GeneratedTree
     std::vector<int64_t> Files;
     std::vector<int64_t> Items;
 
+    void Add(int64_t ID, int64_t ParentID, bool Folder)
+    {
+        Parent[ID] = ParentID;
+        IsFolder[ID] = Folder;
+        Children[ParentID].push_back(ID);
+        Items.push_back(ID);
+        if (!Folder)
+            Files.push_back(ID);
+    }
+    int64_t ParentOf(int64_t ID) const
+    {
+        const auto It = Parent.find(ID);
+        return It == Parent.end() ? Root : It->second;
+    }
     ReportBuilder Builder() const
     {
         ReportBuilder B;
-        for (int64_t ID : Items) {
-            DriveRow Row;
-            Row.id = ID;
-            Row.parent = Parent.at(ID);
-            Row.isFolder = IsFolder.at(ID) ? 1 : 0;
-            Row.name = "n" + std::to_string(ID);
-            B.Row(Row);
-        }
+        for (int64_t ID : Items)
+            B.Row({ID, Parent.at(ID), IsFolder.at(ID) ? 1 : 0, 0, "n" + std::to_string(ID)});
         return B;
     }
 };
 
-// Count items with ids from Base; each one's parent is the root or an earlier folder, so the tree is
-// deep and bushy by turns.
+// Count items with ids from Base; each one's parent is the root or an earlier folder, mostly a recent
+// one, so that the tree is deep and bushy by turns.
 GeneratedTree MakeTree(std::mt19937_64 &Rng, int Count, int64_t Base)
 {
     GeneratedTree T;
     std::vector<int64_t> Folders{Root};
-    for (int I = 0; I < Count; ++I) {
-        const int64_t ID = Base + I;
-        // Favour recent folders, so that chains grow deep.
+    for (int64_t ID = Base; ID < Base + Count; ++ID) {
         const size_t Window = std::min<size_t>(Folders.size(), 4);
         const int64_t Parent =
             Rng() % 3 == 0 ? Folders[Rng() % Folders.size()] : Folders[Folders.size() - 1 - Rng() % Window];
-        const bool Folder = Rng() % 3 == 0;
-        T.Parent[ID] = Parent;
-        T.IsFolder[ID] = Folder;
-        T.Children[Parent].push_back(ID);
-        T.Items.push_back(ID);
-        if (Folder)
+        T.Add(ID, Parent, Rng() % 3 == 0);
+        if (T.IsFolder[ID])
             Folders.push_back(ID);
-        else
-            T.Files.push_back(ID);
     }
     return T;
-}
-
-int64_t ParentOf(const GeneratedTree &T, int64_t ID)
-{
-    const auto It = T.Parent.find(ID);
-    return It == T.Parent.end() ? Root : It->second;
 }
 
 // The effective stored value of an item (0, 1 or 2): its own row's, else checked exactly when the
 // nearest ancestor with a row (the root's row included) was ticked as a whole.
 int Effective(const GeneratedTree &T, const Snapshot &S, int64_t ID)
 {
-    if (const auto It = S.find(ID); It != S.end())
-        return It->second.checked;
+    if (const auto Own = Find(S, ID))
+        return Own->checked;
     while (ID != Root) {
-        ID = ParentOf(T, ID);
-        if (const auto It = S.find(ID); It != S.end())
-            return It->second.checkForFolder == 1 ? 1 : 0;
+        ID = T.ParentOf(ID);
+        if (const auto Row = Find(S, ID))
+            return Row->checkForFolder == 1 ? 1 : 0;
     }
     return 0;
 }
@@ -111,8 +101,8 @@ int Combine(const std::vector<int> &Values)
 // row was mixed. Before holds the rows as they were before the tick, After as they are now.
 int RuleFor(const GeneratedTree &T, const Snapshot &Before, const Snapshot &After, int64_t ID)
 {
-    const auto Was = Before.find(ID);
-    const int WithoutRow = Was != Before.end() && Was->second.checkForFolder == 1 ? 1 : 0;
+    const auto Was = Find(Before, ID);
+    const int WithoutRow = Was && Was->checkForFolder == 1 ? 1 : 0;
     std::vector<int> Values;
     for (const auto &[Row, Data] : After)
         if (Data.idParent == ID && Row != Root)
@@ -121,8 +111,8 @@ int RuleFor(const GeneratedTree &T, const Snapshot &Before, const Snapshot &Afte
         for (int64_t Child : It->second)
             if (!After.count(Child))
                 Values.push_back(WithoutRow);
-    if (ID == Root && Was != Before.end() && Was->second.checked != 2)
-        Values.push_back(Was->second.checked);
+    if (ID == Root && Was && Was->checked != 2)
+        Values.push_back(Was->checked);
     return Combine(Values);
 }
 
@@ -135,9 +125,8 @@ std::set<int64_t> ChainBelow(const Snapshot &S, int64_t ID)
     std::set<int64_t> Seen;
     std::vector<int64_t> Pending{ID};
     while (!Pending.empty()) {
-        const int64_t Current = Pending.back();
+        const auto [From, To] = ByParent.equal_range(Pending.back());
         Pending.pop_back();
-        const auto [From, To] = ByParent.equal_range(Current);
         for (auto It = From; It != To; ++It)
             if (It->second != ID && Seen.insert(It->second).second)
                 Pending.push_back(It->second);
@@ -145,10 +134,14 @@ std::set<int64_t> ChainBelow(const Snapshot &S, int64_t ID)
     return Seen;
 }
 
-std::optional<StoredRow> Find(const Snapshot &S, int64_t ID)
+// The list holds ID first, then parents one by one, each id once.
+void CheckListShape(const GeneratedTree &T, const std::vector<int64_t> &List, int64_t ID)
 {
-    const auto It = S.find(ID);
-    return It == S.end() ? std::nullopt : std::optional<StoredRow>(It->second);
+    ASSERT_FALSE(List.empty());
+    ASSERT_EQ(List.front(), ID);
+    ASSERT_EQ(std::set<int64_t>(List.begin(), List.end()).size(), List.size());
+    for (size_t I = 1; I < List.size(); ++I)
+        ASSERT_EQ(List[I], T.ParentOf(List[I - 1])) << "entry " << I;
 }
 
 // Checks that hold for every tick: the shape of the rows, the ticked item's own row, the push-down,
@@ -159,12 +152,6 @@ void CheckTick(const GeneratedTree &T, const Snapshot &Before, const Snapshot &A
 {
     const int Stored = CheckStateToDB(State);
     const bool IsMixed = State == 4;
-
-    for (const auto &[ID, Row] : After) {
-        ASSERT_EQ(Row.idParent, ParentOf(T, ID)) << "row " << ID;
-        ASSERT_TRUE(Row.checked >= 0 && Row.checked <= 2) << "row " << ID;
-        ASSERT_TRUE(Row.checkForFolder >= 0 && Row.checkForFolder <= 2) << "row " << ID;
-    }
     for (const auto &[ID, Row] : Before)
         ASSERT_TRUE(After.count(ID)) << "row " << ID << " vanished";
 
@@ -183,16 +170,12 @@ void CheckTick(const GeneratedTree &T, const Snapshot &Before, const Snapshot &A
         }
     }
 
-    // The list: the item, then its ancestors one by one, each once.
-    ASSERT_FALSE(List.empty());
-    ASSERT_EQ(List.front(), X);
-    EXPECT_EQ(std::set<int64_t>(List.begin(), List.end()).size(), List.size());
-    for (size_t I = 1; I < List.size(); ++I)
-        ASSERT_EQ(List[I], ParentOf(T, List[I - 1])) << "entry " << I;
+    // The list ends at the root, at a top-level item or at an id outside the report.
+    CheckListShape(T, List, X);
     if (X == Root)
         EXPECT_EQ(List.size(), 1u);
     else
-        EXPECT_TRUE(List.back() == Root || ParentOf(T, List.back()) == Root || !T.Parent.count(List.back()));
+        EXPECT_TRUE(List.back() == Root || T.ParentOf(List.back()) == Root || !T.Parent.count(List.back()));
 
     // The ancestors worked out again: those whose state changed, then the first one that kept it (or
     // the root). The item itself keeping its state ends the walk at once.
@@ -202,23 +185,25 @@ void CheckTick(const GeneratedTree &T, const Snapshot &Before, const Snapshot &A
     if (TreeState(Old) != State) {
         for (size_t I = 1; I < List.size(); ++I) {
             const int64_t A = List[I];
-            const std::optional<StoredRow> Was = Find(Before, A);
             ASSERT_TRUE(After.count(A)) << "ancestor " << A << " not stored";
             EXPECT_EQ(After.at(A).checked, RuleFor(T, Before, After, A)) << "ancestor " << A << " of " << X;
             MayChange.insert(A);
             if (After.at(A).checked != 2)
                 for (int64_t ID : ChainBelow(After, A))
                     MayChange.insert(ID);
-            if (A == Root || DBToCheckState(After.at(A).checked) == TreeState(Was))
+            if (A == Root || DBToCheckState(After.at(A).checked) == TreeState(Find(Before, A)))
                 break;
         }
     }
 
-    // Nothing else changed, and no other row was made.
+    // Every row is well formed; nothing else changed, and no other row was made.
     for (const auto &[ID, Row] : After) {
-        const std::optional<StoredRow> Was = Find(Before, ID);
+        ASSERT_EQ(Row.idParent, T.ParentOf(ID)) << "row " << ID;
+        ASSERT_TRUE(Row.checked >= 0 && Row.checked <= 2 && Row.checkForFolder >= 0 &&
+                    Row.checkForFolder <= 2)
+            << "row " << ID;
         if (!MayChange.count(ID)) {
-            EXPECT_EQ(Was, std::optional<StoredRow>(Row)) << "row " << ID << " touched by a tick of " << X;
+            EXPECT_EQ(Find(Before, ID), Row) << "row " << ID << " touched by a tick of " << X;
         }
     }
 }
@@ -231,11 +216,11 @@ void CheckFilesOnly(const GeneratedTree &T, const Snapshot &S, const std::map<in
         const auto It = LastTick.find(File);
         ASSERT_EQ(Effective(T, S, File), It == LastTick.end() ? 0 : It->second) << "file " << File;
     }
-    for (int64_t ID : T.Items) {
-        if (!T.IsFolder.at(ID) || !T.Children.count(ID))
+    for (const auto &[ID, Children] : T.Children) {
+        if (ID == Root)
             continue;
         std::vector<int> Values;
-        for (int64_t Child : T.Children.at(ID))
+        for (int64_t Child : Children)
             Values.push_back(Effective(T, S, Child));
         ASSERT_EQ(Effective(T, S, ID), Combine(Values)) << "folder " << ID;
     }
@@ -258,13 +243,6 @@ void CheckInherited(const TickReport &R, const GeneratedTree &T, const Snapshot 
     }
 }
 
-std::vector<int64_t> Ticked(const TickReport &R, uint8_t State, int64_t ID)
-{
-    TInt64List List;
-    SetCheckRecursive(R.DB, State, List, ID);
-    return TickReport::Items(List);
-}
-
 class TickRandom : public testing::TestWithParam<uint64_t>
 {
 };
@@ -278,37 +256,40 @@ TEST_P(TickRandom, TicksKeepTheStoreConsistent)
     const GeneratedTree T = MakeTree(Rng, 60 + int(Rng() % 90), Base);
     TickReport R(T.Builder());
     SCOPED_TRACE("seed " + std::to_string(GetParam()));
+    Snapshot Before = R.Rows();
+    const auto Step = [&](uint8_t State, int64_t ID) {
+        const std::vector<int64_t> List = R.Tick(State, ID);
+        const Snapshot After = R.Rows();
+        CheckTick(T, Before, After, State, ID, List);
+        CheckInherited(R, T, After, T.Items[Rng() % T.Items.size()]);
+        Before = After;
+    };
 
     // Files only, checked or unchecked (pressed forms included).
     std::map<int64_t, int> LastTick;
-    Snapshot Before = R.Rows();
-    for (int Step = 0; Step < 500 && !HasFailure(); ++Step) {
+    for (int I = 0; I < 500 && !HasFailure(); ++I) {
         const int64_t File = T.Files[Rng() % T.Files.size()];
-        const uint8_t State = uint8_t(Rng() % 4); // 0..3
-        const std::vector<int64_t> List = Ticked(R, State, File);
+        const auto State = uint8_t(Rng() % 4); // 0..3
+        Step(State, File);
         LastTick[File] = CheckStateToDB(State);
-        const Snapshot After = R.Rows();
-        CheckTick(T, Before, After, State, File, List);
-        CheckFilesOnly(T, After, LastTick);
-        CheckInherited(R, T, After, T.Items[Rng() % T.Items.size()]);
-        Before = After;
+        CheckFilesOnly(T, Before, LastTick);
     }
 
     // Any item, the root and an id outside the report included, any state. Most picks fall on a few
     // items that change now and then (a folder, its parent and some items below it), so that ticks
     // meet the rows that earlier ticks left, while the folder's other items keep no row.
     std::vector<int64_t> Near;
-    for (int Step = 0; Step < 1500 && !HasFailure(); ++Step) {
-        if (Step % 40 == 0) {
+    for (int I = 0; I < 1500 && !HasFailure(); ++I) {
+        if (I % 40 == 0) {
             int64_t Focus = T.Items[Rng() % T.Items.size()];
-            while (!T.IsFolder.at(Focus) && ParentOf(T, Focus) != Root)
-                Focus = ParentOf(T, Focus);
+            while (!T.IsFolder.at(Focus) && T.ParentOf(Focus) != Root)
+                Focus = T.ParentOf(Focus);
             std::vector<int64_t> Below{Focus};
-            for (size_t I = 0; I < Below.size(); ++I)
-                if (const auto It = T.Children.find(Below[I]); It != T.Children.end())
+            for (size_t J = 0; J < Below.size(); ++J)
+                if (const auto It = T.Children.find(Below[J]); It != T.Children.end())
                     Below.insert(Below.end(), It->second.begin(), It->second.end());
-            Near = {Focus, ParentOf(T, Focus)};
-            for (int I = 0; I < 3; ++I)
+            Near = {Focus, T.ParentOf(Focus)};
+            for (int J = 0; J < 3; ++J)
                 Near.push_back(Below[Rng() % Below.size()]);
         }
         const int Pick = int(Rng() % 20);
@@ -317,59 +298,39 @@ TEST_P(TickRandom, TicksKeepTheStoreConsistent)
                            : Pick < 6  ? T.Items[Rng() % T.Items.size()]
                                        : Near[Rng() % Near.size()];
         const uint8_t State = Rng() % 10 == 0 ? uint8_t(5) : uint8_t((Rng() % 3) * 2 + (Rng() % 6 == 0));
-        const std::vector<int64_t> List = Ticked(R, State, ID);
-        const Snapshot After = R.Rows();
-        SCOPED_TRACE("step " + std::to_string(Step) + ": state " + std::to_string(State) + " on " +
+        SCOPED_TRACE("step " + std::to_string(I) + ": state " + std::to_string(State) + " on " +
                      std::to_string(ID));
-        CheckTick(T, Before, After, State, ID, List);
-        CheckInherited(R, T, After, T.Items[Rng() % T.Items.size()]);
-        Before = After;
+        Step(State, ID);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, TickRandom, testing::Range<uint64_t>(1, 9));
 
-namespace {
-
 // Reports whose ID_PARENT links run in cycles (an item may be its own parent): every routine ends, and
 // the lists hold each id once, along parent links.
-void TickCyclicReports()
-{
-    for (uint64_t Seed = 1; Seed <= 12 && !testing::Test::HasFailure(); ++Seed) {
-        std::mt19937_64 Rng(Seed);
-        GeneratedTree T;
-        const int Count = 8 + int(Rng() % 20);
-        for (int64_t ID = 1; ID <= Count; ++ID) {
-            const int64_t Parent = Rng() % 8 == 0 ? Root : int64_t(1 + Rng() % Count);
-            T.Parent[ID] = Parent;
-            T.IsFolder[ID] = Rng() % 2 == 0;
-            T.Children[Parent].push_back(ID);
-            T.Items.push_back(ID);
-        }
-        TickReport R(T.Builder());
-        SCOPED_TRACE("seed " + std::to_string(Seed));
-        for (int Step = 0; Step < 150 && !testing::Test::HasFailure(); ++Step) {
-            const int64_t ID = T.Items[Rng() % T.Items.size()];
-            const uint8_t State = uint8_t((Rng() % 3) * 2);
-            const std::vector<int64_t> List = Ticked(R, State, ID);
-            ASSERT_FALSE(List.empty());
-            ASSERT_EQ(List.front(), ID);
-            ASSERT_EQ(std::set<int64_t>(List.begin(), List.end()).size(), List.size());
-            for (size_t I = 1; I < List.size(); ++I)
-                ASSERT_EQ(List[I], ParentOf(T, List[I - 1]));
-            uint8_t S, F;
-            IsCheckedInherited(R.DB, T.Items[Rng() % T.Items.size()], S, F);
-            TInt64List Ancestors;
-            CollectAncestorIDs(R.DB, Ancestors, ID);
-            const std::vector<int64_t> Path = TickReport::Items(Ancestors);
-            ASSERT_EQ(std::set<int64_t>(Path.begin(), Path.end()).size(), Path.size());
-        }
-    }
-}
-
-} // namespace
-
 TEST(TickRandomCycles, EveryWalkEnds)
 {
-    ticktest::EndsWithin(120, TickCyclicReports);
+    ticktest::EndsWithin(120, [] {
+        for (uint64_t Seed = 1; Seed <= 12 && !testing::Test::HasFailure(); ++Seed) {
+            std::mt19937_64 Rng(Seed);
+            GeneratedTree T;
+            const int Count = 8 + int(Rng() % 20);
+            for (int64_t ID = 1; ID <= Count; ++ID) {
+                const int64_t Parent = Rng() % 8 == 0 ? Root : int64_t(1 + Rng() % Count);
+                T.Add(ID, Parent, Rng() % 2 == 0);
+            }
+            TickReport R(T.Builder());
+            SCOPED_TRACE("seed " + std::to_string(Seed));
+            for (int Step = 0; Step < 150 && !testing::Test::HasFailure(); ++Step) {
+                const int64_t ID = T.Items[Rng() % T.Items.size()];
+                CheckListShape(T, R.Tick(uint8_t((Rng() % 3) * 2), ID), ID);
+                uint8_t S, F;
+                IsCheckedInherited(R.DB, T.Items[Rng() % T.Items.size()], S, F);
+                TInt64List Ancestors;
+                CollectAncestorIDs(R.DB, Ancestors, ID);
+                const std::vector<int64_t> Path = reporttest::Items(Ancestors);
+                ASSERT_EQ(std::set<int64_t>(Path.begin(), Path.end()).size(), Path.size());
+            }
+        }
+    });
 }

@@ -1,15 +1,12 @@
-#include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/report/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <sstream>
 #include <vector>
+
+using reporttest::FileText;
 
 namespace {
 
@@ -17,105 +14,34 @@ const std::vector<std::string> StepNames = {
     "AddIdIndex",     "AddPIdIndex",    "AddDelIndex",         "AddFoldIndex",      "AddSizeIndex",
     "AddCreateIndex", "AddUpdateIndex", "AddPIdIsFolderIndex", "CreateChAComTable", "AddId_parAndCheckIndex"};
 
-// The schema as SQLite keeps it: type, name and table of every object, with its SQL text.
-std::map<std::string, std::string> Schema(sqlite3 *db)
+// The log of the first Count steps, Times over.
+std::string StepLog(size_t Count, int Times = 1)
 {
-    std::map<std::string, std::string> objects;
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT type || ' ' || name || ' ON ' || tbl_name, sql FROM sqlite_master;", -1,
-                       &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        const auto *sql = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1));
-        objects[reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))] = sql ? sql : "";
-    }
-    sqlite3_finalize(stmt);
-    return objects;
+    std::string log;
+    for (int time = 0; time < Times; ++time)
+        for (size_t i = 0; i < Count; ++i)
+            log += StepNames[i] + "\r\n";
+    return log;
 }
 
-std::map<std::string, std::string> SchemaOf(const std::string &path)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    auto schema = Schema(db);
-    sqlite3_close(db);
-    return schema;
-}
-
-// Index columns in order, with "DESC" after a descending one.
-std::vector<std::string> IndexColumns(sqlite3 *db, const std::string &index)
-{
-    std::vector<std::string> columns;
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, ("PRAGMA index_xinfo(" + index + ");").c_str(), -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        if (sqlite3_column_int(stmt, 5) == 0) // key columns only, not the rowid
-            continue;
-        std::string name = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 2));
-        if (sqlite3_column_int(stmt, 3))
-            name += " DESC";
-        columns.push_back(name);
-    }
-    sqlite3_finalize(stmt);
-    return columns;
-}
-
-std::string FileBytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> LogLines()
-{
-    std::istringstream in(FileBytes(LogFileName()));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::string CheckRows(sqlite3 *db)
-{
-    std::string rows;
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT id, quote(comment), checked, fileID, id_parent, quote(flag), checkForFolder "
-                       "FROM check_and_comment_map ORDER BY id;",
-                       -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-        for (int c = 0; c < 7; ++c) {
-            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
-            rows += text ? text : "NULL";
-            rows += c < 6 ? "|" : "\n";
-        }
-    }
-    sqlite3_finalize(stmt);
-    return rows;
-}
+// Every index the report's own text created: its table and its key columns in order.
+const char *const IndexesSql =
+    "SELECT m.name, m.tbl_name, group_concat(x.name || CASE x.desc WHEN 1 THEN ' DESC' ELSE '' END, ',') "
+    "FROM sqlite_master m, pragma_index_xinfo(m.name) x WHERE m.type = 'index' AND m.sql IS NOT NULL "
+    "AND x.key GROUP BY m.name ORDER BY m.name;";
+const char *const SchemaSql = "SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name;";
+const char *const ChecksSql =
+    "SELECT id, quote(comment), checked, fileID, id_parent, quote(flag), checkForFolder "
+    "FROM check_and_comment_map ORDER BY id;";
 
 class Preparation : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        SetLogFolder(FTemp.Path() + "/");
-        CreateLogFile();
-    }
-    void TearDown() override
-    {
-        if (FDB)
-            sqlite3_close(FDB);
-        SetLogFolder("");
-    }
+    void TearDown() override { sqlite3_close(FDB); }
 
     sqlite3 *Open(const std::string &path, int flags = SQLITE_OPEN_READWRITE)
     {
-        if (FDB)
-            sqlite3_close(FDB);
-        FDB = nullptr;
+        Close();
         EXPECT_EQ(sqlite3_open_v2(path.c_str(), &FDB, flags, nullptr), SQLITE_OK);
         return FDB;
     }
@@ -124,14 +50,23 @@ protected:
         EXPECT_EQ(sqlite3_close(FDB), SQLITE_OK); // a statement left open would make this fail
         FDB = nullptr;
     }
-
-    // The loading worker's way: all steps inside one transaction, committed at the end.
-    void Prepare(const std::string &path)
+    std::string Query(const std::string &path, const char *sql)
     {
-        sqlite3 *db = Open(path);
+        const std::string out = reporttest::Query(Open(path, SQLITE_OPEN_READONLY), sql);
+        Close();
+        return out;
+    }
+
+    // The loading worker's way: all steps inside one transaction, committed at the end. FDone counts
+    // the steps done; a failing step's exception passes on.
+    void Prepare(const std::string &path, int flags = SQLITE_OPEN_READWRITE)
+    {
+        sqlite3 *db = Open(path, flags);
         ExecSqlScript(db, "BEGIN TRANSACTION;");
-        for (const TPrepareStep &step : ReportPreparationSteps)
+        for (const TPrepareStep &step : ReportPreparationSteps) {
             step.Run(db);
+            ++FDone;
+        }
         ExecSqlScript(db, "COMMIT;");
         Close();
     }
@@ -139,11 +74,12 @@ protected:
     std::string SmallReport(support::ReportBuilder builder = support::ReportBuilder())
     {
         builder.Tree("D Docs\n  F a.txt 10\n  D Sub\n    F b.txt 20\nF c.txt 5\n");
-        return builder.Write(FTemp.File("report.db"));
+        return builder.Write(FLog.Dir.File("report.db"));
     }
 
-    support::TempDir FTemp;
+    reporttest::TempLog FLog;
     sqlite3 *FDB = nullptr;
+    int FDone = 0;
 };
 
 } // namespace
@@ -152,152 +88,90 @@ TEST_F(Preparation, CreatesAllIndexesAndTheTableAndLogsTheSteps)
 {
     const std::string path = SmallReport();
     Prepare(path);
-
-    const auto schema = SchemaOf(path);
-    const std::map<std::string, std::vector<std::string>> indexes = {
-        {"idInd ON struct_drive_table", {"ID_FILE"}},
-        {"pidInd ON struct_drive_table", {"ID_PARENT"}},
-        {"delInd ON struct_drive_table", {"IS_DELETED"}},
-        {"foldInd ON struct_drive_table", {"IS_FOLDER"}},
-        {"sizeInd ON struct_drive_table", {"F_SIZE"}},
-        {"createInd ON struct_drive_table", {"F_CREATE"}},
-        {"updateInd ON struct_drive_table", {"F_UPDATE"}},
-        {"pIDAndIsFoldInd ON struct_drive_table", {"ID_PARENT", "IS_FOLDER DESC"}},
-        {"id_parAndCheckIndex ON check_and_comment_map", {"id_parent", "checked"}},
-    };
-    sqlite3 *db = Open(path, SQLITE_OPEN_READONLY);
-    int indexCount = 0;
-    for (const auto &[key, sql] : schema)
-        if (key.rfind("index ", 0) == 0 && sql != "")
-            ++indexCount;
-    EXPECT_EQ(indexCount, 9);
-    for (const auto &[key, columns] : indexes) {
-        ASSERT_TRUE(schema.count("index " + key)) << key;
-        EXPECT_EQ(IndexColumns(db, key.substr(0, key.find(' '))), columns) << key;
-    }
+    EXPECT_EQ(Query(path, IndexesSql), "createInd|struct_drive_table|F_CREATE\n"
+                                       "delInd|struct_drive_table|IS_DELETED\n"
+                                       "foldInd|struct_drive_table|IS_FOLDER\n"
+                                       "idInd|struct_drive_table|ID_FILE\n"
+                                       "id_parAndCheckIndex|check_and_comment_map|id_parent,checked\n"
+                                       "pIDAndIsFoldInd|struct_drive_table|ID_PARENT,IS_FOLDER DESC\n"
+                                       "pidInd|struct_drive_table|ID_PARENT\n"
+                                       "sizeInd|struct_drive_table|F_SIZE\n"
+                                       "updateInd|struct_drive_table|F_UPDATE\n");
     // SQLite keeps the text as written, without "IF NOT EXISTS": the blank runs are all there.
-    EXPECT_EQ(schema.at("table check_and_comment_map ON check_and_comment_map"),
+    EXPECT_EQ(Query(path, "SELECT sql FROM sqlite_master WHERE name = 'check_and_comment_map';"),
               "CREATE TABLE check_and_comment_map(id               INTEGER PRIMARY KEY, comment          "
               "TEXT,    checked          INTEGER, fileID           INTEGER, id_parent        INTEGER, flag "
-              "            INTEGER, checkForFolder   INTEGER)");
-    EXPECT_EQ(CheckRows(db), "");
-    EXPECT_EQ(LogLines(), StepNames);
+              "            INTEGER, checkForFolder   INTEGER)\n");
+    EXPECT_EQ(Query(path, ChecksSql), "");
+    EXPECT_EQ(FLog.Text(), StepLog(10));
 }
 
-TEST_F(Preparation, StepsAreTheNamedRoutinesInOrder)
-{
-    void (*const routines[])(sqlite3 *) = {
-        AddIdIndex,     AddPIdIndex,    AddDelIndex,         AddFoldIndex,      AddSizeIndex,
-        AddCreateIndex, AddUpdateIndex, AddPIdIsFolderIndex, CreateChAComTable, AddId_parAndCheckIndex};
-    for (int i = 0; i < PrepareStepCount; ++i) {
-        EXPECT_EQ(ReportPreparationSteps[i].Name, StepNames[size_t(i)]);
-        EXPECT_EQ(ReportPreparationSteps[i].Run, routines[i]);
-    }
-    EXPECT_STREQ(ReportPreparationSteps[8].Sql, CheckAndCommentMapTableSql);
-}
-
-TEST_F(Preparation, IsIdempotentAndKeepsStoredTicksAndComments)
+TEST_F(Preparation, IsIdempotentAndKeepsStoredTicksCommentsAndIndexesOfTheSameName)
 {
     support::ReportBuilder builder;
     builder.Check({std::string("first \xd0\xba\xd0\xbe\xd0\xbc"), 1, 1, -1, std::nullopt, 1});
     builder.Check({std::nullopt, 2, 2, 1, 0, std::nullopt});
+    builder.Sql("CREATE INDEX sizeInd ON struct_drive_table(F_NAME);");
     const std::string path = SmallReport(builder);
-    sqlite3 *db = Open(path, SQLITE_OPEN_READONLY);
-    const std::string rowsBefore = CheckRows(db);
-    Close();
+    const std::string rowsBefore = Query(path, ChecksSql);
     ASSERT_NE(rowsBefore, "");
 
     Prepare(path);
-    const auto once = SchemaOf(path);
+    const std::string once = Query(path, SchemaSql);
     Prepare(path);
-    EXPECT_EQ(SchemaOf(path), once);
-
-    db = Open(path, SQLITE_OPEN_READONLY);
-    EXPECT_EQ(CheckRows(db), rowsBefore);
-    std::vector<std::string> twice = StepNames;
-    twice.insert(twice.end(), StepNames.begin(), StepNames.end());
-    EXPECT_EQ(LogLines(), twice);
+    EXPECT_EQ(Query(path, SchemaSql), once);
+    EXPECT_EQ(Query(path, ChecksSql), rowsBefore);
+    EXPECT_EQ(Query(path, "SELECT name FROM pragma_index_xinfo('sizeInd') WHERE key;"), "F_NAME\n");
+    EXPECT_EQ(FLog.Text(), StepLog(10, 2));
 }
 
-TEST_F(Preparation, ExistingIndexOfTheSameNameStaysAsItWas)
+// A failing step raises ESQLite3 with the engine's code and text; closing without a commit leaves the
+// report as it was, byte for byte. The failing step's name is logged before it runs.
+TEST_F(Preparation, AFailingStepLeavesTheReportAsItWas)
 {
-    support::ReportBuilder builder;
-    builder.Sql("CREATE INDEX sizeInd ON struct_drive_table(F_NAME);");
-    const std::string path = SmallReport(builder);
-    Prepare(path);
-    sqlite3 *db = Open(path, SQLITE_OPEN_READONLY);
-    EXPECT_EQ(IndexColumns(db, "sizeInd"), std::vector<std::string>{"F_NAME"});
-}
-
-TEST_F(Preparation, DatabaseWithoutDriveTableFailsAtTheFirstStepAndKeepsNothing)
-{
-    support::ReportBuilder builder;
-    builder.WithoutDriveTable();
-    const std::string path = builder.Write(FTemp.File("other.db"));
-    const auto before = SchemaOf(path);
-    const std::string bytes = FileBytes(path);
-
-    sqlite3 *db = Open(path);
-    ExecSqlScript(db, "BEGIN TRANSACTION;");
-    try {
-        for (const TPrepareStep &step : ReportPreparationSteps)
-            step.Run(db);
-        FAIL() << "no exception";
-    } catch (const ESQLite3 &e) {
-        EXPECT_EQ(e.ErrorCode, SQLITE_ERROR);
-        EXPECT_TRUE(e.ErrorMessage.contains(QStringLiteral("struct_drive_table"))) << e.what();
-    }
-    Close(); // closing with the transaction open rolls it back
-    EXPECT_EQ(LogLines(), std::vector<std::string>{"AddIdIndex"});
-    EXPECT_EQ(SchemaOf(path), before);
-    EXPECT_EQ(FileBytes(path), bytes);
-}
-
-TEST_F(Preparation, LateFailureLeavesTheReportAsItWas)
-{
-    // A check table without the column "checked": the table step finds it, its index step fails.
-    support::ReportBuilder builder;
-    builder.Sql(
-        "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, fileID INTEGER, id_parent INTEGER);");
-    const std::string path = SmallReport(builder);
-    const auto before = SchemaOf(path);
-    const std::string bytes = FileBytes(path);
-
-    sqlite3 *db = Open(path);
-    ExecSqlScript(db, "BEGIN TRANSACTION;");
-    int done = 0;
-    try {
-        for (const TPrepareStep &step : ReportPreparationSteps) {
-            step.Run(db);
-            ++done;
+    const struct
+    {
+        const char *what;
+        bool driveTable;
+        support::ReportBuilder builder;
+        int flags;
+        int code;
+        const char *text;
+        int done;
+    } cases[] = {
+        {"no drive table", false, support::ReportBuilder().WithoutDriveTable(), SQLITE_OPEN_READWRITE,
+         SQLITE_ERROR, "struct_drive_table", 0},
+        // A check table without the column "checked": the table step finds it, its index step fails.
+        {"a foreign check table", true,
+         support::ReportBuilder().Sql("CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, fileID "
+                                      "INTEGER, id_parent INTEGER);"),
+         SQLITE_OPEN_READWRITE, SQLITE_ERROR, "checked", 9},
+        {"read-only", true, support::ReportBuilder(), SQLITE_OPEN_READONLY, SQLITE_READONLY, "readonly", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path =
+            c.driveTable ? SmallReport(c.builder) : c.builder.Write(FLog.Dir.File("r.db"));
+        const std::string schema = Query(path, SchemaSql);
+        const std::string bytes = FileText(path);
+        CreateLogFile();
+        FDone = 0;
+        try {
+            Prepare(path, c.flags);
+            ADD_FAILURE() << "no exception";
+        } catch (const ESQLite3 &e) {
+            EXPECT_EQ(e.ErrorCode & 0xFF, c.code);
+            EXPECT_TRUE(e.ErrorMessage.contains(QString::fromUtf8(c.text))) << e.what();
+            EXPECT_EQ(e.Message(),
+                      QStringLiteral("SQLite3 Error %1 - %2").arg(e.ErrorCode).arg(e.ErrorMessage));
         }
-        FAIL() << "no exception";
-    } catch (const ESQLite3 &e) {
-        EXPECT_EQ(e.ErrorCode, SQLITE_ERROR);
-        EXPECT_TRUE(e.ErrorMessage.contains(QStringLiteral("checked"))) << e.what();
+        EXPECT_EQ(FDone, c.done);
+        if (c.done > 0) { // inside the transaction the steps done are visible...
+            EXPECT_NE(reporttest::Query(FDB, IndexesSql), "");
+        }
+        Close(); // ...and gone once the connection is closed without a commit
+        EXPECT_EQ(Query(path, SchemaSql), schema);
+        EXPECT_EQ(FileText(path), bytes);
+        EXPECT_EQ(FLog.Text(), StepLog(size_t(c.done) + 1));
     }
-    EXPECT_EQ(done, 9);
-    // Inside the transaction the first nine steps are visible...
-    EXPECT_EQ(Schema(db).count("index idInd ON struct_drive_table"), 1u);
-    Close();
-    // ...and gone once the connection is closed without a commit.
-    EXPECT_EQ(SchemaOf(path), before);
-    EXPECT_EQ(FileBytes(path), bytes);
-    EXPECT_EQ(LogLines(), StepNames); // the failing step's name is logged before it runs
-}
-
-TEST_F(Preparation, ReadOnlyReportFailsWithTheEnginesCode)
-{
-    const std::string path = SmallReport();
-    sqlite3 *db = Open(path, SQLITE_OPEN_READONLY);
-    ExecSqlScript(db, "BEGIN TRANSACTION;");
-    try {
-        AddIdIndex(db);
-        FAIL() << "no exception";
-    } catch (const ESQLite3 &e) {
-        EXPECT_EQ(e.ErrorCode & 0xFF, SQLITE_READONLY);
-        EXPECT_EQ(e.Message(), QStringLiteral("SQLite3 Error %1 - %2").arg(e.ErrorCode).arg(e.ErrorMessage));
-    }
-    Close();
-    EXPECT_EQ(SchemaOf(path).count("index idInd ON struct_drive_table"), 0u);
 }

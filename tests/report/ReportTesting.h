@@ -1,0 +1,69 @@
+#pragma once
+// Helpers of the report layer's tests: a query's rows as text, a list's items, a file's bytes, and the
+// log kept in a temporary folder.
+#include "common/ssListTypes.h"
+#include "report/uLog.h"
+#include "tests/support/ReportBuilder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace reporttest {
+
+// The rows of a query, columns joined by '|', each row ended by '\n'; NULL reads "NULL". Typed puts
+// each value's storage class before it: "int:5", "text:a", "null".
+inline std::string Query(sqlite3 *db, const std::string &sql, bool typed = false)
+{
+    std::string out;
+    sqlite3_stmt *stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db) << sql;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        for (int c = 0, n = sqlite3_column_count(stmt); c < n; ++c) {
+            static const char *const types[] = {"?", "int:", "real:", "text:", "blob:", "null"};
+            const int type = sqlite3_column_type(stmt, c); // before the text, which may convert the value
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+            out += typed ? std::string(types[type]) + (text ? text : "") : std::string(text ? text : "NULL");
+            out += c + 1 < n ? "|" : "\n";
+        }
+    }
+    sqlite3_finalize(stmt);
+    return out;
+}
+
+inline std::vector<int64_t> Items(const TInt64List &list)
+{
+    std::vector<int64_t> items;
+    for (int i = 0; i < list.Count(); ++i)
+        items.push_back(list.GetItem(i));
+    return items;
+}
+
+inline std::string FileText(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A temporary folder that holds a new log file while the object lives.
+struct TempLog
+{
+    TempLog()
+    {
+        SetLogFolder(Dir.Path() + "/");
+        CreateLogFile();
+    }
+    ~TempLog() { SetLogFolder(""); }
+    TempLog(const TempLog &) = delete;
+    TempLog &operator=(const TempLog &) = delete;
+    std::string Text() const { return FileText(LogFileName()); }
+
+    support::TempDir Dir;
+};
+
+} // namespace reporttest
