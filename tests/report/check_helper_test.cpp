@@ -236,7 +236,8 @@ TEST(TickWideIDs, AreStoredAndWalkedWhole)
     EXPECT_THAT(reporttest::Items(List), ElementsAre(F, A));
 }
 
-// SetChecked stores exactly what TCheck_Helper::SetCheck stores, and nothing above the item.
+// SetChecked stores exactly what TCheck_Helper::SetCheck stores, and nothing above the item; it
+// needs no other routine of the store before it, also where it pushes a state down (B's row, f's row).
 TEST(TickSetChecked, StoresWhatSetCheckStores)
 {
     const ReportBuilder Builder = Report("D A id=1\n  D B id=2\n    F f id=3\n  D C id=4\nF top id=5\n",
@@ -251,19 +252,11 @@ TEST(TickSetChecked, StoresWhatSetCheckStores)
                 ByHelper = R.Rows();
             }
             TickReport R(Builder);
+            ASSERT_EQ(CheckHelper, nullptr);
             SetChecked(R.DB, State, ID);
             EXPECT_EQ(R.Rows(), ByHelper) << "state " << int(State) << " id " << ID;
         }
     }
-}
-
-TEST(TickSetChecked, WorksBeforeAnyOtherRoutineOfTheStore)
-{
-    // An existing row and a non-mixed state: the push-down needs the store object.
-    TickReport R(Report("D A id=1\n  F f id=2\n", {Stored(1, -1, 2, 0), Stored(2, 1, 0, 0)}));
-    ASSERT_EQ(CheckHelper, nullptr);
-    SetChecked(R.DB, Checked, 1);
-    ExpectRows(R, {Has(1, 1, 1, -1), Has(2, 1, 0, 1)});
 }
 
 TEST(TickLifeCycle, DestroyCheckHelperLogsAndTheNextQueryMakesANewObject)
