@@ -88,6 +88,9 @@ public:
 protected:
     bool eventFilter(QObject *obj, QEvent *e) override
     {
+        // Sees the workers' messages too; From() is how a receiver takes them over.
+        if (TMessageEvent::From(e))
+            return false;
         if (e->type() == QEvent::Show && obj == FWait)
             ++WaitShows;
         else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(obj))
