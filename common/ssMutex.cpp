@@ -60,6 +60,19 @@ void LockFile(int Fd)
             RaiseLastOSError();
 }
 
+// True when the shared-memory name ShmName leads to the object open as Fd.
+bool NameLeadsTo(const std::string &ShmName, int Fd)
+{
+    const int fd = shm_open(ShmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    struct stat byName, ours;
+    const bool same = fstat(fd, &byName) == 0 && fstat(Fd, &ours) == 0 && byName.st_dev == ours.st_dev &&
+                      byName.st_ino == ours.st_ino;
+    close(fd);
+    return same;
+}
+
 // How many Gets of each mutex the calling thread holds, by the mutex's serial. Release asks this
 // rather than letting a non-owner unlock, which the pthread mutex would refuse as well but which
 // thread checkers take for a fault. A thread's entries end with it, as its ownership does.
@@ -203,6 +216,10 @@ TNamedObject::TNamedObject(const std::string &AShmName, const std::string &Name)
                 RaiseLastOSError(what);
             auto *shared = static_cast<TSharedMutex *>(map);
             if (shared->Unlinked) {
+                // Its last user may have ended between marking it and removing its name; a name left
+                // leading here would send every opener round this loop for ever.
+                if (NameLeadsTo(ShmName, fd))
+                    shm_unlink(ShmName.c_str());
                 munmap(map, sizeof(TSharedMutex));
                 close(fd);
                 continue;
@@ -230,14 +247,7 @@ TNamedObject::TNamedObject(const std::string &AShmName, const std::string &Name)
 
 bool TNamedObject::NameIsOurs() const
 {
-    const int fd = shm_open(ShmName.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    struct stat byName, ours;
-    const bool same = fstat(fd, &byName) == 0 && fstat(FFd, &ours) == 0 && byName.st_dev == ours.st_dev &&
-                      byName.st_ino == ours.st_ino;
-    close(fd);
-    return same;
+    return NameLeadsTo(ShmName, FFd);
 }
 
 TNamedObject::~TNamedObject()

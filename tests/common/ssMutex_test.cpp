@@ -2,6 +2,7 @@
 #include "common/ssOSError.h"
 
 #include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
@@ -219,4 +220,42 @@ TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)
         EXPECT_NE(e.ErrorCode(), 0);
         EXPECT_TRUE(e.Message().endsWith(QStringLiteral("(%1)").arg(e.ErrorCode()))) << e.what();
     }
+}
+
+TEST(TMutex, AnObjectLeftMarkedForRemovalUnderItsNameIsReplaced)
+{
+    // What a last user killed between marking the object and removing its name leaves behind: the
+    // flag after the 32-bit magic set, the name still there.
+    const std::string name = UniqueName("stale");
+    const std::string shmName = MutexSharedObjectName(name);
+    const int fd = shm_open(shmName.c_str(), O_RDWR | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR);
+    ASSERT_GE(fd, 0);
+    const uint32_t unlinked = 1;
+    ASSERT_EQ(ftruncate(fd, 4096), 0);
+    ASSERT_EQ(pwrite(fd, &unlinked, sizeof unlinked, 4), ssize_t(sizeof unlinked));
+    close(fd);
+
+    // In a child, so that an opener caught in the loop can be ended.
+    const pid_t pid = Fork([&] {
+        TMutex m(name);
+        return m.Get(0) && m.Release() ? 0 : 1;
+    });
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 600 && ended == 0; ++i) {
+        ended = waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            usleep(50 * 1000);
+    }
+    if (ended == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        shm_unlink(shmName.c_str());
+        FAIL() << "the opener never got past the stale object";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(SharedObjectExists(name)); // the child's object went with it
+
+    TMutex again(name);
+    EXPECT_TRUE(OnOtherThread([&] { return again.Get(0) && again.Release(); }));
 }
