@@ -34,6 +34,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -413,7 +414,18 @@ void TMainForm::dropEvent(QDropEvent *e)
         return;
     e->acceptProposedAction();
     // As the shell's drop message, handled after the drop has ended: opening runs modal loops.
-    PostCall(this, [this, paths] { WMDropFiles(paths); });
+    DeliverDrop(paths);
+}
+
+void TMainForm::DeliverDrop(const QStringList &Paths)
+{
+    // Never inside a running work's wait: closing the report there would free nodes its worker uses.
+    PostCall(this, [this, Paths] {
+        if (WaitForm && WaitForm->InModalShow())
+            QTimer::singleShot(50, this, [this, Paths] { DeliverDrop(Paths); });
+        else
+            WMDropFiles(Paths);
+    });
 }
 
 QObject *TMainForm::CreateDecompressWaitForm(const QString &Text)

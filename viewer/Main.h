@@ -83,6 +83,8 @@ public:
     void tb_OpenBaseClick();
     // Files dropped on the window (local paths, in the order dropped): opens the first one.
     void WMDropFiles(const QStringList &Paths);
+    // Hands dropped paths to WMDropFiles later, once no work's wait window is running.
+    void DeliverDrop(const QStringList &Paths);
     // WM_DECOMPRESS_ERROR: decompressFailed := 1.
     void WMDecompressError();
     // WM_LOAD_FINISHED: opens the prepared report for work and builds the folder tree's root.

@@ -2,6 +2,7 @@
 // geometry, closing a report and tearing down.
 #include "viewer/Main.h"
 
+#include "platform/Messages.h"
 #include "platform/Registry.h"
 #include "platform/StatusBar.h"
 #include "report/uDirectoryList.h"
@@ -22,6 +23,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -305,6 +307,27 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     EXPECT_EQ(Form->useOpenDialog, 1);
     EXPECT_FALSE(Form->droppedFileName.has_value());
     EXPECT_EQ(ReportDB, nullptr);
+
+    // A drop whose handling comes due while a work's wait window runs waits for that wait to end:
+    // opening there would close the report under the running worker.
+    boxes.Texts.clear();
+    TWaitForm *wait = Form->ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
+    QStringList duringWait{QStringLiteral("not looked")};
+    QTimer::singleShot(0, Form.get(), [&] {
+        Form->DeliverDrop({dir.filePath(QStringLiteral("missing-3.db3"))});
+        QTimer::singleShot(300, Form.get(), [&] {
+            duringWait = boxes.Texts;
+            PostMessage(wait, WM_WAITFORM_CLOSE);
+        });
+    });
+    {
+        support::ModalGuard guard;
+        wait->WMShowModal();
+    }
+    wait->Close();
+    EXPECT_TRUE(duringWait.isEmpty()) << duringWait.join(u'|').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 5000));
+    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
 }
 
 TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns)
