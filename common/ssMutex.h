@@ -51,5 +51,18 @@ public:
     bool Release();
 };
 
+// Gives back one successful Get of a TMutex when the scope ends, also when it ends by an exception.
+class TMutexRelease
+{
+public:
+    explicit TMutexRelease(TMutex &Mutex) : FMutex(Mutex) {}
+    ~TMutexRelease() { FMutex.Release(); }
+    TMutexRelease(const TMutexRelease &) = delete;
+    TMutexRelease &operator=(const TMutexRelease &) = delete;
+
+private:
+    TMutex &FMutex;
+};
+
 // The name of the shared-memory object behind a named mutex (for looking at it from tests).
 std::string MutexSharedObjectName(const std::string &Name);

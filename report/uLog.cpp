@@ -153,13 +153,9 @@ void WriteLog(const std::string &Msg)
         TMutex &mutex = logMutex();
         if (!mutex.Get(LogWaitMs))
             return;
-        try {
-            AppendLine(path, Msg + "\r\n");
-        } catch (...) {
-            mutex.Release();
-            throw;
-        }
-        mutex.Release();
+        // Given back before a failure is shown, so a box waiting for the user holds up no writer.
+        TMutexRelease release(mutex);
+        AppendLine(path, Msg + "\r\n");
     } catch (const Exception &e) {
         ShowLogError(e.Message());
     } catch (const std::exception &e) {

@@ -25,19 +25,6 @@ constexpr int FormWidth = 345;
 constexpr int FormHeight = 54;
 constexpr int LabelLeft = 75;
 
-// Gives back one Get of a TMutex when the scope ends, also when it ends by an exception.
-class TMutexRelease
-{
-public:
-    explicit TMutexRelease(TMutex &Mutex) : FMutex(Mutex) {}
-    ~TMutexRelease() { FMutex.Release(); }
-    TMutexRelease(const TMutexRelease &) = delete;
-    TMutexRelease &operator=(const TMutexRelease &) = delete;
-
-private:
-    TMutex &FMutex;
-};
-
 // The texts break lines with a carriage return, which a Qt label does not break at.
 QString LabelText(QString Text)
 {
