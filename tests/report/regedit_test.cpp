@@ -2,6 +2,7 @@
 
 #include "platform/Registry.h"
 #include "report/uLog.h"
+#include "tests/support/LogLines.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -33,15 +34,7 @@ protected:
         else
             qputenv("XDG_CONFIG_HOME", FOldConfig);
     }
-    QStringList LogLines() const
-    {
-        QFile file(QString::fromStdString(LogFileName()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeLast(); // after the last line break
-        return lines;
-    }
+    static QStringList LogLines() { return support::LogLines(); }
     // Stores an integer, or a text.
     static void Put(const char *name, std::variant<int32_t, std::string> value)
     {

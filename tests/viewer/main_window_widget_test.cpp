@@ -7,6 +7,7 @@
 #include "platform/StatusBar.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
+#include "tests/support/LogLines.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
@@ -74,15 +75,7 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QStringList LogLines() const
-    {
-        QFile file(QString::fromStdString(LogFileName()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeLast(); // after the last line break
-        return lines;
-    }
+    static QStringList LogLines() { return support::LogLines(); }
 
     static void Put(const char *Name, int32_t Value)
     {
