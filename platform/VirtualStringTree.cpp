@@ -427,10 +427,15 @@ bool TVirtualStringTree::SetExpanded(PVirtualNode Node, bool Value)
     BeforeChange();
     Node->States |= vsToggling;
     bool allowed = true;
-    if (Value && OnExpanding)
-        OnExpanding(this, Node, allowed);
-    else if (!Value && OnCollapsing)
-        OnCollapsing(this, Node, allowed);
+    try {
+        if (Value && OnExpanding)
+            OnExpanding(this, Node, allowed);
+        else if (!Value && OnCollapsing)
+            OnCollapsing(this, Node, allowed);
+    } catch (...) {
+        Node->States &= ~vsToggling; // a failed handler must not leave the node untoggleable
+        throw;
+    }
     Node->States &= ~vsToggling;
     if (!allowed)
         return false;
@@ -521,9 +526,19 @@ TCheckState TVirtualStringTree::NextCheckState(TCheckState State)
 bool TVirtualStringTree::DoChecking(PVirtualNode Node, TCheckState &State)
 {
     bool allowed = true;
-    if (OnChecking)
-        OnChecking(this, Node, State, allowed);
+    if (OnChecking) {
+        const auto handler = OnChecking; // survives the handler detaching itself
+        handler(this, Node, State, allowed);
+    }
     return allowed;
+}
+
+void TVirtualStringTree::DoChecked(PVirtualNode Node)
+{
+    if (OnChecked) {
+        const auto handler = OnChecked;
+        handler(this, Node);
+    }
 }
 
 void TVirtualStringTree::PushCheckDown(PVirtualNode Node, TCheckState State,
@@ -595,9 +610,21 @@ bool TVirtualStringTree::SetCheckState(PVirtualNode Node, TCheckState State)
     }
     Invalidate();
     for (PVirtualNode n : changed)
-        if (OnChecked)
-            OnChecked(this, n);
+        DoChecked(n);
     return true;
+}
+
+std::vector<PVirtualNode> TVirtualStringTree::RecomputeCheckState(PVirtualNode Node)
+{
+    std::vector<PVirtualNode> changed;
+    if (!Node || Node == &FRoot)
+        return changed;
+    BeforeChange();
+    // The tracking works out the parents of a node: starting at a child reaches Node itself.
+    if (FOptions.AutoTristateTracking && Node->FirstChild)
+        RecomputeAncestors(Node->FirstChild, &changed);
+    Invalidate();
+    return changed;
 }
 
 void TVirtualStringTree::BeginUpdate()

@@ -263,6 +263,15 @@ public:
     // What a click or the Space key does to a box: unchecked -> checked, checked -> unchecked,
     // mixed -> checked.
     static TCheckState NextCheckState(TCheckState State);
+    // For children whose CheckState was written directly: works Node's state and then its ancestors'
+    // out again from their children, as the automatic tracking does after a change below them
+    // (OnChecking for each that would change). Raises no OnChecked; returns the nodes that changed,
+    // Node's nearest first, for the caller to raise it after its own children's.
+    std::vector<PVirtualNode> RecomputeCheckState(PVirtualNode Node);
+    // The checking and checked events as the control raises them. A copy of the handler is called, so
+    // that a handler may detach itself while it runs. DoChecking returns whether the change is allowed.
+    bool DoChecking(PVirtualNode Node, TCheckState &State);
+    void DoChecked(PVirtualNode Node);
 
     // ---- Updates ----
     // Nested; any thread. Between the outermost BeginUpdate and EndUpdate the view reads nothing.
@@ -359,7 +368,6 @@ private:
     void RaiseFreeNode(PVirtualNode Node);
     void UnlinkChild(PVirtualNode Node);
     void DropFromFocusAndSelection(PVirtualNode Subtree);
-    bool DoChecking(PVirtualNode Node, TCheckState &State);
     void PushCheckDown(PVirtualNode Node, TCheckState State, std::vector<PVirtualNode> *Changed);
     void RecomputeAncestors(PVirtualNode Node, std::vector<PVirtualNode> *Changed);
     bool SortChildren(PVirtualNode Node, int Column, TSortDirection Direction);
@@ -376,4 +384,30 @@ private:
     bool FResyncPending = false; // guarded by FViewLock
     TVirtualTreeObserver *FObserver = nullptr;
     TVirtualTreeChanges FChanges; // of the pending update; written by whoever changes the nodes
+};
+
+// Holds one or two trees in update for a scope: BeginUpdate on each as it is made, EndUpdate on each in
+// the same order when it ends, also through an exception. Take it before anything that may raise.
+class TTreeUpdateGuard
+{
+public:
+    explicit TTreeUpdateGuard(TVirtualStringTree *First, TVirtualStringTree *Second = nullptr)
+        : FFirst(First), FSecond(Second)
+    {
+        FFirst->BeginUpdate();
+        if (FSecond)
+            FSecond->BeginUpdate();
+    }
+    ~TTreeUpdateGuard()
+    {
+        FFirst->EndUpdate();
+        if (FSecond)
+            FSecond->EndUpdate();
+    }
+    TTreeUpdateGuard(const TTreeUpdateGuard &) = delete;
+    TTreeUpdateGuard &operator=(const TTreeUpdateGuard &) = delete;
+
+private:
+    TVirtualStringTree *FFirst;
+    TVirtualStringTree *FSecond;
 };

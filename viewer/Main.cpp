@@ -93,12 +93,28 @@ TMainForm::TMainForm(QWidget *Owner) : TMainForm(Owner, QCoreApplication::argume
 TMainForm::TMainForm(QWidget *Owner, const QStringList &Arguments) : QMainWindow(Owner)
 {
     MainForm = this;
-    Create(Arguments);
+    BuildComponents();
+    try {
+        Create(Arguments);
+    } catch (...) {
+        // No destructor runs for a window whose creation fails: what it started must stop here.
+        Release();
+        throw;
+    }
+}
+
+std::unique_ptr<TMainForm> CreateMainForm(const QStringList &Arguments)
+{
+    try {
+        return std::make_unique<TMainForm>(nullptr, Arguments);
+    } catch (const std::exception &E) {
+        WideMessageDlg(QString::fromLocal8Bit(E.what()), mtError, mbOKOnly);
+    }
+    return nullptr;
 }
 
 void TMainForm::Create(const QStringList &Arguments)
 {
-    BuildComponents();
     SetReportDBHook(&OpenReportDB);
 
     useOpenDialog = 1;
@@ -137,14 +153,18 @@ void TMainForm::Create(const QStringList &Arguments)
     pc_Information->setCurrentWidget(ts_Information);
     setAcceptDrops(true);
 
-    TWaitForm *wait = ShowWaitForm(QStringLiteral("Extracting report."));
-    auto *loader = new TLoadThread(wait, this, baseName);
+    TWaitForm *wait = nullptr;
+    TLoadThread *loader = nullptr;
     bool loaderStarted = false;
-    TFinally closeWait([wait, loader, &loaderStarted] {
+    // Taken first: the wait window is given back whatever raises after it.
+    TFinally closeWait([&wait, &loader, &loaderStarted] {
         if (!loaderStarted)
             delete loader; // never ran
-        wait->Close();
+        if (wait)
+            wait->Close();
     });
+    wait = ShowWaitForm(QStringLiteral("Extracting report."));
+    loader = new TLoadThread(wait, this, baseName);
     InitLabels();
     InitializeImages();
     InitializeTrees();
@@ -162,6 +182,11 @@ void TMainForm::Create(const QStringList &Arguments)
 }
 
 TMainForm::~TMainForm()
+{
+    Release();
+}
+
+void TMainForm::Release()
 {
     delete FreeMemThread;
     FreeMemThread = nullptr;

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 struct sqlite3;
@@ -195,6 +196,8 @@ protected:
 
 private:
     void Create(const QStringList &Arguments);
+    // The destructor's work, also for a window whose creation failed after its components were built.
+    void Release();
     // Builds every component with its design-time values (MainLayout.cpp).
     void BuildComponents();
     // The tool bars' glyphs into il_NavigationImList (MainLayout.cpp).
@@ -214,9 +217,15 @@ private:
     // The window's top-left corner (frame included) and client size in the normal state: what is
     // saved while it is maximized.
     QRect FNormalBounds;
+    // A failed folder load of the open report has been shown; the next ones are only logged.
+    bool FFolderLoadFailureShown = false;
     // The window's status-bar panel drawing and the developer label's click.
     bool eventFilter(QObject *Watched, QEvent *e) override;
 };
+
+// The program's main window, built as TMainForm(nullptr, Arguments). When its creation raises, the
+// error's message is shown in a box and there is no window.
+std::unique_ptr<TMainForm> CreateMainForm(const QStringList &Arguments);
 
 // ---- State of the unit Main, one of each for the process
 extern TMainForm *MainForm;

@@ -1,6 +1,7 @@
 // The folder tree's events: loading a folder on expansion, its texts, icons and item marks.
 #include "viewer/Main.h"
 
+#include "common/ssDlgExtW.h"
 #include "report/uDirectoryList.h"
 #include "viewer/udImg.h"
 #include "viewer/ufWaitForm.h"
@@ -13,26 +14,32 @@ void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, 
 {
     // The ticks set while a folder loads are no user's.
     UserCheckAction = false;
-    tv_FolderTree->BeginUpdate();
-    tv_FilesTree->BeginUpdate();
-    Allowed = false;
-    TWaitForm *wait = ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
-    const auto finish = qScopeGuard([&] {
-        wait->Close();
-        tv_FolderTree->EndUpdate();
-        tv_FilesTree->EndUpdate();
-        Allowed = true;
-    });
-    TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
-    // A folder is read once; an empty child list means it has not been (or has been unloaded).
-    if (!item->GetChildren().empty())
-        return;
-    if (FreeMemThread)
-        FreeMemThread->TouchNode(Node);
-    auto *worker =
-        new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, wait, item->id);
-    worker->Resume();
-    wait->WMShowModal();
+    QString failure;
+    {
+        // Taken first: whatever raises after it, both trees leave the update.
+        const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
+        Allowed = false;
+        TWaitForm *wait = ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
+        const auto finish = qScopeGuard([&] { wait->Close(); });
+        TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
+        // A folder is read once; an empty child list means it has not been (or has been unloaded).
+        if (item->GetChildren().empty()) {
+            if (FreeMemThread)
+                FreeMemThread->TouchNode(Node);
+            auto *worker =
+                new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, wait, item->id);
+            worker->Resume();
+            wait->WMShowModal();
+            failure = TakeExpandFailure();
+        }
+    }
+    Allowed = true;
+    // Once per report: a broken folder statement fails for every folder, and focusing one retries it.
+    if (!failure.isEmpty() && !FFolderLoadFailureShown) {
+        FFolderLoadFailureShown = true;
+        // After the work that asked for the folder (the root's expansion runs inside an update).
+        PostCall(this, [failure] { WideMessageDlg(failure, mtError, mbOKOnly); });
+    }
 }
 
 void TMainForm::tv_FolderTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int, TVSTTextType,

@@ -317,6 +317,8 @@ void TMainForm::BuildComponents()
     tv_FilesTree->Header.SetVisible(true);
     tv_FilesTreeView = new TVirtualTreeView(tv_FilesTree, gb_ViewFiles);
     tv_FilesTreeView->setObjectName(QStringLiteral("tv_FilesTree"));
+    // Both trees show the item marks.
+    tv_FilesTree->OnAfterItemPaint = tv_FolderTree->OnAfterItemPaint;
     filesLayout->addWidget(tv_FilesTreeView, 1);
 
     gb_MoreResults = Named(new QGroupBox(gb_ViewFiles), "gb_MoreResults");

@@ -137,43 +137,50 @@ void TMainForm::tb_OpenBaseClick()
     try {
         if (!TryDBorArchive(path))
             return;
+        // Written first: a report the settings do not name is not the open one.
+        WriteBaseNameToReg(path.toStdString());
         baseName = path;
-        WriteBaseNameToReg(baseName.toStdString());
     } catch (const std::exception &E) {
         // As an unhandled error of a click: its message in a box, nothing opened.
         ErrorBox(ErrorMessage(E));
         return;
     }
 
-    tv_FolderTree->BeginUpdate();
-    tv_FilesTree->BeginUpdate();
-    TWaitForm *wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
-    auto *thread = new TLoadThread(wait, this, baseName);
-    bool started = false;
-    const auto finish = qScopeGuard([&] {
-        if (!started)
-            delete thread;
-        wait->Close();
-        tv_FolderTree->EndUpdate();
-        tv_FilesTree->EndUpdate();
-        WriteLog("TMainForm.tb_OpenBaseClick - finish");
-    });
-    try {
-        FinishWork();
-        il_IconsImList = new TImageList(16, 16);
-        InitLabels();
-        InitializeImages();
-        InitializeTrees();
-        // The path read back is the one opened for work and the export is named after.
-        std::string stored;
-        ReadBaseNameFromReg(stored);
-        baseName = QString::fromStdString(stored);
-        started = true;
-        thread->Resume();
-        wait->WMShowModal();
-    } catch (const std::exception &E) {
-        ErrorBox(ErrorMessage(E));
+    QString failure;
+    {
+        // Taken first: whatever raises after it, both trees leave the update and the window is closed.
+        const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
+        TWaitForm *wait = nullptr;
+        TLoadThread *thread = nullptr;
+        bool started = false;
+        const auto finish = qScopeGuard([&] {
+            if (!started)
+                delete thread;
+            if (wait)
+                wait->Close();
+        });
+        try {
+            wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
+            thread = new TLoadThread(wait, this, baseName);
+            FinishWork();
+            il_IconsImList = new TImageList(16, 16);
+            InitLabels();
+            InitializeImages();
+            InitializeTrees();
+            // The path read back is the one opened for work and the export is named after.
+            std::string stored;
+            ReadBaseNameFromReg(stored);
+            baseName = QString::fromStdString(stored);
+            started = true;
+            thread->Resume();
+            wait->WMShowModal();
+        } catch (const std::exception &E) {
+            failure = ErrorMessage(E);
+        }
     }
+    if (!failure.isEmpty())
+        ErrorBox(failure);
+    WriteLog("TMainForm.tb_OpenBaseClick - finish");
 }
 
 void TMainForm::WMDropFiles(const QStringList &Paths)
@@ -242,6 +249,7 @@ void TMainForm::InitializeBase()
 void TMainForm::CreateRoot()
 {
     WriteLog("TMainForm.CreateRoot - start");
+    FFolderLoadFailureShown = false;
     bool inUpdate = false;
     try {
         WriteLog("TMainForm.CreateRoot - Create NewNextElem");

@@ -11,8 +11,11 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Parvix Viewer"));
     int result = 0;
     {
-        TMainForm mainForm;
-        TSearchForm searchForm(&mainForm);
+        // A window that cannot be created has said why in a box.
+        std::unique_ptr<TMainForm> mainForm = CreateMainForm(QCoreApplication::arguments());
+        if (!mainForm)
+            return 1;
+        TSearchForm searchForm(mainForm.get());
         SearchForm = &searchForm;
         result = QApplication::exec();
         SearchForm = nullptr;

@@ -14,6 +14,7 @@
 
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,27 @@ std::string ChildrenSelect(int64_t ParentID)
 std::string ErrorText(const std::exception &E)
 {
     return E.what();
+}
+
+std::mutex FailureLock;
+QString ExpandFailure; // guarded by FailureLock
+
+void SetExpandFailure(const QString &Text)
+{
+    std::lock_guard<std::mutex> lock(FailureLock);
+    ExpandFailure = Text;
+}
+
+// A load that fails as a whole is logged and kept for the starter to show.
+void NoteFailure(const std::string &Text)
+{
+    WriteLog("==========ThreadExpand.Execute exception - " + Text);
+    SetExpandFailure(QString::fromStdString(Text));
+}
+
+void NoteSqliteFailure(int Code, sqlite3 *DB)
+{
+    NoteFailure(ESQLite3::Create(Code, Utf8ToWide(sqlite3_errmsg(DB))).Message().toStdString());
 }
 
 // A time column through the report's date rule; Buffer is reused from row to row.
@@ -89,6 +111,12 @@ PVirtualNode AddOwnedChild(TDirectoryList *ParentItem, sqlite3 *DB, TVirtualStri
 
 } // namespace
 
+QString TakeExpandFailure()
+{
+    std::lock_guard<std::mutex> lock(FailureLock);
+    return std::exchange(ExpandFailure, QString());
+}
+
 ThreadExpand::ThreadExpand(PVirtualNode ParentNode, TVirtualStringTree *FolderTree, sqlite3 *DB,
                            TImageList *IconsImList, const TSystemImageList *SystemImList, TWaitForm *WaitForm,
                            int64_t ParentID)
@@ -96,6 +124,7 @@ ThreadExpand::ThreadExpand(PVirtualNode ParentNode, TVirtualStringTree *FolderTr
       SystemImList(SystemImList), WaitForm(WaitForm), ParentID(ParentID)
 {
     FreeOnTerminate = true;
+    SetExpandFailure(QString());
 }
 
 void ThreadExpand::Execute()
@@ -117,7 +146,9 @@ void ThreadExpand::Execute()
     };
     try {
         // A statement that cannot be prepared leaves none; its first step then ends the loop at once.
-        sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
+        const int prepared = sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
+        if (prepared != SQLITE_OK)
+            NoteSqliteFailure(prepared, DB);
         TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);
         const TCheckState stateBefore = ParentNode->CheckState;
         uint8_t rowState = 0;
@@ -132,7 +163,8 @@ void ThreadExpand::Execute()
 
         std::string dateBuffer;
         sqlite3_stmt *rows = stmt->Handle();
-        while (sqlite3_step(rows) == SQLITE_ROW) {
+        int stepped;
+        while ((stepped = sqlite3_step(rows)) == SQLITE_ROW) {
             try {
                 std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id, dateBuffer);
                 const bool isFolder = item->isFolder;
@@ -148,6 +180,9 @@ void ThreadExpand::Execute()
             }
         }
 
+        if (prepared == SQLITE_OK && stepped != SQLITE_DONE)
+            NoteSqliteFailure(stepped, DB);
+
         LoadStoredChecks(added->data(), added->size());
 
         WriteLog("ThreadExpand.Execute - hasFolderChld");
@@ -161,6 +196,10 @@ void ThreadExpand::Execute()
         WriteLog("ThreadExpand.Execute - CheckState");
         if (ParentNode->CheckState != stateBefore)
             SetChecked(DB, ParentNode->CheckState, folder->id);
+    } catch (const std::exception &E) {
+        NoteFailure(ErrorText(E));
+        finish();
+        throw;
     } catch (...) {
         finish();
         throw;
@@ -171,49 +210,38 @@ void ThreadExpand::Execute()
 void ThreadExpand::LoadStoredChecks(const PVirtualNode *Added, size_t Count)
 {
     // Setting every changed child through the control would work the folder's state out again from
-    // all its children each time: quadratic in a folder with many stored ticks. So the changes are
-    // collected, all but the last written after their checking event, and the last one goes through
-    // the control, whose tracking then works the folder (and its ancestors) out once from the whole.
-    std::vector<std::pair<PVirtualNode, TCheckState>> pending;
+    // all its children each time: quadratic in a folder with many stored ticks. So each child is
+    // written after its checking event, the folder (and its ancestors) are worked out once from the
+    // whole, and the checked events follow in the control's order: the children, then the folders.
+    std::vector<PVirtualNode> changed;
     for (size_t i = 0; i < Count; ++i) {
         PVirtualNode node = Added[i];
         try {
-            uint8_t state = 0;
+            uint8_t stored = 0;
             uint8_t folderState = 0;
-            if (IsChecked(DB, GetNodeItem(node, FolderTree)->id, state, folderState) &&
-                node->CheckState != state)
-                pending.emplace_back(node, static_cast<TCheckState>(state));
-        } catch (const std::exception &E) {
-            WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
-        }
-    }
-    if (pending.empty())
-        return;
-
-    std::vector<PVirtualNode> written;
-    for (size_t i = 0; i + 1 < pending.size(); ++i) {
-        auto [node, state] = pending[i];
-        try {
-            bool allowed = true;
-            if (FolderTree->OnChecking)
-                FolderTree->OnChecking(FolderTree, node, state, allowed);
-            if (!allowed || node->CheckState == state)
+            if (!IsChecked(DB, GetNodeItem(node, FolderTree)->id, stored, folderState) ||
+                node->CheckState == stored)
+                continue;
+            auto state = static_cast<TCheckState>(stored);
+            if (!FolderTree->DoChecking(node, state) || node->CheckState == state)
                 continue;
             node->CheckState = state;
-            written.push_back(node);
+            changed.push_back(node);
         } catch (const std::exception &E) {
             WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
         }
     }
+    if (changed.empty())
+        return;
     try {
-        FolderTree->SetCheckState(pending.back().first, pending.back().second);
+        const std::vector<PVirtualNode> folders = FolderTree->RecomputeCheckState(ParentNode);
+        changed.insert(changed.end(), folders.begin(), folders.end());
     } catch (const std::exception &E) {
         WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
     }
-    for (PVirtualNode node : written) {
+    for (PVirtualNode node : changed) {
         try {
-            if (FolderTree->OnChecked)
-                FolderTree->OnChecked(FolderTree, node);
+            FolderTree->DoChecked(node);
         } catch (const std::exception &E) {
             WriteLog("==========ThreadExpand.Execute exception in load checks to added " + ErrorText(E));
         }

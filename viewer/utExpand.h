@@ -8,6 +8,8 @@
 // folder tree, its items and the connection. Its last act is WM_WAITFORM_CLOSE to the wait window.
 #include "platform/TThread.h"
 
+#include <QString>
+
 #include <cstdint>
 
 struct sqlite3;
@@ -47,3 +49,8 @@ private:
     TWaitForm *WaitForm;
     int64_t ParentID;
 };
+
+// Why the last folder load failed as a whole (its statement could not be prepared or stepped, or an
+// error outside the per-row steps), empty when it did not; taken once: the text is cleared. The worker
+// sets it before its close message, the starter takes it after the modal show. Any thread.
+QString TakeExpandFailure();
