@@ -137,16 +137,13 @@ void TMainForm::tb_OpenBaseClick()
     try {
         if (!TryDBorArchive(path))
             return;
-        // Written first: a report the settings do not name is not the open one.
-        WriteBaseNameToReg(path.toStdString());
-        baseName = path;
     } catch (const std::exception &E) {
         // As an unhandled error of a click: its message in a box, nothing opened.
         ErrorBox(ErrorMessage(E));
         return;
     }
 
-    QString failure;
+    std::optional<QString> failure;
     {
         // Taken first: whatever raises after it, both trees leave the update and the window is closed.
         const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
@@ -161,6 +158,9 @@ void TMainForm::tb_OpenBaseClick()
         });
         try {
             wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
+            // Until the settings name the new report, the open one stays as it was, baseName included.
+            WriteBaseNameToReg(path.toStdString());
+            baseName = path;
             thread = new TLoadThread(wait, this, baseName);
             FinishWork();
             il_IconsImList = new TImageList(16, 16);
@@ -178,8 +178,8 @@ void TMainForm::tb_OpenBaseClick()
             failure = ErrorMessage(E);
         }
     }
-    if (!failure.isEmpty())
-        ErrorBox(failure);
+    if (failure)
+        ErrorBox(*failure);
     WriteLog("TMainForm.tb_OpenBaseClick - finish");
 }
 

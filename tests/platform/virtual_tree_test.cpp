@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,33 @@ TEST_F(VirtualTree, DirectWritesAndDetachedEventsRaiseNothing)
     EXPECT_TRUE(Log.empty());
     // A user's toggle of a mixed box checks it (the view's tests toggle the other two).
     EXPECT_EQ(TVirtualStringTree::NextCheckState(csMixedNormal), csCheckedNormal);
+}
+
+TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturns)
+{
+    // Statics only inside the handlers: their own captures are what is at stake.
+    static TVirtualStringTree *tree;
+    static std::weak_ptr<int> watch;
+    static std::vector<bool> aliveAfterDetach;
+    tree = &Tree;
+    aliveAfterDetach.clear();
+    for (bool checking : {true, false}) {
+        auto alive = std::make_shared<int>(0); // owned by the handler alone once reset here
+        watch = alive;
+        if (checking)
+            Tree.OnChecking = [alive](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &) {
+                tree->OnChecking = nullptr;
+                aliveAfterDetach.push_back(!watch.expired());
+            };
+        else
+            Tree.OnChecked = [alive](TVirtualStringTree *, PVirtualNode) {
+                tree->OnChecked = nullptr;
+                aliveAfterDetach.push_back(!watch.expired());
+            };
+        alive.reset();
+        Tree.SetCheckState(Add(nullptr, "n"), csCheckedNormal);
+    }
+    EXPECT_EQ(aliveAfterDetach, (std::vector<bool>{true, true}));
 }
 
 TEST_F(VirtualTree, ExpandingEventCanRefuseAndTheTogglingMarkKeepsTheLoadersWord)

@@ -2,6 +2,7 @@
 // wait window and worker thread, reports written by the report builder.
 #include "viewer/utExpand.h"
 
+#include "common/ssException.h"
 #include "platform/VirtualStringTree.h"
 #include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -255,6 +255,11 @@ TEST_F(ExpandTest, StatementThatCannotBePreparedLoadsNothingAndStillClosesTheWin
     EXPECT_EQ(Root->ChildCount(), 0u);
     EXPECT_FALSE(TVirtualStringTree::HasChildren(RootNode)); // counts as a folder without subfolders
     EXPECT_TRUE(WaitForm->CanClose());
+    // Logged and kept, once, for the starter to show.
+    const QString failure = TakeExpandFailure();
+    EXPECT_EQ(failure, QStringLiteral("SQLite3 Error 1 - no such table: struct_drive_table"));
+    EXPECT_TRUE(TakeExpandFailure().isEmpty());
+    EXPECT_TRUE(LogText().contains("==========ThreadExpand.Execute exception - " + failure + "\r\n"));
 }
 
 // ---- Ticks ----
@@ -337,37 +342,61 @@ TEST_F(ExpandTest, CheckedFolderWithAStoredUncheckedChildBecomesMixedAndIsStored
     EXPECT_EQ(checked, (std::vector<PVirtualNode>{a, docs, RootNode}));
 }
 
-TEST_F(ExpandTest, ManyStoredChildrenEachGetTheirEventsOneIsRefusedAndTheFolderIsWorkedOutOnce)
+// Three children stored checked; the checking event does something to the stored state of one.
+enum TAct { Pass, Refuse, MakeMixed, Raise };
+struct TStoredTickCase
 {
-    support::ReportBuilder report;
-    std::string drive = "D Many\n";
-    for (int i = 0; i < 50; ++i)
-        drive += "  F f" + std::to_string(100 + i) + "\n"; // ids 2..51
-    report.Tree(drive);
-    for (int64_t id = 2; id <= 51; ++id)
-        report.Check(Row(id, 1, 1, 1));
-    Open(report);
+    const char *Child; // the one the event acts on
+    TAct Act;
+    const char *Ticks;    // the children afterwards
+    TCheckState Folder;   // the folder's state, and the root's (its only child)
+    const char *Checked;  // the checked events in order
+};
+
+class StoredTickTest : public ExpandTest, public ::testing::WithParamInterface<TStoredTickCase>
+{
+};
+
+TEST_P(StoredTickTest, TheFolderAndItsAncestorsFollowWhateverTheEventDidToAnyChild)
+{
+    const TStoredTickCase &c = GetParam();
+    Open(support::ReportBuilder()
+             .Tree("D Docs\n  F a\n  F b\n  F c\n")
+             .Check(Row(2, 1, 1, 0))
+             .Check(Row(3, 1, 1, 0))
+             .Check(Row(4, 1, 1, 0)));
     Load(RootNode);
-    PVirtualNode many = Child(RootNode, "Many");
-    std::map<PVirtualNode, int> checking, checked;
-    // The checking event refuses the stored state of one child.
+    PVirtualNode docs = RootNode->FirstChild;
+    const auto name = [&](PVirtualNode Node) { return Node == RootNode ? QStringLiteral("root") : GetNodeItem(Node, &Tree)->name; };
+    QStringList checking, checked;
     Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &State, bool &Allowed) {
-        ++checking[Node];
-        Allowed = !(Node->Parent == many && GetNodeItem(Node, &Tree)->name == QStringLiteral("f125") &&
-                    State == csCheckedNormal);
+        checking << name(Node);
+        if (name(Node) != QLatin1String(c.Child))
+            return;
+        Allowed = c.Act != Refuse;
+        if (c.Act == MakeMixed)
+            State = csMixedNormal;
+        if (c.Act == Raise)
+            throw Exception(QStringLiteral("no ticks today"));
     };
-    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode Node) { ++checked[Node]; };
-    Load(many);
-    for (PVirtualNode c = many->FirstChild; c; c = c->NextSibling) {
-        const bool refused = GetNodeItem(c, &Tree)->name == QStringLiteral("f125");
-        EXPECT_EQ(c->CheckState, refused ? csUncheckedNormal : csCheckedNormal);
-        EXPECT_EQ(checking[c], 1);
-        EXPECT_EQ(checked[c], refused ? 0 : 1);
-    }
-    EXPECT_EQ(many->CheckState, csMixedNormal);
-    EXPECT_EQ(checked[many], 1);
-    EXPECT_EQ(RootNode->CheckState, csMixedNormal);
-    EXPECT_EQ(Stored(1), std::make_pair(2, 0)); // the folder's new state stored
+    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode Node) { checked << name(Node); };
+    Load(docs);
+    EXPECT_EQ(Ticks(docs), QLatin1String(c.Ticks));
+    EXPECT_EQ(docs->CheckState, c.Folder);
+    EXPECT_EQ(RootNode->CheckState, c.Folder);
+    EXPECT_EQ(Stored(1).first, c.Folder == csCheckedNormal ? 1 : 2); // the folder's new state stored
+    // Once each, as one change through the control: every checking event before the checked ones.
+    EXPECT_EQ(checking.join(' '), QStringLiteral("a b c Docs root"));
+    EXPECT_EQ(checked.join(' '), QLatin1String(c.Checked));
+    EXPECT_EQ(LogText().contains("exception in load checks to added no ticks today"), c.Act == Raise);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ExpandTest, StoredTickTest,
+    ::testing::Values(TStoredTickCase{"", Pass, "a+ b+ c+", csCheckedNormal, "a b c Docs root"},
+                      TStoredTickCase{"c", Refuse, "a+ b+ c-", csMixedNormal, "a b Docs root"},
+                      TStoredTickCase{"c", MakeMixed, "a+ b+ c~", csMixedNormal, "a b c Docs root"},
+                      TStoredTickCase{"c", Raise, "a+ b+ c-", csMixedNormal, "a b Docs root"},
+                      TStoredTickCase{"a", Refuse, "a- b+ c+", csMixedNormal, "b c Docs root"}));
 
 } // namespace

@@ -2,14 +2,17 @@
 // geometry, closing a report and tearing down.
 #include "viewer/Main.h"
 
+#include "common/ssOSError.h"
 #include "platform/Messages.h"
 #include "platform/Registry.h"
 #include "platform/StatusBar.h"
+#include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/LogLines.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
+#include "tests/support/FailingWaitForm.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 #include "viewer/utFreeMemThread.h"
@@ -496,6 +499,48 @@ TEST_F(MainWindowTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
     EXPECT_EQ(Get("form_size_x"), Form->width());
+}
+
+TEST_F(MainWindowTest, BothTreesPaintTheRedCrossOfADeletedItem)
+{
+    OpenReport("x");
+    // The root's row in the folder tree, docs' in the file list.
+    const PVirtualNode rows[] = {Form->tv_FolderTree->GetFirst(), Form->tv_FilesTree->GetFirst()};
+    GetNodeItem(rows[0], Form->tv_FolderTree)->isDeleted = true;
+    GetNodeItem(rows[1], Form->tv_FilesTree)->isDeleted = true;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    int i = 0;
+    for (TVirtualTreeView *view : {Form->tv_FolderTreeView, Form->tv_FilesTreeView}) {
+        SCOPED_TRACE(view->objectName().toStdString());
+        const QImage shot = view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect row = view->visualRect(view->IndexOf(rows[i++]));
+        ASSERT_FALSE(row.isEmpty());
+        int red = 0;
+        for (int y = row.top(); y <= row.bottom(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                red += qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) < 60;
+        EXPECT_GT(red, 5);
+    }
+}
+
+TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFailsCreationWithABox)
+{
+    OpenReport("x");
+    PVirtualNode docs = Form->tv_FolderTree->GetFirst()->FirstChild;
+    support::BoxAnswerer boxes;
+    {
+        support::FailingWaitForm noWait;
+        EXPECT_THROW(Form->tv_FolderTree->SetExpanded(docs, true), EOSError);
+        EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
+        EXPECT_FALSE(TVirtualStringTree::Toggling(docs)); // it can still be expanded later
+        Form.reset();
+
+        EXPECT_EQ(CreateMainForm({QStringLiteral("ParvixViewer")}), nullptr);
+    }
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("Mutex \"wfMutex\""))) << boxes.Texts[0].toStdString();
+    EXPECT_EQ(MainForm, nullptr);
+    EXPECT_EQ(FreeMemThread, nullptr); // stopped with the window that started it
 }
 
 TEST(FreeMemThreadTest, RunsAtOnceAndStopsWhenFreed)

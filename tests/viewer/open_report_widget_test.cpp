@@ -5,11 +5,13 @@
 
 #include "common/ssException.h"
 #include "platform/Messages.h"
+#include "platform/Registry.h"
 #include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
+#include "tests/support/FailingWaitForm.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 
@@ -26,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 // Readable texts in failure messages.
 void PrintTo(const QString &Text, std::ostream *os)
@@ -475,5 +478,114 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_TRUE(log.endsWith(QStringLiteral("TMainForm.CreateRoot - finish\r\n")));
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
+
+// ---- Failures around an opening
+
+// What fails when a second report is chosen, before its preparation starts.
+enum TOpenFault { SettingsWrite, WaitWindow };
+
+class OpenFaultTest : public OpenReportTest, public ::testing::WithParamInterface<TOpenFault>
+{
+};
+
+TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
+{
+    const std::string first = DriveReport();
+    const std::string second = DriveReport("second.db3");
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(first)});
+    sqlite3 *open = ReportDB;
+    PVirtualNode root = Root();
+    ASSERT_NE(root, nullptr);
+    {
+        // The settings file cannot be replaced while a folder stands in its place.
+        const fs::path settings = RegistryFileName();
+        std::optional<support::FailingWaitForm> noWait;
+        if (GetParam() == WaitWindow)
+            noWait.emplace();
+        else {
+            fs::rename(settings, Temp.File("settings.saved"));
+            fs::create_directory(settings);
+        }
+        Drop({Q(second)});
+        if (GetParam() == SettingsWrite) {
+            fs::remove(settings);
+            fs::rename(Temp.File("settings.saved"), settings);
+        }
+    }
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_TRUE(boxes.Texts[0].contains(QLatin1String(GetParam() == WaitWindow ? "wfMutex" : "baseName")))
+        << boxes.Texts[0].toStdString();
+    EXPECT_EQ(baseName, Q(first));
+    EXPECT_EQ(StoredBaseName(), first);
+    EXPECT_EQ(ReportDB, open);
+    EXPECT_EQ(Root(), root);
+    EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
+
+    // Chosen again, the second report is no longer taken for the open one.
+    Drop({Q(second)});
+    EXPECT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(baseName, Q(second));
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Text(Root()), QStringLiteral("second.db3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenReportTest, OpenFaultTest, ::testing::Values(SettingsWrite, WaitWindow));
+
+// A report that cannot be written is refused; one whose folders cannot be read opens with its root
+// alone. Either way one box says why, with SQLite's text.
+struct TBrokenReportCase
+{
+    const char *Name;
+    const char *Box;
+    bool Opened;
+};
+
+class BrokenReportTest : public OpenReportTest, public ::testing::WithParamInterface<TBrokenReportCase>
+{
+};
+
+TEST_P(BrokenReportTest, IsShownOnceWithSqlitesText)
+{
+    const TBrokenReportCase &c = GetParam();
+    support::ReportBuilder builder;
+    builder.Tree(Drive);
+    if (c.Opened)
+        builder.Sql("ALTER TABLE struct_drive_table DROP COLUMN F_CHILDREN_SIZE;");
+    const std::string path = Report(builder);
+    if (!c.Opened) {
+        // A write version above 2 in the header: SQLite reads the file but never writes it.
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(18);
+        f.put('\3');
+    }
+    support::BoxAnswerer boxes;
+    Start();
+    Drop({Q(path)});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 5000));
+    EXPECT_EQ(boxes.Texts, QStringList{QLatin1String(c.Box)});
+    EXPECT_EQ(ReportDB != nullptr, c.Opened);
+    if (!c.Opened)
+        return;
+    ASSERT_NE(Root(), nullptr);
+    EXPECT_EQ(Form->tv_FolderTree->ChildCount(Root()), 0u);
+    // Loading it again (focus, Go to folder) fails again: logged, not shown again.
+    bool allowed = false;
+    Form->tv_FolderTreeExpanding(Form->tv_FolderTree, Root(), allowed);
+    QTest::qWait(50);
+    EXPECT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(LogText().count("==========ThreadExpand.Execute exception - " + QLatin1String(c.Box)), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OpenReportTest, BrokenReportTest,
+    ::testing::Values(TBrokenReportCase{"ReadOnly",
+                                        "Can not open report file, because it can not be written!\r"
+                                        "SQLite3 Error 8 - attempt to write a readonly database",
+                                        false},
+                      TBrokenReportCase{"NoChildrenSize", "SQLite3 Error 1 - no such column: F_CHILDREN_SIZE",
+                                        true}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace
