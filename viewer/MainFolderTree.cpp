@@ -19,15 +19,16 @@ void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, 
         // Taken first: whatever raises after it, both trees leave the update.
         const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
         Allowed = false;
-        TWaitForm *wait = ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
+        TWaitForm *wait =
+            ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
         const auto finish = qScopeGuard([&] { wait->Close(); });
         TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
         // A folder is read once; an empty child list means it has not been (or has been unloaded).
         if (item->GetChildren().empty()) {
             if (FreeMemThread)
                 FreeMemThread->TouchNode(Node);
-            auto *worker =
-                new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, wait, item->id);
+            auto *worker = new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList,
+                                            wait, item->id);
             worker->Resume();
             wait->WMShowModal();
             failure = TakeExpandFailure();

@@ -146,7 +146,8 @@ void ThreadExpand::Execute()
     };
     try {
         // A statement that cannot be prepared leaves none; its first step then ends the loop at once.
-        const int prepared = sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
+        const int prepared =
+            sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
         if (prepared != SQLITE_OK)
             NoteSqliteFailure(prepared, DB);
         TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);

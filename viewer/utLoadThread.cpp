@@ -92,9 +92,10 @@ void TLoadThread::Execute()
         WriteLog("TLoadThread.Execute - transaction commited");
     } catch (const ESQLite3 &E) {
         // SQLite's own words name no file and no cause the user can act on.
-        failure = (E.ErrorCode & 0xFF) == SQLITE_READONLY
-                      ? QStringLiteral("Can not open report file, because it can not be written!\r") + E.Message()
-                      : E.Message();
+        failure =
+            (E.ErrorCode & 0xFF) == SQLITE_READONLY
+                ? QStringLiteral("Can not open report file, because it can not be written!\r") + E.Message()
+                : E.Message();
     } catch (const Exception &E) {
         failure = E.Message();
     } catch (const std::exception &E) {

@@ -348,9 +348,9 @@ struct TStoredTickCase
 {
     const char *Child; // the one the event acts on
     TAct Act;
-    const char *Ticks;    // the children afterwards
-    TCheckState Folder;   // the folder's state, and the root's (its only child)
-    const char *Checked;  // the checked events in order
+    const char *Ticks;   // the children afterwards
+    TCheckState Folder;  // the folder's state, and the root's (its only child)
+    const char *Checked; // the checked events in order
 };
 
 class StoredTickTest : public ExpandTest, public ::testing::WithParamInterface<TStoredTickCase>
@@ -367,7 +367,9 @@ TEST_P(StoredTickTest, TheFolderAndItsAncestorsFollowWhateverTheEventDidToAnyChi
              .Check(Row(4, 1, 1, 0)));
     Load(RootNode);
     PVirtualNode docs = RootNode->FirstChild;
-    const auto name = [&](PVirtualNode Node) { return Node == RootNode ? QStringLiteral("root") : GetNodeItem(Node, &Tree)->name; };
+    const auto name = [&](PVirtualNode Node) {
+        return Node == RootNode ? QStringLiteral("root") : GetNodeItem(Node, &Tree)->name;
+    };
     QStringList checking, checked;
     Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &State, bool &Allowed) {
         checking << name(Node);

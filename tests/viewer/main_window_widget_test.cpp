@@ -9,10 +9,10 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/support/LogLines.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/FailingWaitForm.h"
+#include "tests/support/LogLines.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 #include "viewer/utFreeMemThread.h"
@@ -27,8 +27,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -307,7 +307,8 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     // A drop whose handling comes due while a work's wait window runs waits for that wait to end:
     // opening there would close the report under the running worker.
     boxes.Texts.clear();
-    TWaitForm *wait = Form->ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
+    TWaitForm *wait =
+        Form->ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
     QStringList duringWait{QStringLiteral("not looked")};
     QTimer::singleShot(0, Form.get(), [&] {
         Form->DeliverDrop({dir.filePath(QStringLiteral("missing-3.db3"))});
@@ -538,7 +539,8 @@ TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFa
         EXPECT_EQ(CreateMainForm({QStringLiteral("ParvixViewer")}), nullptr);
     }
     ASSERT_EQ(boxes.Texts.size(), 1);
-    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("Mutex \"wfMutex\""))) << boxes.Texts[0].toStdString();
+    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("Mutex \"wfMutex\"")))
+        << boxes.Texts[0].toStdString();
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_EQ(FreeMemThread, nullptr); // stopped with the window that started it
 }
