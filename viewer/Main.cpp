@@ -445,11 +445,16 @@ void TMainForm::dropEvent(QDropEvent *e)
 void TMainForm::DeliverDrop(const QStringList &Paths)
 {
     // Never inside a running work's wait: closing the report there would free nodes its worker uses.
-    PostCall(this, [this, Paths] {
+    AfterWork([this, Paths] { WMDropFiles(Paths); });
+}
+
+void TMainForm::AfterWork(const std::function<void()> &Fn)
+{
+    PostCall(this, [this, Fn] {
         if (WaitForm && WaitForm->InModalShow())
-            QTimer::singleShot(50, this, [this, Paths] { DeliverDrop(Paths); });
+            QTimer::singleShot(50, this, [this, Fn] { AfterWork(Fn); });
         else
-            WMDropFiles(Paths);
+            Fn();
     });
 }
 

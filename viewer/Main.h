@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -86,6 +87,8 @@ public:
     void WMDropFiles(const QStringList &Paths);
     // Hands dropped paths to WMDropFiles later, once no work's wait window is running.
     void DeliverDrop(const QStringList &Paths);
+    // Runs Fn from the message loop, once no work's wait window is running.
+    void AfterWork(const std::function<void()> &Fn);
     // WM_DECOMPRESS_ERROR: decompressFailed := 1.
     void WMDecompressError();
     // WM_LOAD_FINISHED: opens the prepared report for work and builds the folder tree's root.

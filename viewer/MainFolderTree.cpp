@@ -38,8 +38,9 @@ void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, 
     // Once per report: a broken folder statement fails for every folder, and focusing one retries it.
     if (!failure.isEmpty() && !FFolderLoadFailureShown) {
         FFolderLoadFailureShown = true;
-        // After the work that asked for the folder (the root's expansion runs inside an update).
-        PostCall(this, [failure] { WideMessageDlg(failure, mtError, mbOKOnly); });
+        // After the work that asked for the folder: the root's expansion runs inside an update, and
+        // Go to folder loads one folder after another.
+        AfterWork([failure] { WideMessageDlg(failure, mtError, mbOKOnly); });
     }
 }
 
