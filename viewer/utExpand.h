@@ -32,7 +32,8 @@ public:
 
 protected:
     // Reads the children of ParentID folders first, then by upper-cased name, and adds them under
-    // ParentNode. A failing row is logged and skipped. A folder without subfolders loses its expand
+    // ParentNode. A failing row is logged and skipped; a load that fails as a whole (the statement, its
+    // steps) is logged and kept for TakeExpandFailure. A folder without subfolders loses its expand
     // button; a folder whose state the stored ticks of its children change has its new state stored.
     void Execute() override;
 
