@@ -1,7 +1,8 @@
 // Unpacking a compressed report in place, with the real worker thread.
 #include "report/uExtraFunctions.h"
 
-#include "report/utDecompress.h"
+#include "common/ssException.h"
+#include "tests/report/ReportTesting.h"
 #include "tests/support/DecompressHost.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/SyntheticReport.h"
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -26,11 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string &Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using reporttest::FileText;
 
 void WriteAll(const std::string &Path, const std::string &Bytes)
 {
@@ -41,7 +37,7 @@ std::string Compressed(const std::string &Bytes, const std::string &Scratch)
 {
     WriteAll(Scratch, Bytes);
     support::CompressInPlace(Scratch);
-    std::string packed = ReadAll(Scratch);
+    std::string packed = FileText(Scratch);
     fs::remove(Scratch);
     return packed;
 }
@@ -129,7 +125,7 @@ TEST_F(DecompressTest, TwoAtOnceInOneFolderFollowNoLink)
     const std::string big = dir + "/big.rpt", small = dir + "/small.rpt";
     support::MakeSyntheticReport(big, {.rows = 20000}); // many pieces, buffer flushes and refills
     support::ReportBuilder().Tree("D Docs\n  F a.txt 10\nF c.md 5\n").Write(small);
-    const std::string bigPlain = ReadAll(big), smallPlain = ReadAll(small);
+    const std::string bigPlain = FileText(big), smallPlain = FileText(small);
     ASSERT_GT(bigPlain.size(), 1000000u);
     support::CompressInPlace(big);
     support::CompressInPlace(small);
@@ -151,11 +147,11 @@ TEST_F(DecompressTest, TwoAtOnceInOneFolderFollowNoLink)
     EXPECT_EQ(Unpack(big), big);
     fs::current_path(oldCwd);
     EXPECT_EQ(smallResult, small);
-    EXPECT_TRUE(ReadAll(big) == bigPlain);
-    EXPECT_TRUE(ReadAll(small) == smallPlain);
+    EXPECT_TRUE(FileText(big) == bigPlain);
+    EXPECT_TRUE(FileText(small) == smallPlain);
     EXPECT_EQ(fs::status(big).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(ReadAll(victim), "keep me");
+    EXPECT_EQ(FileText(victim), "keep me");
     EXPECT_EQ(Listing(dir), (std::vector<std::string>{"big.rpt", "small.rpt", "tempKorrinBaseFile",
                                                       "tempKorrinBaseFile.XXXXXX"}));
     EXPECT_TRUE(fs::is_symlink(dir + "/tempKorrinBaseFile"));
@@ -171,7 +167,7 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
     fs::create_directory(dir);
     const std::string source = dir + "/report.rpt", scratch = Temp.File("scratch");
     support::MakeSyntheticReport(source, {.rows = 20000});
-    const std::string plain = ReadAll(source);
+    const std::string plain = FileText(source);
     const std::string packed = Compressed(plain, scratch);
     std::string badCheck = packed;
     badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
@@ -217,36 +213,12 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
         }
         EXPECT_EQ(result.rfind('!', 0), 0u) << result;
         EXPECT_NE(result.find(c.Says), std::string::npos) << result;
-        EXPECT_TRUE(ReadAll(source) == c.Bytes);
+        EXPECT_TRUE(FileText(source) == c.Bytes);
         EXPECT_EQ(Listing(dir), std::vector<std::string>{"report.rpt"});
         std::string heard;
         for (const std::string &m : Host.Messages)
             heard += (heard.empty() ? "" : " ") + m;
         EXPECT_EQ(heard, c.Messages);
-    }
-}
-
-// The inflating stream hands out the same bytes whatever pieces it is read in, and stops at the end
-// mark: what follows it is not content.
-TEST_F(DecompressTest, DecompressionStreamReadsInAnyPieces)
-{
-    std::string content;
-    for (int i = 0; content.size() < 300000; ++i)
-        content += std::to_string(i * 7919 % 100003) + (i % 3 ? "," : "\n");
-    const std::string source = Temp.File("data.z");
-    WriteAll(source, Compressed(content, Temp.File("scratch")) + "trailing bytes");
-    for (size_t piece : {size_t(1), size_t(7), size_t(70001)}) {
-        SCOPED_TRACE(piece);
-        TFileStream in(source, TFileStream::fmOpenRead);
-        TDecompressionStream unzip(in);
-        std::string got;
-        std::vector<char> buffer(piece);
-        for (size_t n; (n = unzip.Read(buffer.data(), piece)) > 0;) {
-            EXPECT_TRUE(n == piece || got.size() + n == content.size()) << "short read before the end";
-            got.append(buffer.data(), n);
-        }
-        EXPECT_TRUE(got == content);
-        EXPECT_EQ(unzip.Read(buffer.data(), piece), 0u);
     }
 }
 
