@@ -38,7 +38,6 @@ struct Fixture
     std::string Dir;
     std::string Packed; // the compressed report, kept for every pass
     std::string Source; // a fresh copy of it for each unpacking
-    std::string Work;   // the current folder of the unpacking (its temporary file)
     std::string BareOut;
     uintmax_t PlainSize = 0;
     support::DecompressHost Host;
@@ -51,9 +50,7 @@ struct Fixture
         Dir = pattern;
         Packed = Dir + "/report.packed";
         Source = Dir + "/report.rpt";
-        Work = Dir + "/work";
         BareOut = Dir + "/bare.db";
-        fs::create_directory(Work);
         SetLogFolder(Dir + "/");
         CreateLogFile();
 
@@ -70,11 +67,9 @@ struct Fixture
         std::fprintf(stderr, "report: %lld rows, %.1f MB inflated, %.1f MB compressed\n",
                      static_cast<long long>(rows), double(PlainSize) / 1048576.0,
                      double(fs::file_size(Packed)) / 1048576.0);
-        fs::current_path(Work);
     }
     ~Fixture()
     {
-        fs::current_path("/");
         SetLogFolder("");
         std::error_code ec;
         fs::remove_all(Dir, ec);
@@ -157,7 +152,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv); // the wait window is a real one
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

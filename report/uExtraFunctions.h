@@ -126,7 +126,19 @@ std::string GetProductVersion(const QString &FileName);
 // ---- Compressed report unpacking ----
 class QObject;
 
-// The temporary file the inflated report is written to, in the current directory.
+// What the report probe found in a file: opened without creating it, the "version" query of its
+// information table prepared and stepped once; everything is closed again.
+struct TReportProbe
+{
+    int Open = 0;          // sqlite3_open_v2's result
+    int Step = 0;          // the query's first step; SQLITE_MISUSE when it could not be prepared
+    int Version = 0;       // the "version" value, 0 without a row
+    bool Answered = false; // the query gave its row or its end: the file is a report database
+    QString Error;         // SQLite's text when it did not
+};
+TReportProbe ProbeReport(const std::string &Utf8Path);
+
+// The start of the temporary file's name; a unique ending follows.
 extern const char *const TempBaseFileName; // "tempKorrinBaseFile"
 
 // What unpacking needs of the main window, which implements it (the report layer cannot include the
@@ -149,13 +161,10 @@ public:
     virtual void ShowDecompressWaitForm(QObject *WaitForm) = 0;
 };
 
-// Inflates the compressed report at SourcePath into TempBaseFileName through TDeCompressThread under
-// a wait window of MainForm's ("Extracting report."), and when the whole stream was inflated puts the
-// result in SourcePath's place. NewName: SourcePath (8-bit) after the replacement, else empty; the
-// compressed file is then as it was. When the temporary file cannot be created the error is shown in a
-// box and NewName stays empty. An EStreamError for a source that cannot be opened passes to the caller.
+// Inflates the compressed report at SourcePath through TDeCompressThread under a wait window of
+// MainForm's ("Extracting report.") into a new temporary file beside it, and when the whole stream was
+// inflated and the result opens as a report (ProbeReport), renames it over SourcePath, keeping
+// SourcePath's permission bits. NewName: SourcePath (8-bit) after the replacement, else empty.
+// Every failure raises an Exception whose message says what happened (with the system's text where
+// the system failed); SourcePath is then as it was and the temporary file is gone.
 void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std::string &NewName);
-// Puts the file Temp in Target's place, keeping Target's permission bits: by a rename, or, where
-// Temp lies on another file system, by a copy beside Target that is then renamed over it. Target is
-// replaced whole or not at all; on failure Temp stays. Returns whether Target was replaced.
-bool ReplaceFileWith(const std::string &Target, const std::string &Temp);

@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,22 +34,13 @@ TFileStream::TFileStream(const std::string &FileName, TMode Mode) : FFileName(Fi
             throw EStreamError(QStringLiteral("Cannot open file \"%1\". %2")
                                    .arg(QString::fromStdString(FileName), SystemText(errno)));
     } else {
-        // Truncated only when not empty: on ext4 a truncation makes the close wait for the blocks of
-        // everything written afterwards, a second time after the rename that replaces the report.
-        FHandle = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-        struct stat status
-        {
-        };
-        if (FHandle >= 0 &&
-            (::fstat(FHandle, &status) != 0 || (status.st_size > 0 && ::ftruncate(FHandle, 0) != 0))) {
-            const int error = errno;
-            ::close(FHandle);
-            FHandle = -1;
-            errno = error;
-        }
+        std::string name = FileName + ".XXXXXX";
+        // mkostemp opens with O_CREAT | O_EXCL, which never follows a link at that name
+        FHandle = ::mkostemp(name.data(), O_CLOEXEC);
         if (FHandle < 0)
-            throw EStreamError(QStringLiteral("Cannot create file \"%1\". %2")
-                                   .arg(QString::fromStdString(FileName), SystemText(errno)));
+            throw EStreamError(QStringLiteral("Cannot create a file \"%1\". %2")
+                                   .arg(QString::fromStdString(FileName + ".XXXXXX"), SystemText(errno)));
+        FFileName = name;
         FBuffer.reserve(WriteBufferSize);
     }
 }
@@ -165,14 +156,8 @@ bool TDecompressionStream::Inflate()
     while (FZ.avail_out > 0) {
         if (FZ.avail_in == 0) {
             const size_t got = FSource.Read(FInput.data(), FInput.size());
-            if (got == 0) {
-                if (!FAnyInput) {
-                    FEnded = true; // an empty file: nothing to inflate
-                    break;
-                }
+            if (got == 0)
                 throw EZDecompressionError(QStringLiteral("The compressed data ends before its end mark"));
-            }
-            FAnyInput = true;
             FZ.next_in = FInput.data();
             FZ.avail_in = static_cast<uInt>(got);
         }
@@ -200,7 +185,6 @@ TDeCompressThread::TDeCompressThread(HWND WaitForm, HWND MainHandle, TFileStream
 
 void TDeCompressThread::Execute()
 {
-    bool complete = false;
     try {
         TDecompressionStream unzip(*Source);
         char buffer[PieceSize];
@@ -211,12 +195,12 @@ void TDeCompressThread::Execute()
             Dest->Write(buffer, got);
         }
         Dest->Flush();
-        complete = true;
+        FCompletion.set_value();
     } catch (...) {
-        // whatever went wrong, the main window hears of it and the compressed file stays
+        // whatever went wrong, the main window hears of it and the starter gets the cause
+        FCompletion.set_exception(std::current_exception());
         PostMessage(MainHandle, WM_DECOMPRESS_ERROR, 0, 0);
     }
     // The starter may free the streams as soon as the close message has arrived.
-    FCompletion.set_value(complete);
     PostMessage(WaitForm, WM_WAITFORM_CLOSE, 0, 0);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The worker that inflates a compressed report (one zlib stream over the whole file) into the
+// The worker that inflates a compressed report (one zlib stream over the whole file) into a
 // temporary file, with the file and inflating streams it reads and writes through.
 #include "common/ssException.h"
 #include "platform/Messages.h"
@@ -31,9 +31,10 @@ public:
 class TFileStream
 {
 public:
-    enum TMode { fmOpenRead, fmCreate };
-    // Opens FileName (8-bit) for reading, or creates it (truncating an existing file) for writing.
-    // Raises EStreamError ("Cannot open file ..." / "Cannot create file ...") when that fails.
+    enum TMode { fmOpenRead, fmCreateUnique };
+    // fmOpenRead opens FileName (8-bit) for reading. fmCreateUnique creates a new file for writing whose
+    // name is FileName with a unique ending (see FileName()), exclusively and never through a link, with
+    // permissions 0600. Raises EStreamError ("Cannot open file ..." / "Cannot create a file ...").
     TFileStream(const std::string &FileName, TMode Mode);
     // Closes the file; what is still buffered is written, and a failure there is dropped: callers that
     // must know call Close first.
@@ -57,7 +58,7 @@ private:
 
     std::string FFileName;
     int FHandle = -1;
-    std::vector<char> FBuffer; // pending writes (fmCreate only)
+    std::vector<char> FBuffer; // pending writes (fmCreateUnique only)
 };
 
 // A read-only stream of the bytes inflated from Source, which it reads from its current position on.
@@ -70,10 +71,9 @@ public:
     TDecompressionStream(const TDecompressionStream &) = delete;
     TDecompressionStream &operator=(const TDecompressionStream &) = delete;
 
-    // Up to Count inflated bytes; 0 once the stream's end mark has been passed, or at once for a
-    // source without a single byte. Raises EZDecompressionError for data that is no zlib stream,
-    // damaged data, a wrong check value, or a source that ends before the end mark (a cut file);
-    // reading errors of Source pass on.
+    // Up to Count inflated bytes; 0 once the stream's end mark has been passed. Raises
+    // EZDecompressionError for data that is no zlib stream, damaged data, a wrong check value, or a
+    // source that ends before the end mark (a cut or empty file); reading errors of Source pass on.
     size_t Read(void *Buffer, size_t Count);
 
 private:
@@ -86,8 +86,7 @@ private:
     std::vector<unsigned char> FOutput; // inflated, not read yet: FOutPos..FOutEnd
     size_t FOutPos = 0;
     size_t FOutEnd = 0;
-    bool FEnded = false;    // the end mark was passed
-    bool FAnyInput = false; // Source gave at least one byte
+    bool FEnded = false; // the end mark was passed
 };
 
 // Inflates Source into Dest, posts WM_DECOMPRESS_ERROR to MainHandle when anything of that fails, and
@@ -98,9 +97,10 @@ public:
     // Neither stream is owned; both must stay open until the close message has arrived.
     TDeCompressThread(HWND WaitForm, HWND MainHandle, TFileStream *Source, TFileStream *Dest);
 
-    // Becomes ready, before the worker posts its messages, with whether Dest received the whole
-    // inflated content (stream end reached and every byte written). Call before Resume, once.
-    std::future<bool> Completion() { return FCompletion.get_future(); }
+    // Becomes ready before the worker posts its messages: when Dest received the whole inflated content
+    // (stream end reached, every byte written), or else with the exception that stopped it. Call before
+    // Resume, once.
+    std::future<void> Completion() { return FCompletion.get_future(); }
 
 protected:
     void Execute() override;
@@ -110,5 +110,5 @@ private:
     TFileStream *Source;
     TFileStream *Dest;
     HWND MainHandle;
-    std::promise<bool> FCompletion;
+    std::promise<void> FCompletion;
 };

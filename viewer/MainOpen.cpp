@@ -24,33 +24,6 @@ namespace {
 
 const QString CannotOpenText = QStringLiteral("Can not open report file!");
 
-// What the report probe found at a path.
-struct TProbe
-{
-    int Open = SQLITE_OK; // sqlite3_open_v2's result
-    int Step = SQLITE_OK; // the version query's first step; SQLITE_MISUSE when it could not be prepared
-    int Version = 0;      // the "version" value, 0 without a row
-};
-
-// Opens Path without creating it and asks for the report's version; everything is closed again.
-TProbe ProbeReport(const QString &Path)
-{
-    TProbe probe;
-    sqlite3 *db = nullptr;
-    probe.Open = sqlite3_open_v2(WideToUtf8(Path).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    if (probe.Open == SQLITE_OK) {
-        TStatementCell stmt;
-        sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";", -1,
-                           stmt.Ptr(), nullptr);
-        // Stepping no statement gives SQLITE_MISUSE: the file is no report database.
-        probe.Step = sqlite3_step(stmt.Handle());
-        if (probe.Step == SQLITE_ROW)
-            probe.Version = sqlite3_column_int(stmt.Handle(), 0);
-    }
-    sqlite3_close_v2(db);
-    return probe;
-}
-
 void ErrorBox(const QString &Text)
 {
     WideMessageDlg(Text, mtError, mbOKOnly);
@@ -83,7 +56,7 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 
     WriteLog("TMainForm.TryDBorArchive - try open base");
     QString path = Path;
-    const TProbe first = ProbeReport(path);
+    const TReportProbe first = ProbeReport(WideToUtf8(path));
     // A path that cannot even be opened (no such file) goes no further: unpacking it would only leave
     // a temporary file behind.
     if (first.Open != SQLITE_OK) {
@@ -96,8 +69,8 @@ bool TMainForm::TryDBorArchive(const QString &Path)
             std::string newName;
             DecompressReport(path, *this, newName);
             path = QString::fromStdString(newName);
-        } catch (const std::exception &) {
-            ErrorBox(CannotOpenText);
+        } catch (const std::exception &E) {
+            ErrorBox(CannotOpenText + u'\n' + ErrorMessage(E));
             return false;
         }
     }
@@ -108,7 +81,7 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 
     WriteLog("TMainForm.TryDBorArchive - it`s not archive. Continue opening...");
     bool result = true;
-    const TProbe second = ProbeReport(path);
+    const TReportProbe second = ProbeReport(WideToUtf8(path));
     if (second.Open != SQLITE_OK || second.Step == SQLITE_MISUSE) {
         ErrorBox(CannotOpenText);
         result = false;

@@ -1,42 +1,46 @@
 #pragma once
-// A stand-in of the main window for DecompressReport, with the real wait window: it owns the wait
-// windows it makes, sets its failure flag on WM_DECOMPRESS_ERROR, and notes the order in which that
-// message and the wait windows' close messages arrive. For programs that link the viewer library.
+// A stand-in of the main window for DecompressReport: its wait windows are plain objects whose modal
+// show is an event loop that their close message ends. It sets its failure flag on
+// WM_DECOMPRESS_ERROR and notes the order in which that message and the close messages arrive.
 #include "platform/Messages.h"
 #include "report/uExtraFunctions.h"
-#include "viewer/ufWaitForm.h"
 
-#include <QPointer>
+#include <QEventLoop>
+#include <QObject>
 #include <QString>
-#include <QWidget>
 
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
 namespace support {
 
-class DecompressHost : public QWidget, public TDecompressHost
+class DecompressHost : public QObject, public TDecompressHost
 {
 public:
     int decompressFailed = 0;
-    std::vector<QPointer<TWaitForm>> WaitForms; // made by CreateDecompressWaitForm, in order
-    std::vector<QString> WaitTexts;
     std::vector<std::string> Messages; // "error", "close" as they arrived
+    int WaitForms = 0;
+    // Runs once the worker has been started, before the modal show (another unpacking, say).
+    std::function<void()> BeforeShow;
 
     QObject *MainHandle() override { return this; }
     int GetDecompressFailed() const override { return decompressFailed; }
     void SetDecompressFailed(int Value) override { decompressFailed = Value; }
-    QObject *CreateDecompressWaitForm(const QString &Text) override
+    QObject *CreateDecompressWaitForm(const QString &) override
     {
-        auto *form = new TWaitForm(this, Text);
-        form->installEventFilter(&FCloseSpy);
-        WaitForms.emplace_back(form);
-        WaitTexts.push_back(Text);
-        return form;
+        ++WaitForms;
+        return new Wait(this);
     }
     void ShowDecompressWaitForm(QObject *WaitForm) override
     {
-        qobject_cast<TWaitForm *>(WaitForm)->WMShowModal();
+        if (auto before = std::exchange(BeforeShow, nullptr))
+            before();
+        auto *wait = static_cast<Wait *>(WaitForm);
+        if (!wait->Closed)
+            wait->Loop.exec();
+        delete wait;
     }
 
 protected:
@@ -47,27 +51,27 @@ protected:
             Messages.emplace_back("error");
             return true;
         }
-        return QWidget::event(e);
+        return QObject::event(e);
     }
 
 private:
-    class CloseSpy : public QObject
+    struct Wait : QObject
     {
-    public:
-        explicit CloseSpy(DecompressHost *Host) : FHost(Host) {}
-
-    protected:
-        bool eventFilter(QObject *, QEvent *e) override
+        explicit Wait(DecompressHost *Host) : FHost(Host) {}
+        bool event(QEvent *e) override
         {
-            if (TMessageEvent *msg = TMessageEvent::From(e); msg && msg->Msg == WM_WAITFORM_CLOSE)
+            if (TMessageEvent *msg = TMessageEvent::From(e); msg && msg->Msg == WM_WAITFORM_CLOSE) {
                 FHost->Messages.emplace_back("close");
-            return false;
+                Closed = true;
+                Loop.quit();
+                return true;
+            }
+            return QObject::event(e);
         }
-
-    private:
         DecompressHost *FHost;
+        bool Closed = false;
+        QEventLoop Loop;
     };
-    CloseSpy FCloseSpy{this};
 };
 
 } // namespace support
