@@ -592,15 +592,17 @@ void TSearchForm::bb_OkBitBtnClick()
         const int includes = lb_AddName->count();
         const int excludes = lb_DelName->count();
         SearchParams.clear();
-        auto pattern = [](const QListWidgetItem *Item) {
-            return QStringLiteral("%") + ReplaceWideChar(Item->text(), QChar(u'*'), QChar(u'%')) +
-                   QStringLiteral("%");
+        // One "or"-joined LIKE per entry, matched anywhere in the name.
+        auto appendNames = [this](const QListWidget *List) {
+            for (int i = 0; i < List->count(); ++i) {
+                SearchSQL += "F_NAME like ? or ";
+                SearchParams.append(QStringLiteral("%") +
+                                    ReplaceWideChar(List->item(i)->text(), QChar(u'*'), QChar(u'%')) +
+                                    QStringLiteral("%"));
+            }
         };
         SearchSQL += "(";
-        for (int i = 0; i < includes; ++i) {
-            SearchSQL += "F_NAME like ? or ";
-            SearchParams.append(pattern(lb_AddName->item(i)));
-        }
+        appendNames(lb_AddName);
         if (includes > 0) {
             SearchSQL.resize(SearchSQL.size() - 3);
             if (excludes > 0)
@@ -608,10 +610,7 @@ void TSearchForm::bb_OkBitBtnClick()
         } else if (excludes > 0) {
             SearchSQL += " not ( ";
         }
-        for (int j = 0; j < excludes; ++j) {
-            SearchSQL += "F_NAME like ? or ";
-            SearchParams.append(pattern(lb_DelName->item(j)));
-        }
+        appendNames(lb_DelName);
         if (excludes > 0) {
             SearchSQL.resize(SearchSQL.size() - 3);
             if (includes == 0)
