@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <memory>
@@ -99,6 +100,13 @@ QString PickerFormat()
 QString ShortDate(const QDateEdit *Picker)
 {
     return QLocale().toString(Picker->date(), QLocale::ShortFormat);
+}
+
+// A list's selected entry: its current row while that row is selected.
+int SelectedRow(const QListWidget *List)
+{
+    const QListWidgetItem *item = List->currentItem();
+    return item && item->isSelected() ? List->currentRow() : -1;
 }
 
 // Keys that carry a text but type no character into an edit.
@@ -388,13 +396,6 @@ void TSearchForm::edit_AddNameKeyUp(QLineEdit *Sender, int Key)
     btn_AddNameClick();
     btn_DelNameClick();
     Sender->setFocus();
-}
-
-// A list's selected entry: its current row while that row is selected.
-static int SelectedRow(const QListWidget *List)
-{
-    const QListWidgetItem *item = List->currentItem();
-    return item && item->isSelected() ? List->currentRow() : -1;
 }
 
 void TSearchForm::lb_AddNameKeyDown(QListWidget *Sender, int Key)

@@ -106,7 +106,7 @@ public:
     void InitCaptions();
     void btn_AddNameClick();
     void btn_DelNameClick();
-    // Key is a Qt key code; Text the typed characters.
+    // Text: the typed character. Key: a Qt key code.
     void edit_AddNameKeyPress(const QString &Text);
     void edit_AddNameChange();
     void edit_AddNameKeyUp(QLineEdit *Sender, int Key);
