@@ -1,0 +1,316 @@
+// The extended search dialog: the statement its OK builds, its handlers driven by keys and clicks, and
+// the statement run on a generated report against a hand-written query of the same conditions.
+#include "viewer/ufSearchForm.h"
+
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <set>
+#include <vector>
+
+namespace {
+
+const std::string Select =
+    "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, "
+    "F_UPDATE, F_ACCESS, F_FLAGS, F_CHILDREN_SIZE FROM struct_drive_table ";
+const std::string Where = Select + "WHERE( ";
+
+// Folders 1 > 2 > 3; files spread over them so that every condition keeps some rows and drops others.
+const char *const Tree = "D Docs id=1\n"
+                         "  D Sub id=2\n"
+                         "    D Deep id=3\n"
+                         "      F alpha.txt 5000 date=2020-03-01 10:00:00 id=10\n"
+                         "      F alpha.log 5000 date=2020-03-01 10:00:00 id=11\n"
+                         "    F gamma.txt 5000 date=2019-12-31 23:00:00 id=12\n"
+                         "  F delta.txt 5000 deleted date=2020-06-01 00:00:00 id=13\n"
+                         "  F tina.txt 10 date=2020-06-01 00:00:00 id=14\n"
+                         "  F huga.txt 9000000 date=2020-06-01 00:00:00 id=15\n"
+                         "F topa.txt 5000 date=2020-06-01 00:00:00 id=16\n";
+
+class SearchFormTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(sqlite3_open(support::ReportBuilder().Tree(Tree).Write(Dir.File("r.db")).c_str(), &DB),
+                  SQLITE_OK);
+        Ready(Form);
+    }
+    void TearDown() override { sqlite3_close(DB); }
+
+    // As the main window hands the dialog over, with the year 2020 in the pickers and nothing ticked.
+    void Ready(TSearchForm &F)
+    {
+        F.SearchDB = DB;
+        F.InitCaptions();
+        F.dtp_Start->setDate(QDate(2020, 1, 1));
+        F.dtp_Finish->setDate(QDate(2020, 12, 31));
+        F.chb_UseDate->setChecked(false);
+    }
+
+    std::set<int64_t> Ids(const std::string &Sql, const QStringList &Params = {})
+    {
+        std::set<int64_t> ids;
+        sqlite3_stmt *stmt = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(DB, Sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << Sql;
+        for (int i = 0; i < Params.size(); ++i)
+            sqlite3_bind_text(stmt, i + 1, Params[i].toUtf8().constData(), -1, SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            ids.insert(sqlite3_column_int64(stmt, 0));
+        sqlite3_finalize(stmt);
+        return ids;
+    }
+
+    support::TempDir Dir;
+    sqlite3 *DB = nullptr;
+    TSearchForm Form;
+};
+
+void AddRange(TSearchForm &F, int KindRow)
+{
+    F.cb_TypeDate->setCurrentIndex(KindRow);
+    F.btn_AddTimeClick();
+}
+
+// The year 2020 as a condition on Column.
+std::string Year(const std::string &Column)
+{
+    return "(" + Column + " >= \"2020-01-01 00:00:00\") and (" + Column + " <= \"2020-12-31 23:59:59\")";
+}
+
+struct StatementCase
+{
+    const char *Name;
+    int Deleted = 0, Folder = 0;
+    int64_t FolderID = -1;
+    const char *MinSize = "", *MaxSize = "";
+    int MaxUnit = 1;
+    int PickerKind = -1;     // a kind row: the date search by the pickers
+    std::vector<int> Ranges; // kind rows added to the list, in order
+    const char *Include = "", *Exclude = "";
+    std::string Sql;
+    QStringList Params;
+};
+
+TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
+{
+    const StatementCase cases[] = {
+        {.Name = "nothing", .Sql = Select + ";"},
+        {.Name = "deleted only", .Deleted = 1, .Sql = Where + "(IS_DELETED = 1) );"},
+        {.Name = "folder, none focused", .Folder = 1, .Sql = Where + "(ID_PARENT = -1) );"},
+        {.Name = "subfolders", .Folder = 2, .FolderID = 1, .Sql = Where + " (ID_PARENT IN (1, 2, 3 )) );"},
+        {.Name = "no subfolders", .Folder = 2, .FolderID = 3, .Sql = Where + " (ID_PARENT IN (3 )) );"},
+        {.Name = "2 KB, empty upper", .MinSize = "2", .Sql = Where + "(F_SIZE >= 2048) );"},
+        {.Name = "overflow held at the limit",
+         .MaxSize = "9000000000000",
+         .MaxUnit = 3,
+         .Sql = Where + "(F_SIZE <= 9223372036854775807) );"},
+        {.Name = "picker, created", .PickerKind = 0, .Sql = Where + Year("F_CREATE") + " );"},
+        {.Name = "picker, changed", .PickerKind = 1, .Sql = Where + Year("F_UPDATE") + " );"},
+        {.Name = "picker, opened", .PickerKind = 2, .Sql = Where + Year("F_ACCESS") + " );"},
+        {.Name = "list, in list order",
+         .Ranges = {2, 0, 0}, // Opened, Created, Changed
+         .Sql = Where + Year("F_ACCESS") + " and " + Year("F_CREATE") + " and " + Year("F_UPDATE") + " );"},
+        {.Name = "include only",
+         .Include = "a; b",
+         .Sql = Where + "(F_NAME like ? or F_NAME like ? ) );",
+         .Params = {QStringLiteral("%a%"), QStringLiteral("%b%")}},
+        {.Name = "exclude only",
+         .Exclude = "c",
+         .Sql = Where + "( not ( F_NAME like ? )) );",
+         .Params = {QStringLiteral("%c%")}},
+        {.Name = "both, star and empty entry",
+         .Include = "*.ext,",
+         .Exclude = "c",
+         .Sql = Where + "(F_NAME like ? or F_NAME like ? ) and not ( F_NAME like ? ) );",
+         .Params = {QStringLiteral("%%.ext%"), QStringLiteral("%%"), QStringLiteral("%c%")}},
+        {.Name = "all kinds in order",
+         .Deleted = 2,
+         .Folder = 1,
+         .MaxSize = "1",
+         .MaxUnit = 0,
+         .PickerKind = 1,
+         .Exclude = "c",
+         .Sql = Where + "(IS_DELETED = 0) and (ID_PARENT = -1) and (F_SIZE <= 1) and " + Year("F_UPDATE") +
+                " and ( not ( F_NAME like ? )) );",
+         .Params = {QStringLiteral("%c%")}},
+    };
+    for (const StatementCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TSearchForm f;
+        Ready(f);
+        f.cb_Deleted->setCurrentIndex(c.Deleted);
+        f.cb_Folder->setCurrentIndex(c.Folder);
+        f.FolderID = c.FolderID;
+        f.edit_MinSize->setText(QString::fromLatin1(c.MinSize));
+        f.edit_MaxSize->setText(QString::fromLatin1(c.MaxSize));
+        f.cb_CapMaxComboBox->setCurrentIndex(c.MaxUnit);
+        if (c.PickerKind >= 0) {
+            f.cb_TypeDate->setCurrentIndex(c.PickerKind);
+            f.dtp_StartChange();
+        }
+        for (int kind : c.Ranges)
+            AddRange(f, kind);
+        f.edit_AddName->setText(QString::fromLatin1(c.Include));
+        f.edit_DelName->setText(QString::fromLatin1(c.Exclude));
+        f.bb_OkBitBtnClick();
+        EXPECT_EQ(f.SearchSQL, c.Sql);
+        EXPECT_EQ(f.SearchParams, c.Params);
+    }
+}
+
+TEST_F(SearchFormTest, StatementFindsWhatTheSameHandWrittenQueryFinds)
+{
+    Form.FolderID = 1;
+    Form.cb_Folder->setCurrentIndex(2);
+    Form.cb_Deleted->setCurrentIndex(2);
+    Form.edit_MinSize->setText(QStringLiteral("1"));
+    Form.edit_MaxSize->setText(QStringLiteral("1"));
+    Form.cb_CapMaxComboBox->setCurrentIndex(2);
+    Form.cb_TypeDate->setCurrentIndex(0);
+    Form.btn_AddTimeClick();
+    Form.edit_AddName->setText(QStringLiteral("*a*.txt"));
+    Form.edit_DelName->setText(QStringLiteral("log"));
+    Form.bb_OkBitBtnClick();
+
+    const std::set<int64_t> found = Ids(Form.SearchSQL, Form.SearchParams);
+    EXPECT_EQ(found,
+              Ids("SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 2, 3)"
+                  " AND F_SIZE BETWEEN 1024 AND 1048576"
+                  " AND F_CREATE >= '2020-01-01 00:00:00' AND F_CREATE <= '2020-12-31 23:59:59'"
+                  " AND F_NAME LIKE '%a%.txt%' AND F_NAME NOT LIKE '%log%'"));
+    EXPECT_EQ(found, (std::set<int64_t>{10}));
+    EXPECT_EQ(Ids(Select + ";").size(), support::ParseTree(Tree).size());
+}
+
+TEST_F(SearchFormTest, NameEditsTickMoveAndUntick)
+{
+    QTest::keyClicks(Form.edit_AddName, QStringLiteral(".."));
+    QTest::keyClick(Form.edit_AddName, Qt::Key_Backspace);
+    EXPECT_FALSE(Form.chb_UseName->isChecked());
+    Form.edit_AddName->clear();
+    QTest::keyClicks(Form.edit_AddName, QStringLiteral("a;b;"));
+    EXPECT_TRUE(Form.chb_UseName->isChecked());
+    Form.btn_AddName->click();
+    ASSERT_EQ(Form.lb_AddName->count(), 3);
+    EXPECT_EQ(Form.lb_AddName->item(2)->text(), QString());
+
+    // Delete on the list removes the selected entry; the box unticks with the last one.
+    for (int i = 0; i < 3; ++i) {
+        Form.lb_AddName->setCurrentRow(0);
+        QTest::keyClick(Form.lb_AddName, Qt::Key_Delete);
+        EXPECT_EQ(Form.chb_UseName->isChecked(), i < 2);
+    }
+    QTest::keyClick(Form.lb_AddName, Qt::Key_Delete); // no entry, no effect
+
+    // Enter moves both edits; a second Enter in empty edits searches and closes.
+    Form.show();
+    Form.edit_AddName->setText(QStringLiteral("x"));
+    Form.edit_DelName->setText(QStringLiteral("y"));
+    QTest::keyClick(Form.edit_AddName, Qt::Key_Return);
+    EXPECT_TRUE(Form.isVisible());
+    EXPECT_EQ(Form.lb_AddName->item(0)->text(), QStringLiteral("x"));
+    EXPECT_EQ(Form.lb_DelName->item(0)->text(), QStringLiteral("y"));
+    QTest::keyClick(Form.edit_AddName, Qt::Key_Return);
+    EXPECT_FALSE(Form.isVisible());
+    EXPECT_EQ(Form.result(), QDialog::Accepted);
+    EXPECT_EQ(Form.SearchParams, (QStringList{QStringLiteral("%x%"), QStringLiteral("%y%")}));
+
+    // The next show resets only the deleted filter and the folder scope.
+    Form.cb_Deleted->setCurrentIndex(1);
+    Form.cb_Folder->setCurrentIndex(1);
+    Form.show();
+    EXPECT_EQ(Form.cb_Deleted->currentText(), QStringLiteral("All files"));
+    EXPECT_EQ(Form.cb_Folder->currentText(), QStringLiteral("In all folders"));
+    EXPECT_EQ(Form.lb_AddName->count(), 1);
+    EXPECT_TRUE(Form.chb_UseName->isChecked());
+}
+
+TEST_F(SearchFormTest, DateKindsTravelBetweenComboAndList)
+{
+    AddRange(Form, 0); // Created
+    EXPECT_TRUE(Form.chb_UseDate->isChecked());
+    AddRange(Form, 1); // Opened, now second of "Changed", "Opened"
+    ASSERT_EQ(Form.lb_Dates->count(), 2);
+    EXPECT_EQ(Form.lb_Dates->item(1)->text(),
+              QStringLiteral("Opened: ") + QLocale().toString(QDate(2020, 1, 1), QLocale::ShortFormat) +
+                  QStringLiteral(" - ") + QLocale().toString(QDate(2020, 12, 31), QLocale::ShortFormat));
+
+    // Right button on the first entry, then the popup's item: "Created" comes back last and selected.
+    QTest::mouseClick(Form.lb_Dates->viewport(), Qt::RightButton, {},
+                      Form.lb_Dates->visualItemRect(Form.lb_Dates->item(0)).center());
+    Form.btn_deletePopUpBtn->trigger();
+    Form.pm_PopupMenu1->hide();
+    ASSERT_EQ(Form.cb_TypeDate->currentIndex(), 1);
+    EXPECT_EQ(Form.cb_TypeDate->currentText(), QStringLiteral("Created"));
+    EXPECT_EQ(Form.cb_TypeDate->currentData().toInt(), 0);
+
+    AddRange(Form, 0);
+    AddRange(Form, 0);
+    EXPECT_EQ(Form.cb_TypeDate->count(), 0);
+    EXPECT_FALSE(Form.btn_AddTime->isEnabled());
+    for (int left = 2; left >= 0; --left) {
+        Form.lb_Dates->setCurrentRow(0);
+        QTest::keyClick(Form.lb_Dates, Qt::Key_Delete);
+        EXPECT_TRUE(Form.btn_AddTime->isEnabled());
+        EXPECT_EQ(Form.chb_UseDate->isChecked(), left > 0);
+    }
+    EXPECT_EQ(Form.cb_TypeDate->count(), 3);
+
+    // A new end date counts as a date setting.
+    Form.dtp_Finish->setDate(QDate(2021, 1, 1));
+    EXPECT_TRUE(Form.chb_UseDate->isChecked());
+}
+
+TEST_F(SearchFormTest, NumberEditsTakeDigitsAndThePageLimitFallsBack)
+{
+    QTest::keyClicks(Form.edit_MinSize, QStringLiteral("1a-2"));
+    EXPECT_EQ(Form.edit_MinSize->text(), QStringLiteral("12"));
+    Form.edit_MinSize->setCursorPosition(0);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier,
+                  QStringLiteral("\x7f")); // as X11 sends it
+    QApplication::sendEvent(Form.edit_MinSize, &del);
+    EXPECT_EQ(Form.edit_MinSize->text(), QStringLiteral("2"));
+    EXPECT_TRUE(Form.chb_UseSize->isChecked());
+    Form.edit_MinSize->clear();
+    EXPECT_FALSE(Form.chb_UseSize->isChecked());
+
+    struct
+    {
+        const char *Typed, *Kept;
+        bool Warned;
+    } const limits[] = {{"4000", "4000", true},
+                        {"3000", "3000", false},
+                        {"", "1000", false},
+                        {"0", "1000", false},
+                        {"99999999999", "1000", false}};
+    Form.show();
+    for (const auto &l : limits) {
+        SCOPED_TRACE(l.Typed);
+        Form.activateWindow(); // the warning took the activation
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Form));
+        support::BoxAnswerer boxes;
+        Form.edit_SearchLimit->setFocus();
+        Form.edit_SearchLimit->setText(QString::fromLatin1(l.Typed));
+        Form.edit_MaxSize->setFocus(); // leaves the edit
+        EXPECT_EQ(Form.edit_SearchLimit->text(), QString::fromLatin1(l.Kept));
+        EXPECT_EQ(boxes.Texts.size(), l.Warned ? 1 : 0);
+    }
+}
+
+} // namespace
