@@ -111,7 +111,9 @@ void TMainForm::tb_ExportBaseClick()
         }
         const QString failure = result->Failure();
         if (!failure.isEmpty()) {
-            WideMessageDlg(failure, mtError, mbOKOnly);
+            WideMessageDlg(QStringLiteral("Report was not created. File: ") + exportName + QChar(13) +
+                               failure,
+                           mtError, mbOKOnly);
             return;
         }
         OfferFolder(QStringLiteral("Report created. File: ") + exportName + QChar(13) +
