@@ -269,8 +269,7 @@ TEST(TickLifeCycle, DestroyCheckHelperLogsAndTheNextQueryMakesANewObject)
     ASSERT_NE(CheckHelper, nullptr);
     EXPECT_EQ(CheckHelper->DB(), R.DB);
     DestroyCheckHelper();
-    EXPECT_THAT(R.Log.Text(),
-                HasSubstr("AddId_parAndCheckIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
+    EXPECT_THAT(R.Log.Text(), HasSubstr("AddFileIdIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
 }
 
 TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNothingStaysBusy)
