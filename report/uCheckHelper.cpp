@@ -19,6 +19,17 @@ constexpr uint8_t csChecked = 2;
 constexpr uint8_t csMixed = 4;
 constexpr int64_t RootID = -1;
 
+// A statement for Sql, or null when it cannot be prepared.
+sqlite3_stmt *Prepared(sqlite3 *DB, const char *Sql)
+{
+    sqlite3_stmt *Stmt = nullptr;
+    if (sqlite3_prepare_v2(DB, Sql, -1, &Stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(Stmt);
+        Stmt = nullptr;
+    }
+    return Stmt;
+}
+
 } // namespace
 
 // Binds the id as parameter 1 of a kept statement (prepared now when it is not yet) and resets the
@@ -29,10 +40,8 @@ class TCheck_Helper::TRun
 public:
     TRun(sqlite3 *DB, TQuery &Query, int64_t ID)
     {
-        if (!Query.Stmt && sqlite3_prepare_v2(DB, Query.SQL, -1, &Query.Stmt, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(Query.Stmt);
-            Query.Stmt = nullptr;
-        }
+        if (!Query.Stmt)
+            Query.Stmt = Prepared(DB, Query.SQL);
         FStmt = Query.Stmt;
         BindInt64(1, ID);
     }
@@ -92,6 +101,44 @@ TCheck_Helper::~TCheck_Helper()
          {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
           &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL, &FChildRowsSQL})
         sqlite3_finalize(Query->Stmt);
+    for (const auto &[SQL, Stmt] : FKept)
+        sqlite3_finalize(Stmt);
+}
+
+sqlite3_stmt *TCheck_Helper::KeptStatement(const char *SQL)
+{
+    for (const auto &[Text, Stmt] : FKept)
+        if (Text == SQL)
+            return Stmt;
+    sqlite3_stmt *Stmt = Prepared(FDB, SQL);
+    if (Stmt)
+        FKept.emplace_back(SQL, Stmt);
+    return Stmt;
+}
+
+TIdQuery::TIdQuery(sqlite3 *DB, const char *Sql, int64_t ID)
+{
+    if (CheckHelper && CheckHelper->DB() == DB) {
+        FStmt = CheckHelper->KeptStatement(Sql);
+    } else {
+        FStmt = Prepared(DB, Sql);
+        FOwned = true;
+    }
+    if (FStmt)
+        sqlite3_bind_int64(FStmt, 1, ID);
+}
+
+TIdQuery::~TIdQuery()
+{
+    if (FOwned)
+        sqlite3_finalize(FStmt);
+    else if (FStmt)
+        sqlite3_reset(FStmt);
+}
+
+bool TIdQuery::Step()
+{
+    return FStmt && sqlite3_step(FStmt) == SQLITE_ROW;
 }
 
 template <typename TRead> bool TCheck_Helper::QueryByID(TQuery &Query, int64_t ID, TRead Read)
