@@ -37,10 +37,12 @@ void SplitDateTime(double value, QDate &date, QTime &time)
     time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
 }
 
-// Up to len characters of s from pos (0-based), only as many as s has there.
-std::string Mid(const std::string &s, size_t pos, size_t len)
+// Appends up to len characters of s from pos (0-based) to out, only as many as s has there.
+std::string &AppendMid(std::string &out, const std::string &s, size_t pos, size_t len)
 {
-    return pos < s.size() ? s.substr(pos, len) : std::string();
+    if (pos < s.size())
+        out.append(s, pos, len);
+    return out;
 }
 
 // Reads 1 to maxDigits decimal digits at pos.
@@ -120,13 +122,23 @@ bool IntToBool(int32_t Value)
 
 double ReportStrToDateTime(const std::string &Str)
 {
-    std::string text = Str;
+    // Three of these for every item loaded: the rearranged text goes into a buffer of the thread's own.
+    thread_local std::string rearranged;
+    const std::string *text = &Str;
+    auto rearrange = [&](size_t day, size_t month, size_t year) {
+        rearranged.clear();
+        AppendMid(rearranged, Str, day, 2).push_back('.');
+        AppendMid(rearranged, Str, month, 2).push_back('.');
+        AppendMid(rearranged, Str, year, 4).push_back(' ');
+        AppendMid(rearranged, Str, 11, 8);
+        text = &rearranged;
+    };
     if (Str.find('-') != std::string::npos)
-        text = Mid(Str, 8, 2) + '.' + Mid(Str, 5, 2) + '.' + Mid(Str, 0, 4) + ' ' + Mid(Str, 11, 8);
+        rearrange(8, 5, 0);
     else if (Str.find('.') != std::string::npos)
-        text = Mid(Str, 0, 2) + '.' + Mid(Str, 3, 2) + '.' + Mid(Str, 6, 4) + ' ' + Mid(Str, 11, 8);
+        rearrange(0, 3, 6);
     double result = 0;
-    if (ScanDayMonthYearTime(text, result))
+    if (ScanDayMonthYearTime(*text, result))
         return result;
     return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
 }
