@@ -257,6 +257,15 @@ int64_t TCheck_Helper::GetParentID(int64_t ID)
     return ParentID;
 }
 
+bool TCheck_Helper::HasStoredRows()
+{
+    sqlite3_stmt *Stmt = KeptStatement("SELECT fileID FROM check_and_comment_map LIMIT 1;");
+    const bool Has = Stmt && sqlite3_step(Stmt) == SQLITE_ROW;
+    if (Stmt)
+        sqlite3_reset(Stmt);
+    return Has;
+}
+
 // ---- The store's routines ----
 
 TCheck_Helper *CheckHelper = nullptr;
@@ -397,6 +406,11 @@ void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)
 int64_t GetParentID(sqlite3 *DB, int64_t ID)
 {
     return Helper(DB).GetParentID(ID);
+}
+
+bool HasStoredRows(sqlite3 *DB)
+{
+    return Helper(DB).HasStoredRows();
 }
 
 void DestroyCheckHelper()

@@ -59,6 +59,9 @@ public:
     // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
     int64_t GetParentID(int64_t ID);
 
+    // check_and_comment_map holds a row at all.
+    bool HasStoredRows();
+
 private:
     friend class TIdQuery;
 
@@ -136,5 +139,7 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID);
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID);
 // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
 int64_t GetParentID(sqlite3 *DB, int64_t ID);
+// Whether the store holds any row: when it holds none, every item answers IsChecked with False.
+bool HasStoredRows(sqlite3 *DB);
 // Logs "DestroyCheckHelper", frees CheckHelper and sets it back to none.
 void DestroyCheckHelper();

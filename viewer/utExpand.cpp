@@ -174,8 +174,10 @@ void ThreadExpand::LoadStoredChecks(const PVirtualNode *Added, size_t Count)
     // all its children each time: quadratic in a folder with many stored ticks. So the changes are
     // collected, all but the last written after their checking event, and the last one goes through
     // the control, whose tracking then works the folder (and its ancestors) out once from the whole.
+    // An empty store answers every child with no row: its lookups are spared.
     std::vector<std::pair<PVirtualNode, TCheckState>> pending;
-    for (size_t i = 0; i < Count; ++i) {
+    const bool anyStored = HasStoredRows(DB);
+    for (size_t i = 0; anyStored && i < Count; ++i) {
         PVirtualNode node = Added[i];
         try {
             uint8_t state = 0;
