@@ -3,8 +3,11 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <malloc.h>
+#include <string_view>
 
 namespace {
 
@@ -37,16 +40,34 @@ void SplitDateTime(double value, QDate &date, QTime &time)
     time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
 }
 
-// Appends up to len characters of s from pos (0-based) to out, only as many as s has there.
-std::string &AppendMid(std::string &out, const std::string &s, size_t pos, size_t len)
+// The report's time text rearranged to "d.m.y h:m:s": at most 19 characters.
+class TRearranged
 {
-    if (pos < s.size())
-        out.append(s, pos, len);
-    return out;
-}
+public:
+    // Appends up to len characters of s from pos (0-based), only as many as s has there.
+    TRearranged &Mid(const std::string &s, size_t pos, size_t len)
+    {
+        if (pos < s.size()) {
+            len = std::min(len, s.size() - pos);
+            std::memcpy(FText + FSize, s.data() + pos, len);
+            FSize += len;
+        }
+        return *this;
+    }
+    TRearranged &Add(char c)
+    {
+        FText[FSize++] = c;
+        return *this;
+    }
+    std::string_view View() const { return std::string_view(FText, FSize); }
+
+private:
+    char FText[2 + 1 + 2 + 1 + 4 + 1 + 8];
+    size_t FSize = 0;
+};
 
 // Reads 1 to maxDigits decimal digits at pos.
-bool ScanNumber(const std::string &s, size_t &pos, size_t maxDigits, int &value, size_t &digits)
+bool ScanNumber(std::string_view s, size_t &pos, size_t maxDigits, int &value, size_t &digits)
 {
     value = 0;
     digits = 0;
@@ -58,13 +79,13 @@ bool ScanNumber(const std::string &s, size_t &pos, size_t maxDigits, int &value,
     return digits > 0;
 }
 
-void SkipBlanks(const std::string &s, size_t &pos)
+void SkipBlanks(std::string_view s, size_t &pos)
 {
     while (pos < s.size() && s[pos] == ' ')
         ++pos;
 }
 
-bool ScanChar(const std::string &s, size_t &pos, char c)
+bool ScanChar(std::string_view s, size_t &pos, char c)
 {
     if (pos < s.size() && s[pos] == c) {
         ++pos;
@@ -82,7 +103,7 @@ int ExpandYear(int year)
 }
 
 // Reads "d.m.y[ h[:m[:s]]]" in this fixed order: the rearranged report time text.
-bool ScanDayMonthYearTime(const std::string &s, double &result)
+bool ScanDayMonthYearTime(std::string_view s, double &result)
 {
     size_t pos = 0;
     size_t digits = 0;
@@ -122,23 +143,29 @@ bool IntToBool(int32_t Value)
 
 double ReportStrToDateTime(const std::string &Str)
 {
-    // Three of these for every item loaded: the rearranged text goes into a buffer of the thread's own.
-    thread_local std::string rearranged;
-    const std::string *text = &Str;
-    auto rearrange = [&](size_t day, size_t month, size_t year) {
-        rearranged.clear();
-        AppendMid(rearranged, Str, day, 2).push_back('.');
-        AppendMid(rearranged, Str, month, 2).push_back('.');
-        AppendMid(rearranged, Str, year, 4).push_back(' ');
-        AppendMid(rearranged, Str, 11, 8);
-        text = &rearranged;
-    };
+    // Three of these for every item loaded: the rearranged text is put together on the stack.
+    TRearranged rearranged;
+    std::string_view text = Str;
     if (Str.find('-') != std::string::npos)
-        rearrange(8, 5, 0);
+        text = rearranged.Mid(Str, 8, 2)
+                   .Add('.')
+                   .Mid(Str, 5, 2)
+                   .Add('.')
+                   .Mid(Str, 0, 4)
+                   .Add(' ')
+                   .Mid(Str, 11, 8)
+                   .View();
     else if (Str.find('.') != std::string::npos)
-        rearrange(0, 3, 6);
+        text = rearranged.Mid(Str, 0, 2)
+                   .Add('.')
+                   .Mid(Str, 3, 2)
+                   .Add('.')
+                   .Mid(Str, 6, 4)
+                   .Add(' ')
+                   .Mid(Str, 11, 8)
+                   .View();
     double result = 0;
-    if (ScanDayMonthYearTime(*text, result))
+    if (ScanDayMonthYearTime(text, result))
         return result;
     return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
 }

@@ -82,11 +82,11 @@ QString FileWhat(const char *Action, const std::string &Path)
     return QStringLiteral("Cannot %1 file \"%2\"").arg(QLatin1String(Action), QString::fromStdString(Path));
 }
 
-void WriteAll(int Fd, const std::string &Text, const std::string &Path)
+void WriteAll(int Fd, const char *Text, size_t Size, const std::string &Path)
 {
     size_t done = 0;
-    while (done < Text.size()) {
-        const ssize_t n = write(Fd, Text.data() + done, Text.size() - done);
+    while (done < Size) {
+        const ssize_t n = write(Fd, Text + done, Size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -96,13 +96,13 @@ void WriteAll(int Fd, const std::string &Text, const std::string &Path)
 }
 
 // Opens, writes and closes; the caller holds logMutex.
-void AppendLine(const std::string &Path, const std::string &Line)
+void AppendLine(const std::string &Path, const char *Line, size_t Size)
 {
     const int fd = open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         RaiseLastOSError(FileWhat("open", Path));
     try {
-        WriteAll(fd, Line, Path);
+        WriteAll(fd, Line, Size, Path);
     } catch (...) {
         close(fd);
         throw;
@@ -111,33 +111,27 @@ void AppendLine(const std::string &Path, const std::string &Line)
         RaiseLastOSError(FileWhat("close", Path));
 }
 
-// The log's path into Path: the folder set for tests, else the executable's folder, worked out anew.
-void MakeLogFileName(std::string &Path)
-{
-    {
-        std::lock_guard<std::mutex> lock(Settings().Lock);
-        Path.assign(Settings().Folder);
-    }
-    if (Path.empty())
-        Path = ExecutableFolder();
-    Path.append("ParvixViewer.log");
-}
-
-// Folder loading writes lines by the hundred thousand: the path and the line are built in buffers of
-// the thread's own, so that a line costs no allocation beyond the file's open, write and close.
+// Folder loading writes lines by the hundred thousand: a line of usual length is put together on the
+// stack, so that it costs no allocation besides the path.
 void WriteLogLine(const char *Msg, size_t Length)
 {
-    thread_local std::string path;
-    thread_local std::string line;
     try {
-        MakeLogFileName(path);
+        const std::string path = LogFileName();
         TMutex &mutex = logMutex();
         if (!mutex.Get(LogWaitMs))
             return;
         // Given back before a failure is shown, so a box waiting for the user holds up no writer.
         TMutexRelease release(mutex);
-        line.assign(Msg, Length).append("\r\n");
-        AppendLine(path, line);
+        char buffer[512];
+        std::string longLine;
+        const char *line = buffer;
+        if (Length + 2 <= sizeof buffer) {
+            std::memcpy(buffer, Msg, Length);
+            std::memcpy(buffer + Length, "\r\n", 2);
+        } else {
+            line = longLine.assign(Msg, Length).append("\r\n").data();
+        }
+        AppendLine(path, line, Length + 2);
     } catch (const Exception &e) {
         ShowLogError(e.Message());
     } catch (const std::exception &e) {
@@ -158,8 +152,13 @@ TMutex &logMutex()
 std::string LogFileName()
 {
     std::string path;
-    MakeLogFileName(path);
-    return path;
+    {
+        std::lock_guard<std::mutex> lock(Settings().Lock);
+        path = Settings().Folder;
+    }
+    if (path.empty())
+        path = ExecutableFolder();
+    return path.append("ParvixViewer.log");
 }
 
 void CreateLogFile()
