@@ -40,11 +40,21 @@ void SplitDateTime(double value, QDate &date, QTime &time)
     time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
 }
 
-// The report's time text rearranged to "d.m.y h:m:s": at most 19 characters.
+// The report's time text rearranged to "d.m.y h:m:s" from the day, month and year at the given
+// positions and the time at 11, each part only as far as the text reaches: at most 19 characters.
 class TRearranged
 {
 public:
-    // Appends up to len characters of s from pos (0-based), only as many as s has there.
+    TRearranged(const std::string &s, size_t day, size_t month, size_t year)
+    {
+        Mid(s, day, 2).push_back('.');
+        Mid(s, month, 2).push_back('.');
+        Mid(s, year, 4).push_back(' ');
+        Mid(s, 11, 8);
+    }
+    std::string_view View() const { return std::string_view(FText, FSize); }
+
+private:
     TRearranged &Mid(const std::string &s, size_t pos, size_t len)
     {
         if (pos < s.size()) {
@@ -54,14 +64,8 @@ public:
         }
         return *this;
     }
-    TRearranged &Add(char c)
-    {
-        FText[FSize++] = c;
-        return *this;
-    }
-    std::string_view View() const { return std::string_view(FText, FSize); }
+    void push_back(char c) { FText[FSize++] = c; }
 
-private:
     char FText[2 + 1 + 2 + 1 + 4 + 1 + 8];
     size_t FSize = 0;
 };
@@ -144,28 +148,15 @@ bool IntToBool(int32_t Value)
 double ReportStrToDateTime(const std::string &Str)
 {
     // Three of these for every item loaded: the rearranged text is put together on the stack.
-    TRearranged rearranged;
-    std::string_view text = Str;
-    if (Str.find('-') != std::string::npos)
-        text = rearranged.Mid(Str, 8, 2)
-                   .Add('.')
-                   .Mid(Str, 5, 2)
-                   .Add('.')
-                   .Mid(Str, 0, 4)
-                   .Add(' ')
-                   .Mid(Str, 11, 8)
-                   .View();
-    else if (Str.find('.') != std::string::npos)
-        text = rearranged.Mid(Str, 0, 2)
-                   .Add('.')
-                   .Mid(Str, 3, 2)
-                   .Add('.')
-                   .Mid(Str, 6, 4)
-                   .Add(' ')
-                   .Mid(Str, 11, 8)
-                   .View();
     double result = 0;
-    if (ScanDayMonthYearTime(text, result))
+    bool read;
+    if (Str.find('-') != std::string::npos)
+        read = ScanDayMonthYearTime(TRearranged(Str, 8, 5, 0).View(), result);
+    else if (Str.find('.') != std::string::npos)
+        read = ScanDayMonthYearTime(TRearranged(Str, 0, 3, 6).View(), result);
+    else
+        read = ScanDayMonthYearTime(Str, result);
+    if (read)
         return result;
     return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
 }
