@@ -91,15 +91,16 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent )VALUES (?, ?, "
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
-      FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"}
+      FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
+      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? WHERE (id_parent = ?); "}
 {
 }
 
 TCheck_Helper::~TCheck_Helper()
 {
-    for (TQuery *Query :
-         {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
-          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL, &FChildRowsSQL})
+    for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
+                          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
+                          &FChildRowsSQL, &FPushDownSQL})
         sqlite3_finalize(Query->Stmt);
     for (const auto &[SQL, Stmt] : FKept)
         sqlite3_finalize(Stmt);
@@ -191,7 +192,7 @@ void TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
 
 void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
 {
-    const std::string Stored = std::to_string(CheckStateToDB(State));
+    const int32_t Stored = CheckStateToDB(State);
     // Depth first, each item's rows updated before those below them. The walk keeps its own stack
     // (a deep report must not exhaust the thread's) and visits every id once (rows whose id_parent
     // links form a cycle must not loop); the root's row, its own child, is met as already visited.
@@ -201,8 +202,18 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
         Pending.pop_back();
-        ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + Stored +
-                               " WHERE (id_parent = " + std::to_string(Current) + "); ");
+        {
+            // One update per row below the item: kept prepared rather than made and parsed per row.
+            TRun Update(FDB, FPushDownSQL, Current);
+            if (Update.Stmt()) {
+                Update.BindInt(1, Stored);
+                Update.BindInt64(2, Current);
+                CheckSqliteResult(sqlite3_step(Update.Stmt()), FDB);
+            } else { // cannot be prepared: the script raises the engine's own code and text
+                ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
+                                       " WHERE (id_parent = " + std::to_string(Current) + "); ");
+            }
+        }
         Children.clear();
         {
             TRun Run(FDB, FChildRowsSQL, Current);

@@ -92,6 +92,7 @@ private:
     TQuery FInsertSQL;
     TQuery FParentIDSQL;
     TQuery FChildRowsSQL;
+    TQuery FPushDownSQL;
     // Other per-item queries on the same connection (comments, subfolder tests), kept likewise.
     std::vector<std::pair<const char *, sqlite3_stmt *>> FKept;
 };

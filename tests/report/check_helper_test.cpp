@@ -304,6 +304,23 @@ TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNoth
     R.DB = nullptr;
 }
 
+// A push-down update that the engine refuses raises its code and text, and leaves no statement busy.
+TEST(TickFailures, ARefusedPushDownRaises)
+{
+    TickReport R(Report("D A id=1\n  F f id=2\n", {Stored(2, 1, 0, 0)}));
+    ExecSqlScript(R.DB, "CREATE TRIGGER refuse BEFORE UPDATE OF checked ON check_and_comment_map "
+                        "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
+    try {
+        SetChecked(R.DB, Checked, 1); // stores 1, then pushes down to 2
+        ADD_FAILURE() << "no exception";
+    } catch (const ESQLite3 &E) {
+        EXPECT_EQ(E.ErrorCode & 0xFF, SQLITE_CONSTRAINT);
+        EXPECT_THAT(E.what(), HasSubstr("refused here"));
+    }
+    for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt; Stmt = sqlite3_next_stmt(R.DB, Stmt))
+        EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
+}
+
 // A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its
 // own parent. Ticks on such reports are also in check_random_test.
 TEST(TickCycle, WalksUpwardsAndThePushDownEnd)
