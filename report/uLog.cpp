@@ -151,14 +151,18 @@ TMutex &logMutex()
 
 std::string LogFileName()
 {
+    static constexpr char Name[] = "ParvixViewer.log";
     std::string path;
     {
+        // Made in one allocation: every line of the log asks for it.
         std::lock_guard<std::mutex> lock(Settings().Lock);
-        path = Settings().Folder;
+        const std::string &folder = Settings().Folder;
+        path.reserve(folder.size() + sizeof Name);
+        path.append(folder);
     }
     if (path.empty())
         path = ExecutableFolder();
-    return path.append("ParvixViewer.log");
+    return path.append(Name);
 }
 
 void CreateLogFile()
