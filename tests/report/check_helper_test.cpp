@@ -297,6 +297,8 @@ TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNoth
     EXPECT_THAT(reporttest::Items(List), ElementsAre(2, 1, -1));
     EXPECT_FALSE(IsCheckedInherited(R.DB, 3, State, Folder)); // A is mixed, not ticked as a whole
     EXPECT_EQ(State, Mixed);
+    QString Comment;
+    EXPECT_FALSE(GetComment(R.DB, Comment, 2)); // on a statement the store keeps
     for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt; Stmt = sqlite3_next_stmt(R.DB, Stmt))
         EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
     DestroyCheckHelper();
