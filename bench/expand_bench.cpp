@@ -1,6 +1,9 @@
 // Loading a folder of 100,000 and one of 1,000,000 children into the folder tree (ThreadExpand, no
-// view), against the bare children's statement stepped to its end reading the same columns, in the
-// same run. Also reports the heap that one loaded child costs (its item and its folder-tree node).
+// view), against its floor in the same run: the bare children's statement stepped to its end reading
+// the same columns, plus a bare loop that appends the load's own log lines (same count, same bytes)
+// opening and closing the file for each, as the log's rule asks. Also reports the heap that one
+// loaded child costs (its item and its folder-tree node), and the load of a folder of 100,000
+// children of a report with 100,000 stored rows elsewhere against the same load without them.
 #include "bench/BenchSupport.h"
 #include "platform/VirtualStringTree.h"
 #include "report/uCheckHelper.h"
@@ -12,12 +15,18 @@
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -34,20 +43,21 @@ size_t HeapInUse()
     return m.uordblks + m.hblkhd;
 }
 
-// A prepared report whose top-level folder id 1 holds Children children (a tenth of them folders).
+// A prepared report whose top-level folder id 1 holds Children children (a tenth of them folders),
+// with Others rows outside it.
 struct TBigReport
 {
     support::TempDir Temp;
     sqlite3 *DB = nullptr;
     int64_t Children;
 
-    explicit TBigReport(int64_t Children) : Children(Children)
+    explicit TBigReport(int64_t Children, int64_t Others = 20000) : Children(Children)
     {
         SetLogFolder(Temp.Path() + "/");
         CreateLogFile();
         const std::string path = Temp.File("big.db3");
         support::SyntheticOptions options;
-        options.rows = Children + 20000;
+        options.rows = Children + Others;
         options.bigFolder = Children;
         options.bigFolderFolders = 0.1;
         support::MakeSyntheticReport(path, options);
@@ -89,6 +99,31 @@ struct TBigReport
         });
     }
 };
+
+// The lines of the log file, each with its line break, as WriteLog appended them.
+std::vector<std::string> LoggedLines()
+{
+    std::ifstream in(LogFileName(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end + 2 - start));
+    return lines;
+}
+
+// The log's floor: each line appended to a file of its own, opened and closed for that line alone.
+double BareLines(const std::vector<std::string> &Lines, const std::string &Path)
+{
+    close(open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    return bench::Seconds([&] {
+        for (const std::string &line : Lines) {
+            const int fd = open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                std::abort();
+            close(fd);
+        }
+    });
+}
 
 // The folder tree with the report's root and the big folder's node, not loaded yet.
 struct TFolderTree
@@ -137,6 +172,10 @@ void LoadFolder(benchmark::State &state)
     TFolderTree tree;
     size_t bytes = 0;
     uint32_t loaded = 0;
+    std::vector<std::string> lines;
+    const std::string linesPath = report->Temp.File("floor.log");
+    double selectTotal = 0;
+    double linesTotal = 0;
     bench::CompareWithBare(
         state,
         [&] {
@@ -146,12 +185,56 @@ void LoadFolder(benchmark::State &state)
             const double seconds = tree.Load(report->DB);
             bytes = std::max(bytes, HeapInUse() - before);
             loaded = tree.BigNode->ChildCount;
+            lines = LoggedLines();
             tree.Unload();
             return seconds;
         },
-        [&] { return report->Bare(); });
+        [&] {
+            // The first pass is ours, so the lines of a load are known here.
+            const double select = report->Bare();
+            const double append = BareLines(lines, linesPath);
+            selectTotal += select;
+            linesTotal += append;
+            return select + append;
+        });
     state.counters["children"] = loaded;
+    state.counters["log_lines"] = double(lines.size());
+    state.counters["select_s"] = selectTotal / double(state.iterations());
+    state.counters["lines_s"] = linesTotal / double(state.iterations());
     state.counters["bytes_per_item"] = double(bytes) / std::max<uint32_t>(loaded, 1);
+    SetReportDBHook(nullptr);
+}
+
+// The same load with 100,000 rows in check_and_comment_map, none under the folder (ours), and without
+// them (bare), alternately on the one report; the rows go in and out between the timed loads.
+void LoadFolderWithStoredRows(benchmark::State &state)
+{
+    constexpr int64_t StoredRows = 100000;
+    auto report = std::make_unique<TBigReport>(state.range(0), StoredRows + 20000);
+    OpenDB = report->DB;
+    SetReportDBHook(HookDB);
+    bench::Exec(report->DB,
+                "CREATE TEMP TABLE stored AS SELECT NULL AS id, CASE WHEN ID_FILE % 2 THEN 'note' END AS "
+                "comment, ID_FILE % 3 AS checked, ID_FILE AS fileID, ID_PARENT AS id_parent, NULL AS flag, "
+                "ID_FILE % 3 = 1 AS checkForFolder FROM struct_drive_table WHERE ID_PARENT <> 1 AND "
+                "ID_FILE <> 1 LIMIT " +
+                    std::to_string(StoredRows) + ";");
+    TFolderTree tree;
+    uint32_t loaded = 0;
+    auto load = [&](bool withRows) {
+        if (withRows)
+            bench::Exec(report->DB, "INSERT INTO check_and_comment_map SELECT * FROM temp.stored;");
+        CreateLogFile();
+        const double seconds = tree.Load(report->DB);
+        loaded = tree.BigNode->ChildCount;
+        tree.Unload();
+        bench::Exec(report->DB, "DELETE FROM check_and_comment_map;");
+        return seconds;
+    };
+    bench::CompareWithBare(
+        state, [&] { return load(true); }, [&] { return load(false); });
+    state.counters["children"] = loaded;
+    state.counters["stored_rows"] = StoredRows;
     SetReportDBHook(nullptr);
 }
 
@@ -159,6 +242,11 @@ void LoadFolder(benchmark::State &state)
 
 BENCHMARK(LoadFolder)->Arg(100000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadFolder)->Arg(1000000)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadFolderWithStoredRows)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Iterations(4)
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

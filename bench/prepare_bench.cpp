@@ -1,5 +1,5 @@
-// Preparing a report of 1,000,000 rows (the ten steps, with their log lines and result tests) against
-// the same ten statements run bare through sqlite3_exec on the same connection in the same run.
+// Preparing a report of 1,000,000 rows (every step, with its log line and result tests) against
+// the same statements run bare through sqlite3_exec on the same connection in the same run.
 // Each pass runs inside a transaction that is rolled back afterwards (untimed), so that every pass
 // starts from the unprepared report; the commit's writing would be the same for both sides.
 #include "bench/BenchSupport.h"

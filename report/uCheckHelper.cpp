@@ -19,6 +19,17 @@ constexpr uint8_t csChecked = 2;
 constexpr uint8_t csMixed = 4;
 constexpr int64_t RootID = -1;
 
+// A statement for Sql, or null when it cannot be prepared.
+sqlite3_stmt *Prepared(sqlite3 *DB, const char *Sql)
+{
+    sqlite3_stmt *Stmt = nullptr;
+    if (sqlite3_prepare_v2(DB, Sql, -1, &Stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(Stmt);
+        Stmt = nullptr;
+    }
+    return Stmt;
+}
+
 } // namespace
 
 // Binds the id as parameter 1 of a kept statement (prepared now when it is not yet) and resets the
@@ -29,10 +40,8 @@ class TCheck_Helper::TRun
 public:
     TRun(sqlite3 *DB, TQuery &Query, int64_t ID)
     {
-        if (!Query.Stmt && sqlite3_prepare_v2(DB, Query.SQL, -1, &Query.Stmt, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(Query.Stmt);
-            Query.Stmt = nullptr;
-        }
+        if (!Query.Stmt)
+            Query.Stmt = Prepared(DB, Query.SQL);
         FStmt = Query.Stmt;
         BindInt64(1, ID);
     }
@@ -82,16 +91,55 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent )VALUES (?, ?, "
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
-      FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"}
+      FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
+      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? WHERE (id_parent = ?); "}
 {
 }
 
 TCheck_Helper::~TCheck_Helper()
 {
-    for (TQuery *Query :
-         {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
-          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL, &FChildRowsSQL})
+    for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
+                          &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
+                          &FChildRowsSQL, &FPushDownSQL})
         sqlite3_finalize(Query->Stmt);
+    for (const auto &[SQL, Stmt] : FKept)
+        sqlite3_finalize(Stmt);
+}
+
+sqlite3_stmt *TCheck_Helper::KeptStatement(const char *SQL)
+{
+    for (const auto &[Text, Stmt] : FKept)
+        if (Text == SQL)
+            return Stmt;
+    sqlite3_stmt *Stmt = Prepared(FDB, SQL);
+    if (Stmt)
+        FKept.emplace_back(SQL, Stmt);
+    return Stmt;
+}
+
+TIdQuery::TIdQuery(sqlite3 *DB, const char *Sql, int64_t ID)
+{
+    if (CheckHelper && CheckHelper->DB() == DB) {
+        FStmt = CheckHelper->KeptStatement(Sql);
+    } else {
+        FStmt = Prepared(DB, Sql);
+        FOwned = true;
+    }
+    if (FStmt)
+        sqlite3_bind_int64(FStmt, 1, ID);
+}
+
+TIdQuery::~TIdQuery()
+{
+    if (FOwned)
+        sqlite3_finalize(FStmt);
+    else if (FStmt)
+        sqlite3_reset(FStmt);
+}
+
+bool TIdQuery::Step()
+{
+    return FStmt && sqlite3_step(FStmt) == SQLITE_ROW;
 }
 
 template <typename TRead> bool TCheck_Helper::QueryByID(TQuery &Query, int64_t ID, TRead Read)
@@ -144,7 +192,7 @@ void TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
 
 void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
 {
-    const std::string Stored = std::to_string(CheckStateToDB(State));
+    const int32_t Stored = CheckStateToDB(State);
     // Depth first, each item's rows updated before those below them. The walk keeps its own stack
     // (a deep report must not exhaust the thread's) and visits every id once (rows whose id_parent
     // links form a cycle must not loop); the root's row, its own child, is met as already visited.
@@ -154,8 +202,18 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
         Pending.pop_back();
-        ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + Stored +
-                               " WHERE (id_parent = " + std::to_string(Current) + "); ");
+        {
+            // One update per row below the item: kept prepared rather than made and parsed per row.
+            TRun Update(FDB, FPushDownSQL, Current);
+            if (Update.Stmt()) {
+                Update.BindInt(1, Stored);
+                Update.BindInt64(2, Current);
+                CheckSqliteResult(sqlite3_step(Update.Stmt()), FDB);
+            } else { // cannot be prepared: the script raises the engine's own code and text
+                ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
+                                       " WHERE (id_parent = " + std::to_string(Current) + "); ");
+            }
+        }
         Children.clear();
         {
             TRun Run(FDB, FChildRowsSQL, Current);
@@ -208,6 +266,15 @@ int64_t TCheck_Helper::GetParentID(int64_t ID)
     int64_t ParentID;
     TryGetParentID(ID, ParentID);
     return ParentID;
+}
+
+bool TCheck_Helper::HasStoredRows()
+{
+    sqlite3_stmt *Stmt = KeptStatement("SELECT fileID FROM check_and_comment_map LIMIT 1;");
+    const bool Has = Stmt && sqlite3_step(Stmt) == SQLITE_ROW;
+    if (Stmt)
+        sqlite3_reset(Stmt);
+    return Has;
 }
 
 // ---- The store's routines ----
@@ -350,6 +417,11 @@ void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)
 int64_t GetParentID(sqlite3 *DB, int64_t ID)
 {
     return Helper(DB).GetParentID(ID);
+}
+
+bool HasStoredRows(sqlite3 *DB)
+{
+    return Helper(DB).HasStoredRows();
 }
 
 void DestroyCheckHelper()

@@ -12,10 +12,13 @@
 // A report whose ID_PARENT links form a cycle is walked as far as the first id met twice: the walks
 // upwards and the push-down never visit an id twice within one call.
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
 class TInt64List;
+class TIdQuery;
 
 // Runs the store's queries on one connection. Its statements are prepared on first use and kept
 // (reset after every use, so none is busy between calls); the destructor finalizes them. So destroy
@@ -56,7 +59,12 @@ public:
     // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
     int64_t GetParentID(int64_t ID);
 
+    // check_and_comment_map holds a row at all.
+    bool HasStoredRows();
+
 private:
+    friend class TIdQuery;
+
     // One SQL text and the statement kept for it.
     struct TQuery
     {
@@ -64,6 +72,10 @@ private:
         sqlite3_stmt *Stmt = nullptr;
     };
     class TRun;
+
+    // The statement kept for SQL, a text that lives as long as the program (found by its address);
+    // prepared on first use, null when that fails (tried again next time).
+    sqlite3_stmt *KeptStatement(const char *SQL);
 
     // Runs a single-id query and tells whether it gave a row; Read sees the row.
     template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read);
@@ -80,6 +92,30 @@ private:
     TQuery FInsertSQL;
     TQuery FParentIDSQL;
     TQuery FChildRowsSQL;
+    TQuery FPushDownSQL;
+    // Other per-item queries on the same connection (comments, subfolder tests), kept likewise.
+    std::vector<std::pair<const char *, sqlite3_stmt *>> FKept;
+};
+
+// A query with the id as parameter 1, run where items are built one by one. It uses the statement
+// that CheckHelper keeps for Sql when CheckHelper serves DB (reset when the run ends; the runs of one
+// text must not nest), otherwise one prepared for this run alone. Sql must live as long as the
+// program. A text that cannot be prepared gives no row.
+class TIdQuery
+{
+public:
+    TIdQuery(sqlite3 *DB, const char *Sql, int64_t ID);
+    ~TIdQuery();
+    TIdQuery(const TIdQuery &) = delete;
+    TIdQuery &operator=(const TIdQuery &) = delete;
+
+    sqlite3_stmt *Stmt() const { return FStmt; }
+    // True when the next step gives a row.
+    bool Step();
+
+private:
+    sqlite3_stmt *FStmt = nullptr;
+    bool FOwned = false;
 };
 
 // The one store of the program; none at start. The routines below create it with the connection they
@@ -104,5 +140,7 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID);
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID);
 // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
 int64_t GetParentID(sqlite3 *DB, int64_t ID);
+// Whether the store holds any row: when it holds none, every item answers IsChecked with False.
+bool HasStoredRows(sqlite3 *DB);
 // Logs "DestroyCheckHelper", frees CheckHelper and sets it back to none.
 void DestroyCheckHelper();

@@ -2,6 +2,7 @@
 #include "report/uDirectoryList.h"
 
 #include "platform/VirtualStringTree.h"
+#include "report/uCheckHelper.h"
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
@@ -149,12 +150,10 @@ bool HasSubfolder(sqlite3 *DB, int64_t FolderId)
 {
     if (!DB)
         return false;
-    const std::string select =
-        "SELECT rowid FROM struct_drive_table WHERE ((id_parent = " + std::to_string(FolderId) +
-        " ) and (is_folder = 1) )";
-    TStatementCell stmt;
-    sqlite3_prepare_v2(DB, select.c_str(), -1, stmt.Ptr(), nullptr);
-    return stmt.Handle() && sqlite3_step(stmt.Handle()) == SQLITE_ROW;
+    // Asked for every folder added: kept prepared rather than made and parsed per folder.
+    TIdQuery query(DB, "SELECT rowid FROM struct_drive_table WHERE ((id_parent = ? ) and (is_folder = 1) )",
+                   FolderId);
+    return query.Step();
 }
 
 } // namespace

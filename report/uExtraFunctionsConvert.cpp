@@ -3,8 +3,11 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <malloc.h>
+#include <string_view>
 
 namespace {
 
@@ -37,14 +40,38 @@ void SplitDateTime(double value, QDate &date, QTime &time)
     time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(msecs));
 }
 
-// Up to len characters of s from pos (0-based), only as many as s has there.
-std::string Mid(const std::string &s, size_t pos, size_t len)
+// The report's time text rearranged to "d.m.y h:m:s" from the day, month and year at the given
+// positions and the time at 11, each part only as far as the text reaches: at most 19 characters.
+class TRearranged
 {
-    return pos < s.size() ? s.substr(pos, len) : std::string();
-}
+public:
+    TRearranged(const std::string &s, size_t day, size_t month, size_t year)
+    {
+        Mid(s, day, 2).push_back('.');
+        Mid(s, month, 2).push_back('.');
+        Mid(s, year, 4).push_back(' ');
+        Mid(s, 11, 8);
+    }
+    std::string_view View() const { return std::string_view(FText, FSize); }
+
+private:
+    TRearranged &Mid(const std::string &s, size_t pos, size_t len)
+    {
+        if (pos < s.size()) {
+            len = std::min(len, s.size() - pos);
+            std::memcpy(FText + FSize, s.data() + pos, len);
+            FSize += len;
+        }
+        return *this;
+    }
+    void push_back(char c) { FText[FSize++] = c; }
+
+    char FText[2 + 1 + 2 + 1 + 4 + 1 + 8];
+    size_t FSize = 0;
+};
 
 // Reads 1 to maxDigits decimal digits at pos.
-bool ScanNumber(const std::string &s, size_t &pos, size_t maxDigits, int &value, size_t &digits)
+bool ScanNumber(std::string_view s, size_t &pos, size_t maxDigits, int &value, size_t &digits)
 {
     value = 0;
     digits = 0;
@@ -56,13 +83,13 @@ bool ScanNumber(const std::string &s, size_t &pos, size_t maxDigits, int &value,
     return digits > 0;
 }
 
-void SkipBlanks(const std::string &s, size_t &pos)
+void SkipBlanks(std::string_view s, size_t &pos)
 {
     while (pos < s.size() && s[pos] == ' ')
         ++pos;
 }
 
-bool ScanChar(const std::string &s, size_t &pos, char c)
+bool ScanChar(std::string_view s, size_t &pos, char c)
 {
     if (pos < s.size() && s[pos] == c) {
         ++pos;
@@ -80,7 +107,7 @@ int ExpandYear(int year)
 }
 
 // Reads "d.m.y[ h[:m[:s]]]" in this fixed order: the rearranged report time text.
-bool ScanDayMonthYearTime(const std::string &s, double &result)
+bool ScanDayMonthYearTime(std::string_view s, double &result)
 {
     size_t pos = 0;
     size_t digits = 0;
@@ -120,13 +147,16 @@ bool IntToBool(int32_t Value)
 
 double ReportStrToDateTime(const std::string &Str)
 {
-    std::string text = Str;
-    if (Str.find('-') != std::string::npos)
-        text = Mid(Str, 8, 2) + '.' + Mid(Str, 5, 2) + '.' + Mid(Str, 0, 4) + ' ' + Mid(Str, 11, 8);
-    else if (Str.find('.') != std::string::npos)
-        text = Mid(Str, 0, 2) + '.' + Mid(Str, 3, 2) + '.' + Mid(Str, 6, 4) + ' ' + Mid(Str, 11, 8);
+    // Three of these for every item loaded: the rearranged text is put together on the stack.
     double result = 0;
-    if (ScanDayMonthYearTime(text, result))
+    bool read;
+    if (Str.find('-') != std::string::npos)
+        read = ScanDayMonthYearTime(TRearranged(Str, 8, 5, 0).View(), result);
+    else if (Str.find('.') != std::string::npos)
+        read = ScanDayMonthYearTime(TRearranged(Str, 0, 3, 6).View(), result);
+    else
+        read = ScanDayMonthYearTime(Str, result);
+    if (read)
         return result;
     return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
@@ -81,11 +82,11 @@ QString FileWhat(const char *Action, const std::string &Path)
     return QStringLiteral("Cannot %1 file \"%2\"").arg(QLatin1String(Action), QString::fromStdString(Path));
 }
 
-void WriteAll(int Fd, const std::string &Text, const std::string &Path)
+void WriteAll(int Fd, const char *Text, size_t Size, const std::string &Path)
 {
     size_t done = 0;
-    while (done < Text.size()) {
-        const ssize_t n = write(Fd, Text.data() + done, Text.size() - done);
+    while (done < Size) {
+        const ssize_t n = write(Fd, Text + done, Size - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -95,19 +96,47 @@ void WriteAll(int Fd, const std::string &Text, const std::string &Path)
 }
 
 // Opens, writes and closes; the caller holds logMutex.
-void AppendLine(const std::string &Path, const std::string &Line)
+void AppendLine(const std::string &Path, const char *Line, size_t Size)
 {
     const int fd = open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         RaiseLastOSError(FileWhat("open", Path));
     try {
-        WriteAll(fd, Line, Path);
+        WriteAll(fd, Line, Size, Path);
     } catch (...) {
         close(fd);
         throw;
     }
     if (close(fd) != 0)
         RaiseLastOSError(FileWhat("close", Path));
+}
+
+// Folder loading writes lines by the hundred thousand: a line of usual length is put together on the
+// stack, so that it costs no allocation besides the path.
+void WriteLogLine(const char *Msg, size_t Length)
+{
+    try {
+        const std::string path = LogFileName();
+        TMutex &mutex = logMutex();
+        if (!mutex.Get(LogWaitMs))
+            return;
+        // Given back before a failure is shown, so a box waiting for the user holds up no writer.
+        TMutexRelease release(mutex);
+        char buffer[512];
+        std::string longLine;
+        const char *line = buffer;
+        if (Length + 2 <= sizeof buffer) {
+            std::memcpy(buffer, Msg, Length);
+            std::memcpy(buffer + Length, "\r\n", 2);
+        } else {
+            line = longLine.assign(Msg, Length).append("\r\n").data();
+        }
+        AppendLine(path, line, Length + 2);
+    } catch (const Exception &e) {
+        ShowLogError(e.Message());
+    } catch (const std::exception &e) {
+        ShowLogError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 } // namespace
@@ -122,14 +151,18 @@ TMutex &logMutex()
 
 std::string LogFileName()
 {
-    std::string folder;
+    static constexpr char Name[] = "ParvixViewer.log";
+    std::string path;
     {
+        // Made in one allocation: every line of the log asks for it.
         std::lock_guard<std::mutex> lock(Settings().Lock);
-        folder = Settings().Folder;
+        const std::string &folder = Settings().Folder;
+        path.reserve(folder.size() + sizeof Name);
+        path.append(folder);
     }
-    if (folder.empty())
-        folder = ExecutableFolder();
-    return folder + "ParvixViewer.log";
+    if (path.empty())
+        path = ExecutableFolder();
+    return path.append(Name);
 }
 
 void CreateLogFile()
@@ -148,24 +181,12 @@ void CreateLogFile()
 
 void WriteLog(const std::string &Msg)
 {
-    try {
-        const std::string path = LogFileName();
-        TMutex &mutex = logMutex();
-        if (!mutex.Get(LogWaitMs))
-            return;
-        // Given back before a failure is shown, so a box waiting for the user holds up no writer.
-        TMutexRelease release(mutex);
-        AppendLine(path, Msg + "\r\n");
-    } catch (const Exception &e) {
-        ShowLogError(e.Message());
-    } catch (const std::exception &e) {
-        ShowLogError(QString::fromLocal8Bit(e.what()));
-    }
+    WriteLogLine(Msg.data(), Msg.size());
 }
 
 void WriteLog(const char *Msg)
 {
-    WriteLog(std::string(Msg ? Msg : ""));
+    WriteLogLine(Msg ? Msg : "", Msg ? std::strlen(Msg) : 0);
 }
 
 void WriteLog(const QString &Msg)

@@ -87,9 +87,9 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------------
-// Report preparation: indexes on struct_drive_table and the tick/comment table with its index. Each
+// Report preparation: indexes on struct_drive_table and the tick/comment table with its indexes. Each
 // step writes its own name to the log, then runs its text through ExecSqlScript (ESQLite3 on failure).
-// They open no transaction: the caller runs all ten inside one, so that a failure leaves the report
+// They open no transaction: the caller runs all of them inside one, so that a failure leaves the report
 // as it was once the caller rolls back or closes.
 
 void AddIdIndex(sqlite3 *db);
@@ -102,6 +102,8 @@ void AddUpdateIndex(sqlite3 *db);
 void AddPIdIsFolderIndex(sqlite3 *db);
 void CreateChAComTable(sqlite3 *db);
 void AddId_parAndCheckIndex(sqlite3 *db);
+// Every lookup of an item's stored row goes by fileID; without this index each one scans the table.
+void AddFileIdIndex(sqlite3 *db);
 
 // One preparation step: its name (and log line), its SQL text and its routine.
 struct TPrepareStep
@@ -110,7 +112,7 @@ struct TPrepareStep
     const char *Sql;
     void (*Run)(sqlite3 *db);
 };
-constexpr int PrepareStepCount = 10;
+constexpr int PrepareStepCount = 11;
 // The steps in the order in which a report is prepared.
 extern const TPrepareStep ReportPreparationSteps[PrepareStepCount];
 

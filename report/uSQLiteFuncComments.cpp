@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -51,14 +52,12 @@ void SetComment(sqlite3 *db, const QString &comment, int64_t id)
 
 bool GetComment(sqlite3 *db, QString &comment, int64_t id)
 {
-    TStatementCell stmt;
-    const std::string select =
-        WithId("SELECT comment FROM check_and_comment_map WHERE (fileId = ", id, " );");
-    sqlite3_prepare_v2(db, select.c_str(), -1, stmt.Ptr(), nullptr);
-    if (sqlite3_step(stmt.Handle()) != SQLITE_ROW)
+    // Asked for every item built: kept prepared rather than made and parsed per item.
+    TIdQuery query(db, "SELECT comment FROM check_and_comment_map WHERE (fileId = ? );", id);
+    if (!query.Step())
         return false;
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt.Handle(), 0));
-    comment = text ? Utf8ToWide(text) : QString();
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query.Stmt(), 0));
+    comment = text ? Utf8BufToWide(text, std::strlen(text)) : QString();
     return HasCommentText(comment);
 }
 

@@ -31,6 +31,8 @@ const TPrepareStep ReportPreparationSteps[PrepareStepCount] = {
     {"AddId_parAndCheckIndex",
      "CREATE INDEX IF NOT EXISTS id_parAndCheckIndex ON check_and_comment_map ( id_parent, checked);",
      AddId_parAndCheckIndex},
+    {"AddFileIdIndex", "CREATE INDEX IF NOT EXISTS fileIdInd ON check_and_comment_map(fileID);",
+     AddFileIdIndex},
 };
 
 namespace {
@@ -93,4 +95,9 @@ void CreateChAComTable(sqlite3 *db)
 void AddId_parAndCheckIndex(sqlite3 *db)
 {
     RunPrepareStep(db, 9);
+}
+
+void AddFileIdIndex(sqlite3 *db)
+{
+    RunPrepareStep(db, 10);
 }

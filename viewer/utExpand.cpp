@@ -214,8 +214,10 @@ void ThreadExpand::LoadStoredChecks(const PVirtualNode *Added, size_t Count)
     // all its children each time: quadratic in a folder with many stored ticks. So each child is
     // written after its checking event, the folder (and its ancestors) are worked out once from the
     // whole, and the checked events follow in the control's order: the children, then the folders.
+    // An empty store answers every child with no row: its lookups are spared.
     std::vector<PVirtualNode> changed;
-    for (size_t i = 0; i < Count; ++i) {
+    const bool anyStored = HasStoredRows(DB);
+    for (size_t i = 0; anyStored && i < Count; ++i) {
         PVirtualNode node = Added[i];
         try {
             uint8_t stored = 0;

@@ -19,7 +19,7 @@ public:
     TLoadThread(TWaitForm *WaitForm, TMainForm *MainForm, const QString &BaseName);
 
 protected:
-    // Empty BaseName: only the two end messages. Otherwise the ten preparation steps inside
+    // Empty BaseName: only the two end messages. Otherwise the preparation steps inside
     // "BEGIN TRANSACTION;" .. "COMMIT;", each group after its percentage on the wait window. A failing
     // step leaves the report as it was (the connection closes with the transaction open) and its
     // message is kept for TakeLoadFailure.

@@ -269,8 +269,7 @@ TEST(TickLifeCycle, DestroyCheckHelperLogsAndTheNextQueryMakesANewObject)
     ASSERT_NE(CheckHelper, nullptr);
     EXPECT_EQ(CheckHelper->DB(), R.DB);
     DestroyCheckHelper();
-    EXPECT_THAT(R.Log.Text(),
-                HasSubstr("AddId_parAndCheckIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
+    EXPECT_THAT(R.Log.Text(), HasSubstr("AddFileIdIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
 }
 
 TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNothingStaysBusy)
@@ -298,11 +297,30 @@ TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNoth
     EXPECT_THAT(reporttest::Items(List), ElementsAre(2, 1, -1));
     EXPECT_FALSE(IsCheckedInherited(R.DB, 3, State, Folder)); // A is mixed, not ticked as a whole
     EXPECT_EQ(State, Mixed);
+    QString Comment;
+    EXPECT_FALSE(GetComment(R.DB, Comment, 2)); // on a statement the store keeps
     for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt; Stmt = sqlite3_next_stmt(R.DB, Stmt))
         EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
     DestroyCheckHelper();
     EXPECT_EQ(sqlite3_close(R.DB), SQLITE_OK); // fails with SQLITE_BUSY while a statement is alive
     R.DB = nullptr;
+}
+
+// A push-down update that the engine refuses raises its code and text, and leaves no statement busy.
+TEST(TickFailures, ARefusedPushDownRaises)
+{
+    TickReport R(Report("D A id=1\n  F f id=2\n", {Stored(2, 1, 0, 0)}));
+    ExecSqlScript(R.DB, "CREATE TRIGGER refuse BEFORE UPDATE OF checked ON check_and_comment_map "
+                        "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
+    try {
+        SetChecked(R.DB, Checked, 1); // stores 1, then pushes down to 2
+        ADD_FAILURE() << "no exception";
+    } catch (const ESQLite3 &E) {
+        EXPECT_EQ(E.ErrorCode & 0xFF, SQLITE_CONSTRAINT);
+        EXPECT_THAT(E.what(), HasSubstr("refused here"));
+    }
+    for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt; Stmt = sqlite3_next_stmt(R.DB, Stmt))
+        EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
 }
 
 // A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its
