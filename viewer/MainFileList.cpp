@@ -362,6 +362,13 @@ void TMainForm::tv_FilesTreeDblClick(TVirtualStringTree *)
     tv_FolderTreeExpanding(tv_FolderTree, folder, allowed);
     tv_FolderTree->SetFocusedNode(folder);
     tv_FolderTree->SetSelected(folder, true);
+    // As the control scrolls a focused node into view: the folders above it open, top first.
+    std::vector<PVirtualNode> closed;
+    for (PVirtualNode p = tv_FolderTree->NodeParent(folder); p; p = tv_FolderTree->NodeParent(p))
+        if (!TVirtualStringTree::Expanded(p))
+            closed.push_back(p);
+    for (auto p = closed.rbegin(); p != closed.rend(); ++p)
+        tv_FolderTree->SetExpanded(*p, true);
 }
 
 void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
