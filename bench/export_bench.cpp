@@ -1,15 +1,27 @@
 // Exporting 100,000 tick rows of a report of 1,000,000 rows (ExportChecks: set-up, the row-by-row copy
 // with re-bound inserts, commit) against the bare work on the same data in the same run: the same
 // set-up, then INSERT ... SELECT from the report attached to the export file, and the commit.
+// And the export button of the main window on that report (save, wait window, worker, message box
+// answered at once) against ExportChecks called directly as its worker calls it.
 #include "bench/BenchSupport.h"
+#include "common/ssDlgExtW.h"
+#include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
 #include "tests/support/ReportBuilder.h"
+#include "viewer/Main.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <QApplication>
 #include <QString>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace {
@@ -50,10 +62,13 @@ struct Fixture
     }
 };
 
+std::unique_ptr<Fixture> SharedFixture;
+
 Fixture &Shared()
 {
-    static Fixture fixture;
-    return fixture;
+    if (!SharedFixture)
+        SharedFixture = std::make_unique<Fixture>();
+    return *SharedFixture;
 }
 
 void BareExport(const std::string &exportPath, const std::string &reportPath)
@@ -93,8 +108,79 @@ void ExportTicks(benchmark::State &state)
     state.counters["ticks"] = double(TickRows);
 }
 
+// The main window with a copy of the shared report open for work.
+struct WindowFixture
+{
+    std::string Path;
+    std::unique_ptr<TMainForm> Form;
+    QTimer Answer; // says No to the offer to open the folder as soon as it shows
+
+    WindowFixture()
+    {
+        Fixture &f = Shared();
+        Path = f.Temp.File("window.db3");
+        std::filesystem::copy_file(f.Path, Path);
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(f.Temp.File("config")));
+        SetLogFolder(f.Temp.Path() + "/");
+        SetOpenFolderHook([](const QUrl &) {});
+        Form =
+            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
+        for (int waited = 0; !ReportDB; ++waited) {
+            if (waited > 6000) {
+                std::fprintf(stderr, "the report did not open\n");
+                std::abort();
+            }
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        }
+        QObject::connect(&Answer, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<TMessageForm *>(QApplication::activeModalWidget()))
+                box->done(mrNo);
+        });
+        Answer.start(1);
+    }
+    ~WindowFixture()
+    {
+        Form.reset();
+        SetOpenFolderHook({});
+        SetLogFolder("");
+    }
+};
+
+void ExportThroughWindow(benchmark::State &state)
+{
+    WindowFixture w;
+    const QString bareName = QString::fromStdString(Shared().Temp.File("direct_Export.roa"));
+    auto ours = [&] { w.Form->tb_ExportBase->click(); };
+    auto bare = [&] {
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(w.Path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        ExecSqlScript(db, "BEGIN TRANSACTION;");
+        ExportChecks(bareName, db);
+        ExecSqlScript(db, "COMMIT;");
+        sqlite3_close(db);
+    };
+    ours();
+    bare();
+    bench::CompareWithBare(
+        state, [&] { return bench::Seconds(ours); }, [&] { return bench::Seconds(bare); });
+    state.counters["ticks"] = double(TickRows);
+}
+
 } // namespace
 
 BENCHMARK(ExportTicks)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(ExportThroughWindow)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv); // the window's export runs under its real wait window
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    SharedFixture.reset(); // removes the report files
+    return 0;
+}

@@ -2,7 +2,8 @@
 // The main window: its components, the state it and its workers share, and its life cycle.
 // The class is split by concern: Main.cpp (life cycle, messages, report-layer hooks), MainLayout.cpp
 // (building the components, captions, hints, images), MainOpen.cpp (opening a report),
-// MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows).
+// MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows),
+// MainSave.cpp (saving and exporting).
 #include "platform/ImageList.h"
 #include "platform/Messages.h"
 #include "platform/ShellApi.h"
@@ -33,6 +34,7 @@ class QSplitter;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class QUrl;
 class TDirectoryList;
 class TFreeMemThread;
 class TInt64List;
@@ -136,6 +138,15 @@ public:
     // Each label shows Item's field that its name stands for (lbl_sizeLabel: the size) in KB, MB or GB;
     // a folder's lbl_sizeLabel shows the total of its contents in MB.
     void ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels);
+
+    // ---- Saving and exporting (MainSave.cpp)
+    // Commits the ticks and comments to the report; a new working transaction begins at once.
+    void tb_SaveButtonClick();
+    // Saves, writes the export file beside the report under the wait window and offers its folder;
+    // tb_ExportFileName then shows the file's path. A failure shows its message instead.
+    void tb_ExportBaseClick();
+    // Offers the last export's folder again; hides the button when that file has gone.
+    void tb_ExportFileNameClick();
 
     // ---- TDecompressHost: what unpacking needs of this window
     QObject *MainHandle() override { return this; }
@@ -255,6 +266,11 @@ private:
     // The status bar's first panel shows the deleted mark.
     bool FStatusShowsDeleted = false;
 
+    // The save of both buttons: True when the changes reached the file. On a failure its message is
+    // shown and ReportDB is still in a working transaction, which holds the changes unless the
+    // message says they were lost.
+    bool CommitWork();
+
     // The window's top-left corner (frame included) and client size in the normal state: what is
     // saved while it is maximized.
     QRect FNormalBounds;
@@ -294,4 +310,7 @@ extern bool FoundCheckedFlag;
 extern bool FoundUncheckedFlag;
 // Ids touched by one tick operation; made on first use.
 extern TInt64List *CheckedIDs;
+// Opens a folder in the desktop's file manager in place of QDesktopServices::openUrl (tests record
+// it); an empty hook restores that default.
+void SetOpenFolderHook(std::function<void(const QUrl &)> Hook);
 // WaitForm, the shared wait window, is declared in viewer/ufWaitForm.h.

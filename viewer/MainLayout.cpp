@@ -237,6 +237,9 @@ void TMainForm::BuildComponents()
     openFolderLayout->addWidget(tb_ExportFileName);
     tbar_MainToolBar->addWidget(tbar_OpenFolder);
     QObject::connect(tb_OpenBase, &QToolButton::clicked, this, [this] { tb_OpenBaseClick(); });
+    QObject::connect(tb_SaveButton, &QToolButton::clicked, this, [this] { tb_SaveButtonClick(); });
+    QObject::connect(tb_ExportBase, &QToolButton::clicked, this, [this] { tb_ExportBaseClick(); });
+    QObject::connect(tb_ExportFileName, &QToolButton::clicked, this, [this] { tb_ExportFileNameClick(); });
 
     // ---- Client area: the main panel above, the information panel below.
     Splitter1 = Named(new QSplitter(Qt::Vertical, this), "Splitter1");

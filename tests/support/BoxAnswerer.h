@@ -13,8 +13,8 @@
 
 namespace support {
 
-// Presses OK (or the first button) of every message box that shows up and keeps its text and kind of
-// icon; fails the test for a box when Expected is false.
+// Presses the button named Press (OK unless set; a box without it is closed as cancelled) of every
+// message box that shows up and keeps its text; fails the test for a box when Expected is false.
 class BoxAnswerer
 {
 public:
@@ -28,14 +28,15 @@ public:
                 ADD_FAILURE() << "unexpected message box";
             auto *label = form->findChild<QLabel *>(QStringLiteral("Message"));
             Texts.append(label ? label->text() : QString());
-            if (auto *ok = form->findChild<QPushButton *>(QStringLiteral("mbOK")))
-                ok->click();
+            if (auto *button = form->findChild<QPushButton *>(Press))
+                button->click();
             else
                 form->done(mrCancel);
         });
         FTimer.start(5);
     }
     QStringList Texts;
+    QString Press = QStringLiteral("mbOK");
 
 private:
     bool FExpected;
@@ -51,7 +52,8 @@ public:
         FTimer.setSingleShot(true);
         QObject::connect(&FTimer, &QTimer::timeout, [] {
             QWidget *modal = QApplication::activeModalWidget();
-            ADD_FAILURE() << "a modal show did not end: " << (modal ? modal->metaObject()->className() : "none");
+            ADD_FAILURE() << "a modal show did not end: "
+                          << (modal ? modal->metaObject()->className() : "none");
             if (auto *d = qobject_cast<QDialog *>(modal))
                 d->done(QDialog::Rejected);
         });

@@ -1,0 +1,165 @@
+// Saving and exporting in the real main window (offscreen): the working transaction, the export file
+// beside the report, the folder offer, and failures that must never look like success.
+#include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/Main.h"
+
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The tick rows of the database at Path, read through a connection of its own, as "cell|cell|...".
+QString Ticks(const std::string &Path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(
+        db,
+        "SELECT group_concat(id || '|' || comment || '|' || checked || '|' || fileID || '|' || "
+        "ifnull(flag, 'null'), ' ') FROM check_and_comment_map "
+        "UNION ALL SELECT group_concat(value) FROM information;",
+        -1, &stmt, nullptr);
+    QStringList rows;
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows.join(QStringLiteral(" / "));
+}
+
+class SaveExportTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+        SetOpenFolderHook([this](const QUrl &Url) { Opened << Url.toLocalFile(); });
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        SetOpenFolderHook({});
+        SetLogFolder("");
+    }
+    // Writes a report at Name (in the temporary folder) and opens it in the main window for work;
+    // ExportName is where its export file is expected.
+    void Open(const std::string &Name, const std::string &ExportName)
+    {
+        Report = Temp.File(Name);
+        fs::create_directories(fs::path(Report).parent_path());
+        support::ReportBuilder().Tree("F a.txt 1\nF b.txt 2\n").Information("drive", "C:").Write(Report);
+        Form =
+            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Report)});
+        ASSERT_TRUE(QTest::qWaitFor([] { return ReportDB != nullptr; }, 5000));
+        Export = Temp.File(ExportName);
+    }
+    // A tick with a comment, as the tick store writes it: into the working transaction.
+    static void Tick(int FileID)
+    {
+        ExecSqlScript(
+            ReportDB,
+            "INSERT INTO check_and_comment_map (comment, checked, fileID) VALUES ('n\xc3\xa4', 1, " +
+                std::to_string(FileID) + ");");
+    }
+    // Clicks Button, answers every message box with Press and gives their texts.
+    static QStringList Click(QToolButton *Button, const char *Press = "mbOK")
+    {
+        support::BoxAnswerer boxes;
+        boxes.Press = QLatin1String(Press);
+        Button->click();
+        return boxes.Texts;
+    }
+
+    support::TempDir Temp;
+    support::ModalGuard Guard; // a worker that never closes the wait window fails the test
+    std::unique_ptr<TMainForm> Form;
+    std::string Report, Export;
+    QStringList Opened; // folders the desktop was asked to open
+};
+
+TEST_F(SaveExportTest, SaveCommitsAndKeepsAWorkingTransactionAlsoAfterABusyReport)
+{
+    Open("scan.db3", "scan_Export.roa");
+    Tick(2);
+    EXPECT_EQ(Ticks(Report), QString::fromUtf8(" / 1,C:"));
+    sqlite3 *other = nullptr; // another program reading the report keeps the commit from finishing
+    sqlite3_open(Report.c_str(), &other);
+    sqlite3_exec(other, "BEGIN; SELECT count(*) FROM information;", nullptr, nullptr, nullptr);
+    // The transaction is still open: no "changes lost", no failed BEGIN.
+    EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{"SQLite3 Error 5 - database is locked"});
+    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    for (int save = 0; save < 2; ++save) { // the second with nothing changed
+        EXPECT_TRUE(Click(Form->tb_SaveButton).isEmpty());
+        EXPECT_EQ(Ticks(Report), QString::fromUtf8("1|n\xc3\xa4|1|2|null / 1,C:"));
+        EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
+    }
+}
+
+// The report's name and its export file's, in the temporary folder.
+class ExportTest : public SaveExportTest,
+                   public ::testing::WithParamInterface<std::pair<const char *, const char *>>
+{
+};
+INSTANTIATE_TEST_SUITE_P(ReportNames, ExportTest,
+                         ::testing::Values(std::pair{"scan.db3", "scan_Export.roa"},
+                                           std::pair{"v1.0/scan", "v1.0/scan_Export.roa"},
+                                           std::pair{"a.b/scan.v2.db3", "a.b/scan.v2_Export.roa"}));
+
+TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows)
+{
+    Open(GetParam().first, GetParam().second);
+    Tick(2);
+    const QString exportName = QString::fromStdString(Export);
+    EXPECT_EQ(Click(Form->tb_ExportBase, "mbNo"),
+              QStringList{"Report created. File: " + exportName + "\rOpen containing folder?"});
+    EXPECT_TRUE(Opened.isEmpty());
+    EXPECT_TRUE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->tb_ExportFileName->text(), exportName);
+
+    Tick(1);
+    Click(Form->tb_ExportBase, "mbYes");
+    EXPECT_EQ(Opened, QStringList{QString::fromStdString(fs::path(Report).parent_path())});
+    // The report's null flags arrive as 0.
+    EXPECT_EQ(Ticks(Export), QString::fromUtf8("1|n\xc3\xa4|1|2|0 2|n\xc3\xa4|1|1|0 / 1,C:"));
+
+    EXPECT_EQ(Click(Form->tb_ExportFileName, "mbYes"), QStringList{"Open containing folder?"});
+    EXPECT_EQ(Opened.size(), 2);
+    fs::remove(Export);
+    EXPECT_TRUE(Click(Form->tb_ExportFileName).isEmpty());
+    EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
+}
+
+TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButton)
+{
+    const std::pair<const char *, void (*)(const std::string &, const std::string &)> cases[] = {
+        {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); }},
+        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); }},
+    };
+    for (const auto &[name, breakIt] : cases) {
+        SCOPED_TRACE(name);
+        Open(std::string(name) + "/scan.db3", std::string(name) + "/scan_Export.roa");
+        breakIt(Report, Export);
+        const QStringList texts = Click(Form->tb_ExportBase, "mbYes");
+        EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("unable to open database file")))
+            << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
+        EXPECT_TRUE(Opened.isEmpty());
+        EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
+        Form.reset();
+    }
+}
+
+} // namespace

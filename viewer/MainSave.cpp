@@ -1,0 +1,139 @@
+// Saving the ticks and comments into the report, and the export file sent back to the report's maker.
+#include "viewer/Main.h"
+
+#include "common/ssDlgExtW.h"
+#include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
+#include "viewer/ufWaitForm.h"
+#include "viewer/utBuildReportThread.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QToolButton>
+#include <QUrl>
+#include <sqlite3.h>
+
+namespace {
+
+std::function<void(const QUrl &)> OpenFolderHook;
+
+void OpenFolder(const QString &Folder)
+{
+    // A report named without a folder lies in the current one.
+    const QUrl url = QUrl::fromLocalFile(QDir(Folder).absolutePath());
+    if (OpenFolderHook)
+        OpenFolderHook(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void OfferFolder(const QString &Text, const QString &Folder)
+{
+    if (WideMessageDlg(Text, mtInformation, mbYesNo) == mrYes)
+        OpenFolder(Folder);
+}
+
+// A tool button's caption shows "&" only when doubled.
+QString CaptionOfPath(QString Path)
+{
+    return Path.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString PathOfCaption(QString Caption)
+{
+    return Caption.replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
+} // namespace
+
+void SetOpenFolderHook(std::function<void(const QUrl &)> Hook)
+{
+    OpenFolderHook = std::move(Hook);
+}
+
+bool TMainForm::CommitWork()
+{
+    if (!ReportDB)
+        return false;
+    QString failure;
+    try {
+        // No transaction is left to commit after a failure that SQLite rolled back.
+        if (!sqlite3_get_autocommit(ReportDB))
+            ExecSqlScript(ReportDB, "COMMIT;");
+    } catch (const Exception &E) {
+        failure = E.Message();
+        // A busy report keeps the transaction and its changes for the next save; an I/O failure
+        // (disk full, say) rolls it back.
+        if (sqlite3_get_autocommit(ReportDB))
+            failure += QStringLiteral("\rThe changes since the last save are lost.");
+    }
+    try {
+        if (sqlite3_get_autocommit(ReportDB))
+            ExecSqlScript(ReportDB, "BEGIN TRANSACTION;");
+    } catch (const Exception &E) {
+        failure += (failure.isEmpty() ? QString() : QStringLiteral("\r")) + E.Message();
+    }
+    if (failure.isEmpty())
+        return true;
+    WriteLog(QStringLiteral("TMainForm.CommitWork - ") + failure);
+    WideMessageDlg(failure, mtError, mbOKOnly);
+    return false;
+}
+
+void TMainForm::tb_SaveButtonClick()
+{
+    CommitWork();
+}
+
+void TMainForm::tb_ExportBaseClick()
+{
+    // A failed save stops the export: it would not hold the changes the user sees.
+    if (!ReportDB || !CommitWork())
+        return;
+    try {
+        TWaitForm *wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
+        const QString exportName = ExportFileNameOf(baseName);
+        const QString folder = ContainingFolder(exportName);
+        auto result = std::make_shared<TBuildReportResult>();
+        auto *thread = new BuildReportThread(wait, baseName, exportName, result);
+        bool started = false;
+        {
+            const auto close = qScopeGuard([&] {
+                if (!started)
+                    delete thread;
+                wait->Close();
+            });
+            thread->Resume();
+            started = true;
+            wait->WMShowModal();
+        }
+        const QString failure = result->Failure();
+        if (!failure.isEmpty()) {
+            WideMessageDlg(QStringLiteral("Report was not created. File: ") + exportName + QChar(13) +
+                               failure,
+                           mtError, mbOKOnly);
+            return;
+        }
+        OfferFolder(QStringLiteral("Report created. File: ") + exportName + QChar(13) +
+                        QStringLiteral("Open containing folder?"),
+                    folder);
+        tb_ExportFileName->setText(CaptionOfPath(exportName));
+        tb_ExportFileName->show();
+        tb_ExportFileName->setFixedHeight(30);
+        tbar_OpenFolder->setFixedWidth(tb_ExportFileName->sizeHint().width() + 30);
+    } catch (const std::exception &) {
+        WideMessageDlg(QStringLiteral("An unexcepted error has occured!"), mtError, mbOKOnly);
+    }
+}
+
+void TMainForm::tb_ExportFileNameClick()
+{
+    const QString path = PathOfCaption(tb_ExportFileName->text());
+    if (!QFileInfo::exists(path)) {
+        tb_ExportFileName->hide();
+        return;
+    }
+    OfferFolder(QStringLiteral("Open containing folder?"), ContainingFolder(path));
+}
