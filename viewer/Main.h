@@ -2,7 +2,8 @@
 // The main window: its components, the state it and its workers share, and its life cycle.
 // The class is split by concern: Main.cpp (life cycle, messages, report-layer hooks), MainLayout.cpp
 // (building the components, captions, hints, images), MainOpen.cpp (opening a report),
-// MainFolderTree.cpp (the folder tree's events), MainSave.cpp (saving and exporting).
+// MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows),
+// MainSave.cpp (saving and exporting).
 #include "platform/ImageList.h"
 #include "platform/Messages.h"
 #include "platform/ShellApi.h"
@@ -10,6 +11,7 @@
 #include "report/uExtraFunctions.h"
 
 #include <QMainWindow>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -107,6 +109,35 @@ public:
                                     int Column, bool &Ghosted, int &ImageIndex);
     void tv_FolderTreeAfterItemPaint(TVirtualStringTree *Sender, QPainter *TargetCanvas, PVirtualNode Node,
                                      const QRect &ItemRect);
+
+    // ---- The file list and what focusing an item shows (MainFileList.cpp)
+    // The folder tree's focus moves to NewNode: shows the folder's comment, hides the paging bar, and
+    // fills the file list with the folder's children (loaded first when they are not) through
+    // TAddingThread under the wait window, unless the list keeps a result page or already shows the
+    // folder. Never refuses the change.
+    void tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                    int OldColumn, int NewColumn, bool &Allowed);
+    // The splitter between the trees moved: repaints the file list and its tool bar.
+    void tv_FolderTreeResize(QObject *Sender);
+    // Name, size in KB, the three times, type; "Error" when the text cannot be made.
+    void tv_FilesTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column, TVSTTextType TextType,
+                             QString &CellText);
+    void tv_FilesTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind, int Column,
+                                   bool &Ghosted, int &ImageIndex);
+    // A left click sorts by the column (again: the other way round) and shades it.
+    void tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
+                                 int X, int Y);
+    // Result < 0 puts Node1 first in ascending order.
+    void tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2, int Column,
+                                  int &Result);
+    // A folder row: focuses (loading it when needed) and selects that folder in the folder tree.
+    void tv_FilesTreeDblClick(TVirtualStringTree *Sender);
+    // A row's focus: its size, comment and deleted mark are shown; the list stays as it is.
+    void tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                   int OldColumn, int NewColumn, bool &Allowed);
+    // Each label shows Item's field that its name stands for (lbl_sizeLabel: the size) in KB, MB or GB;
+    // a folder's lbl_sizeLabel shows the total of its contents in MB.
+    void ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels);
 
     // ---- Saving and exporting (MainSave.cpp)
     // Commits the ticks and comments to the report; a new working transaction begins at once.
@@ -226,6 +257,15 @@ private:
     void FreeSearchStmt();
     // Empties both trees and frees the report's items (the root item frees those below it).
     void FreeReportItems();
+    // The file list's and the status bar's events, the folder tree's focus and resize (MainFileList.cpp).
+    void ConnectFileList();
+    // The comment box: Item's comment in the window-text colour, or the grey placeholder.
+    void ShowItemComment(TDirectoryList *Item);
+    // Repaints the status bar, with the deleted mark at its left when Item is deleted.
+    void ShowDeletedMark(const TDirectoryList *Item);
+    // The status bar's first panel shows the deleted mark.
+    bool FStatusShowsDeleted = false;
+
     // The save of both buttons: True when the changes reached the file. On a failure its message is
     // shown and ReportDB is still in a working transaction, which holds the changes unless the
     // message says they were lost.

@@ -440,6 +440,8 @@ void TMainForm::BuildComponents()
     dlg_OpenBase->setNameFilters(
         {QStringLiteral("Korrin Report Files (*.korrinrep)"), QStringLiteral("All files (*)")});
     dlg_OpenBase->selectNameFilter(dlg_OpenBase->nameFilters().constFirst());
+
+    ConnectFileList();
 }
 
 void TMainForm::PlaceMoreResultsButton()

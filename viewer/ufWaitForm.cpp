@@ -134,6 +134,8 @@ void TWaitForm::FitToLabel()
 
 void TWaitForm::HandOut(const QString &Text)
 {
+    if (FHandOuts++ > 0)
+        FOuterWorkEnded.push_back(FWorkEnded);
     FWorkEnded = false;
     if (formIsBusyMutex->Get(BusyWaitMs))
         ++FBusyHeld;
@@ -160,6 +162,10 @@ void TWaitForm::Close()
         ReleaseBusy();
     }
     close();
+    if (FHandOuts > 0 && --FHandOuts > 0 && !FOuterWorkEnded.empty()) {
+        FWorkEnded = FOuterWorkEnded.back();
+        FOuterWorkEnded.pop_back();
+    }
 }
 
 void TWaitForm::ReleaseBusy()

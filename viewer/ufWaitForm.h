@@ -14,6 +14,7 @@
 #include <QString>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QFrame;
 class QLabel;
@@ -49,6 +50,9 @@ public:
 
     // One hand-out of the window for a work: waits up to 10000 ms for formIsBusyMutex (and goes on
     // without it after that), then SetMessageText(Text). ShowWaitForm calls it for the shared window.
+    // Hand-outs nest: a starter may run another work (with its own hand-out, modal show and Close)
+    // before its own worker starts; after that Close the outer hand-out waits for its own close
+    // message again.
     void HandOut(const QString &Text);
 
     // The modal show; returns when the window closes. When the work of the current hand-out has
@@ -97,7 +101,9 @@ private:
     std::unique_ptr<TMutex> wfMutex;
     std::unique_ptr<TMutex> formIsBusyMutex;
     int FBusyHeld = 0;       // Gets of formIsBusyMutex by hand-outs not given back yet (main thread)
-    bool FWorkEnded = false; // a close message arrived since the last hand-out
+    bool FWorkEnded = false; // a close message arrived since the innermost open hand-out began
+    int FHandOuts = 0;       // hand-outs not closed yet
+    std::vector<bool> FOuterWorkEnded; // FWorkEnded of the open hand-outs around the innermost one
     int FModalDepth = 0;     // modal loops of WMShowModal running
     QMovie *FMovie;
 };

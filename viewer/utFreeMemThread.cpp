@@ -18,7 +18,22 @@ TFreeMemThread::~TFreeMemThread()
 
 void TFreeMemThread::TouchNode(PVirtualNode Node)
 {
-    (void)Node;
+    const std::lock_guard<std::mutex> lock(NodeListLock);
+    const int at = NodeList.IndexOf(Node);
+    if (at >= 0 && at == NodeList.Count() - 1)
+        return;
+    if (at >= 0)
+        NodeList.Delete(at);
+    NodeList.Add(Node);
+}
+
+std::vector<PVirtualNode> TFreeMemThread::Nodes() const
+{
+    const std::lock_guard<std::mutex> lock(NodeListLock);
+    std::vector<PVirtualNode> nodes;
+    for (int i = 0; i < NodeList.Count(); ++i)
+        nodes.push_back(static_cast<PVirtualNode>(NodeList.GetItem(i)));
+    return nodes;
 }
 
 void TFreeMemThread::Execute()

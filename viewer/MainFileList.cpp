@@ -1,0 +1,435 @@
+// The file list: filling it from the focused folder, its cell texts and icons, sorting by a header
+// click, the double click; and what focusing an item shows (size display, comment box, deleted mark).
+#include "viewer/Main.h"
+
+#include "common/ssDlgExtW.h"
+#include "platform/StatusBar.h"
+#include "platform/VirtualTreeView.h"
+#include "report/uDirectoryList.h"
+#include "report/uSQLiteFunc.h"
+#include "viewer/udImg.h"
+#include "viewer/ufWaitForm.h"
+#include "viewer/utAddingFiles.h"
+#include "viewer/utFreeMemThread.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QToolBar>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+enum TFileColumn { fcName, fcSize, fcCreate, fcUpdate, fcAccess, fcType };
+
+const QColor SortColumnColor(0xF7, 0xF7, 0xF7);
+const QColor PlaceholderColor(0x80, 0x80, 0x80);
+const QString CommentPlaceholder = QStringLiteral("Your comment to file");
+
+// Bytes in KB, rounded up (as the division in floating point would, but exact for every count).
+int64_t KBRoundedUp(int64_t Bytes)
+{
+    return Bytes / 1024 + (Bytes % 1024 > 0 ? 1 : 0);
+}
+
+// Digits in groups of three from the right, a blank between groups.
+QString GroupedDigits(int64_t Value)
+{
+    QString text = QString::number(Value);
+    const qsizetype first = text.startsWith(QLatin1Char('-')) ? 1 : 0;
+    for (qsizetype at = text.size() - 3; at > first; at -= 3)
+        text.insert(at, QLatin1Char(' '));
+    return text;
+}
+
+// "%.2f" with the user's decimal separator and no group separators.
+QString TwoDecimals(double Value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(Value, 'f', 2);
+}
+
+// The text in the system's 8-bit code page with a to z folded to upper case, so that two keys
+// compare as the names do by a plain byte comparison.
+std::string FoldedKey(const QByteArray &Text)
+{
+    std::string key(Text.constData(), static_cast<size_t>(Text.size()));
+    for (char &c : key)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+// The shell's type name of a file's extension.
+QString TypeName(const TDirectoryList &Item)
+{
+    return GetFileTypeName(GetFileExtension(Item.name.toLocal8Bit().toStdString()));
+}
+
+int Sign(int Value)
+{
+    return (Value > 0) - (Value < 0);
+}
+
+template <class T> int CompareValues(T A, T B)
+{
+    return (A > B) - (A < B);
+}
+
+// The text keys of the rows under one parent, made once per header click rather than for every
+// comparison. The control orders a parent's rows with all their positions (Index) left as they were
+// before the sort, so the keys are found by position.
+class TSortKeys
+{
+public:
+    // Keys of Column for Parent's rows; Column is the name or the type column.
+    void Make(TVirtualStringTree *Tree, PVirtualNode Parent, int Column)
+    {
+        FParent = Parent;
+        FTexts.assign(Parent->ChildCount, std::string());
+        FFolders.assign(Parent->ChildCount, 0);
+        // Type names are looked up once per extension.
+        std::unordered_map<std::string, std::string> types;
+        for (PVirtualNode n = Parent->FirstChild; n; n = n->NextSibling) {
+            const TDirectoryList *item = GetNodeItem(n, Tree);
+            if (!item)
+                continue;
+            FFolders[n->Index] = item->isFolder;
+            if (Column == fcName) {
+                FTexts[n->Index] = FoldedKey(item->name.toLocal8Bit());
+            } else if (!item->isFolder) {
+                const std::string extension = GetFileExtension(item->name.toLocal8Bit().toStdString());
+                auto found = types.find(extension);
+                if (found == types.end())
+                    found = types.emplace(extension, FoldedKey(GetFileTypeName(extension).toLocal8Bit())).first;
+                FTexts[n->Index] = found->second;
+            }
+        }
+    }
+    PVirtualNode Parent() const { return FParent; }
+    const std::string &Text(PVirtualNode Node) const { return FTexts[Node->Index]; }
+    bool Folder(PVirtualNode Node) const { return FFolders[Node->Index]; }
+
+private:
+    PVirtualNode FParent = nullptr;
+    std::vector<std::string> FTexts;
+    std::vector<uint8_t> FFolders;
+};
+
+// The keys of the sort a header click is running; none at other times.
+TSortKeys *RunningSortKeys = nullptr;
+
+// Files by their type texts, then the folders.
+int CompareTypes(bool Folder1, const std::string &Text1, bool Folder2, const std::string &Text2)
+{
+    if (Folder1 && Folder2)
+        return 0;
+    if (Folder1 != Folder2)
+        return Folder1 ? 1000 : -1000;
+    return Sign(Text1.compare(Text2));
+}
+
+} // namespace
+
+void TMainForm::ConnectFileList()
+{
+    tv_FolderTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                            int OldColumn, int NewColumn, bool &Allowed) {
+        tv_FolderTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
+    };
+    tv_FolderTree->OnResize = [this](TVirtualStringTree *) { tv_FolderTreeResize(tv_FolderTreeView); };
+    tv_FilesTree->OnGetText = [this](TVirtualStringTree *Sender, PVirtualNode Node, int Column,
+                                     TVSTTextType TextType, QString &CellText) {
+        tv_FilesTreeGetText(Sender, Node, Column, TextType, CellText);
+    };
+    tv_FilesTree->OnGetImageIndex = [this](TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
+                                           int Column, bool &Ghosted, int &ImageIndex) {
+        tv_FilesTreeGetImageIndex(Sender, Node, Kind, Column, Ghosted, ImageIndex);
+    };
+    tv_FilesTree->OnHeaderClick = [this](TVTHeader *Sender, int Column, Qt::MouseButton Button,
+                                         Qt::KeyboardModifiers Shift, int X, int Y) {
+        tv_FilesTreeHeaderClick(Sender, Column, Button, Shift, X, Y);
+    };
+    tv_FilesTree->OnCompareNodes = [this](TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,
+                                          int Column, int &Result) {
+        tv_FilesTreeCompareNodes(Sender, Node1, Node2, Column, Result);
+    };
+    tv_FilesTree->OnDblClick = [this](TVirtualStringTree *Sender) { tv_FilesTreeDblClick(Sender); };
+    tv_FilesTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                           int OldColumn, int NewColumn, bool &Allowed) {
+        tv_FilesTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
+    };
+    tv_FilesTree->OnAfterItemPaint = [this](TVirtualStringTree *Sender, QPainter *Canvas, PVirtualNode Node,
+                                            const QRect &ItemRect) {
+        tv_FolderTreeAfterItemPaint(Sender, Canvas, Node, ItemRect);
+    };
+    sb_InfoStatusBar->OnDrawPanel = [this](TStatusBar *, int Panel, QPainter *Canvas, const QRect &) {
+        if (Panel == 0 && FStatusShowsDeleted)
+            DrawStatusPanelImage(Canvas, Panel, ObjTypeDeletedImage, QRect(0, 2, 16, 16));
+    };
+}
+
+void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                           int, int, bool &Allowed)
+{
+    if (!NewNode)
+        return;
+    TDirectoryList *item = GetNodeItem(NewNode, Sender);
+    ShowItemComment(item);
+    gb_MoreResults->hide();
+    mi_MoreResults->setEnabled(false);
+    // A keyboard move keeps a result page in the list; the shown folder is not filled again unless
+    // a tick changed it.
+    if (!Allowed || (SearchMode && !MouseDownPending) || (NewNode == OldNode && !CheckChanged))
+        return;
+    if (FreeMemThread)
+        FreeMemThread->TouchNode(NewNode);
+    SearchMode = false;
+    CheckChanged = false;
+    CurrentItem = item;
+    ShowSize(CurrentItem, {lbl_sizeLabel});
+    Allowed = false;
+    try {
+        tv_FilesTree->BeginUpdate();
+        tv_FolderTree->BeginUpdate();
+        TWaitForm *wait = nullptr;
+        TAddingThread *worker = nullptr;
+        bool started = false;
+        const auto cleanUp = qScopeGuard([&] {
+            if (!started)
+                delete worker;
+            if (wait)
+                wait->Close();
+            tv_FilesTree->EndUpdate();
+            tv_FolderTree->EndUpdate();
+            Allowed = true;
+        });
+        wait = ShowWaitForm(AddingFilesText);
+        worker = new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
+        UserCheckAction = false;
+        tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
+        tv_FilesTree->Clear();
+        started = true;
+        worker->Resume();
+        wait->WMShowModal();
+        ShowDeletedMark(item);
+    } catch (const std::exception &E) {
+        // What the framework does with an error that reaches it: the message, and the window goes on.
+        WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);
+    }
+}
+
+void TMainForm::tv_FolderTreeResize(QObject *)
+{
+    tv_FilesTree->Repaint();
+    tbar_FolderToolBar->repaint();
+}
+
+void TMainForm::tv_FilesTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column, TVSTTextType,
+                                    QString &CellText)
+{
+    if (!Node)
+        return;
+    const TDirectoryList *item = GetNodeItem(Node, Sender);
+    if (!item) {
+        CellText = QStringLiteral("Error");
+        return;
+    }
+    try {
+        switch (Column) {
+        case fcName:
+            CellText = item->name;
+            break;
+        case fcSize:
+            CellText = GroupedDigits(KBRoundedUp(item->size));
+            break;
+        case fcCreate:
+            CellText = DateTimeToStr(item->f_create);
+            break;
+        case fcUpdate:
+            CellText = DateTimeToStr(item->f_update);
+            break;
+        case fcAccess:
+            CellText = DateTimeToStr(item->f_access);
+            break;
+        case fcType:
+            CellText = item->isFolder ? QStringLiteral("folder") : TypeName(*item);
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        CellText = QStringLiteral("Error");
+    }
+}
+
+void TMainForm::tv_FilesTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
+                                          int Column, bool &, int &ImageIndex)
+{
+    TDirectoryList *item = GetNodeItem(Node, Sender);
+    if ((Kind == ikNormal || Kind == ikSelected) && Column == fcName && item && il_IconsImList)
+        ImageIndex = item->GetImageIndex(*il_IconsImList, il_SystemImList);
+    else
+        ImageIndex = -1;
+}
+
+void TMainForm::tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::MouseButton Button,
+                                        Qt::KeyboardModifiers, int, int)
+{
+    if (Button != Qt::LeftButton)
+        return;
+    const int sortColumn = Sender->SortColumn();
+    if (sortColumn != NoColumn)
+        Sender->SetColumnParentColor(sortColumn, true);
+    if (sortColumn == NoColumn || Column != sortColumn) {
+        Sender->SetSortColumn(Column);
+        Sender->SetSortDirection(sdAscending);
+    } else {
+        Sender->SetSortDirection(Sender->SortDirection() == sdAscending ? sdDescending : sdAscending);
+    }
+    Sender->SetColumnColor(Sender->SortColumn(), SortColumnColor);
+    TSortKeys keys;
+    RunningSortKeys = &keys;
+    const auto done = qScopeGuard([] { RunningSortKeys = nullptr; });
+    Sender->Treeview()->SortTree(Sender->SortColumn(), Sender->SortDirection());
+}
+
+void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,
+                                         int Column, int &Result)
+{
+    const TDirectoryList *item1 = GetNodeItem(Node1, Sender);
+    const TDirectoryList *item2 = GetNodeItem(Node2, Sender);
+    if (!item1 || !item2) {
+        Result = CompareValues(item1 != nullptr, item2 != nullptr);
+        return;
+    }
+    switch (Column) {
+    case fcName:
+    case fcType:
+        if (TSortKeys *keys = RunningSortKeys; keys && Node1->Parent == Node2->Parent) {
+            if (keys->Parent() != Node1->Parent)
+                keys->Make(Sender, Node1->Parent, Column);
+            Result = Column == fcName ? Sign(keys->Text(Node1).compare(keys->Text(Node2)))
+                                      : CompareTypes(keys->Folder(Node1), keys->Text(Node1), keys->Folder(Node2),
+                                                     keys->Text(Node2));
+        } else if (Column == fcName) {
+            Result = Sign(FoldedKey(item1->name.toLocal8Bit()).compare(FoldedKey(item2->name.toLocal8Bit())));
+        } else {
+            const auto typeKey = [](const TDirectoryList *Item) {
+                return Item->isFolder ? std::string() : FoldedKey(TypeName(*Item).toLocal8Bit());
+            };
+            Result = CompareTypes(item1->isFolder, typeKey(item1), item2->isFolder, typeKey(item2));
+        }
+        break;
+    case fcSize:
+        Result = CompareValues(item1->size, item2->size);
+        break;
+    case fcCreate:
+        Result = CompareValues(item1->f_create, item2->f_create);
+        break;
+    case fcUpdate:
+        Result = CompareValues(item1->f_update, item2->f_update);
+        break;
+    case fcAccess:
+        Result = CompareValues(item1->f_access, item2->f_access);
+        break;
+    default:
+        Result = 0;
+        break;
+    }
+}
+
+void TMainForm::tv_FilesTreeDblClick(TVirtualStringTree *)
+{
+    PVirtualNode node = tv_FilesTree->FocusedNode();
+    if (!node)
+        return;
+    TDirectoryList *item = GetNodeItem(node, tv_FilesTree);
+    // A folder of a result page has no node in the folder tree to go to.
+    if (!item || !item->isFolder || !item->NodeInFoldTr)
+        return;
+    PVirtualNode folder = item->NodeInFoldTr;
+    SearchMode = false;
+    bool allowed = true;
+    tv_FolderTreeExpanding(tv_FolderTree, folder, allowed);
+    tv_FolderTree->SetFocusedNode(folder);
+    tv_FolderTree->SetSelected(folder, true);
+    // As the control scrolls a focused node into view: the folders above it open, top first.
+    std::vector<PVirtualNode> closed;
+    for (PVirtualNode p = tv_FolderTree->NodeParent(folder); p; p = tv_FolderTree->NodeParent(p))
+        if (!TVirtualStringTree::Expanded(p))
+            closed.push_back(p);
+    for (auto p = closed.rbegin(); p != closed.rend(); ++p)
+        tv_FolderTree->SetExpanded(*p, true);
+}
+
+void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
+                                          int, int, bool &)
+{
+    if (!NewNode || NewNode == OldNode)
+        return;
+    CurrentItem = GetNodeItem(NewNode, Sender);
+    if (!CurrentItem)
+        return;
+    ShowSize(CurrentItem, {lbl_sizeLabel});
+    ShowItemComment(CurrentItem);
+    ShowDeletedMark(CurrentItem);
+}
+
+void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
+{
+    for (QLabel *label : Labels) {
+        if (Item->isFolder && label == lbl_sizeLabel) {
+            label->setText(QStringLiteral("Calculation..."));
+        } else {
+            QString text;
+            Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
+            const int64_t size = text.toLongLong();
+            const double kb = static_cast<double>(size) / 1024;
+            if (size < 1024 * 1024)
+                label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
+            else if (size < 1024 * 1024 * 1024)
+                label->setText(QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
+            else
+                label->setText(
+                    QStringLiteral("%1 GB (%2 KB)").arg(TwoDecimals(kb / 1024 / 1024)).arg(KBRoundedUp(size)));
+        }
+        label->adjustSize();
+    }
+    if (Item->isFolder) {
+        const int64_t total = ReportDB ? GetChildrenSize(ReportDB, Item->id) : 0;
+        lbl_sizeLabel->setText(QStringLiteral("%1 MB (%2 KB)")
+                                   .arg(TwoDecimals(static_cast<double>(total) / 1024 / 1024))
+                                   .arg(KBRoundedUp(total)));
+        lbl_sizeLabel->adjustSize();
+    }
+}
+
+void TMainForm::ShowItemComment(TDirectoryList *Item)
+{
+    QString text = CommentPlaceholder;
+    QColor color = PlaceholderColor;
+    if (Item && Item->HasComment() && ReportDB) {
+        text.clear();
+        GetComment(ReportDB, text, Item->id);
+        color = QApplication::palette().color(QPalette::WindowText);
+    }
+    QPalette palette = mem_Comments->palette();
+    palette.setColor(QPalette::Text, color);
+    mem_Comments->setPalette(palette);
+    mem_Comments->setPlainText(text);
+}
+
+void TMainForm::ShowDeletedMark(const TDirectoryList *Item)
+{
+    FStatusShowsDeleted = Item && Item->isDeleted;
+    sb_InfoStatusBar->repaint();
+}
