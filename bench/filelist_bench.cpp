@@ -68,8 +68,9 @@ struct TLoadedFolder
         bench::Exec(DB, "BEGIN TRANSACTION;");
         for (const TPrepareStep &step : ReportPreparationSteps)
             step.Run(DB);
-        bench::Exec(DB, "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) "
-                        "SELECT ID_FILE, ID_FILE % 3, 0, ID_PARENT FROM struct_drive_table WHERE ID_PARENT = 1;");
+        bench::Exec(DB,
+                    "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) "
+                    "SELECT ID_FILE, ID_FILE % 3, 0, ID_PARENT FROM struct_drive_table WHERE ID_PARENT = 1;");
         // Without an index on fileID every lookup reads the whole table, ours and the floor alike.
         bench::Exec(DB, "CREATE INDEX IF NOT EXISTS benchFileIdInd ON check_and_comment_map(fileID);");
         bench::Exec(DB, "COMMIT;");
@@ -79,8 +80,9 @@ struct TLoadedFolder
         FilesTree.Tag = 1;
         Root = std::make_unique<TDirectoryList>(QStringLiteral("big.db3"), -1, 0, 0, true, false, 0, 0, 0, 0);
         PVirtualNode rootNode = AddInTreeView(&FolderTree, nullptr, Root.get());
-        BigNode = AddChildItem(Root.get(), DB, &FolderTree, rootNode,
-                               new TDirectoryList(QStringLiteral("Big folder"), 1, -1, 0, true, false, 0, 0, 0, 0));
+        BigNode =
+            AddChildItem(Root.get(), DB, &FolderTree, rootNode,
+                         new TDirectoryList(QStringLiteral("Big folder"), 1, -1, 0, true, false, 0, 0, 0, 0));
         FolderTree.BeginUpdate();
         RunToEnd(new ThreadExpand(BigNode, &FolderTree, DB, nullptr, nullptr, nullptr, 1));
         FolderTree.EndUpdate();
@@ -115,8 +117,9 @@ struct TLoadedFolder
         CreateLogFile();
         return bench::Seconds([&] {
             sqlite3_stmt *stmt = nullptr;
-            sqlite3_prepare_v2(DB, "SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = ?);",
-                               -1, &stmt, nullptr);
+            sqlite3_prepare_v2(
+                DB, "SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = ?);", -1,
+                &stmt, nullptr);
             int64_t sum = 0;
             const auto lookUp = [&](int64_t ID) {
                 sqlite3_bind_int64(stmt, 1, ID);
@@ -141,7 +144,8 @@ std::unique_ptr<TMainForm> Form;
 
 void FillList(benchmark::State &state)
 {
-    bench::CompareWithBare(state, [] { return Folder->Fill(); }, [] { return Folder->Floor(); });
+    bench::CompareWithBare(
+        state, [] { return Folder->Fill(); }, [] { return Folder->Floor(); });
     state.counters["rows"] = Folder->FilesTree.ChildCount(nullptr);
 }
 
@@ -149,7 +153,8 @@ void FillList(benchmark::State &state)
 std::string Folded(const QString &Text)
 {
     std::string key = Text.toLocal8Bit().toStdString();
-    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
     return key;
 }
 
@@ -171,8 +176,9 @@ double BareSort(int Column)
             texts.push_back(Folded(item->name));
             break;
         case 5: // folders after every file type
-            texts.push_back(item->isFolder ? std::string("\xFF")
-                                           : Folded(GetFileTypeName(GetFileExtension(item->name.toStdString()))));
+            texts.push_back(item->isFolder
+                                ? std::string("\xFF")
+                                : Folded(GetFileTypeName(GetFileExtension(item->name.toStdString()))));
             break;
         case 1:
             sizes.push_back(item->size);

@@ -121,7 +121,9 @@ int64_t NumberKey(const TDirectoryList &Item, int Column)
 {
     if (Column == fcSize)
         return Item.size;
-    const double time = Column == fcCreate ? Item.f_create : Column == fcUpdate ? Item.f_update : Item.f_access;
+    const double time = Column == fcCreate   ? Item.f_create
+                        : Column == fcUpdate ? Item.f_update
+                                             : Item.f_access;
     const auto bits = std::bit_cast<int64_t>(time == 0 ? 0.0 : time); // -0 and 0 alike
     return bits >= 0 ? bits : bits ^ std::numeric_limits<int64_t>::max();
 }
@@ -162,8 +164,9 @@ void SortRows(TVirtualStringTree *Tree, PVirtualNode Parent, TSortDirection Dire
 
 void TMainForm::ConnectFileList()
 {
-    tv_FolderTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                            int OldColumn, int NewColumn, bool &Allowed) {
+    tv_FolderTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                            PVirtualNode NewNode, int OldColumn, int NewColumn,
+                                            bool &Allowed) {
         tv_FolderTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
     };
     tv_FolderTree->OnResize = [this](TVirtualStringTree *) { tv_FolderTreeResize(tv_FolderTreeView); };
@@ -184,8 +187,9 @@ void TMainForm::ConnectFileList()
         tv_FilesTreeCompareNodes(Sender, Node1, Node2, Column, Result);
     };
     tv_FilesTree->OnDblClick = [this](TVirtualStringTree *Sender) { tv_FilesTreeDblClick(Sender); };
-    tv_FilesTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                           int OldColumn, int NewColumn, bool &Allowed) {
+    tv_FilesTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                           PVirtualNode NewNode, int OldColumn, int NewColumn,
+                                           bool &Allowed) {
         tv_FilesTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
     };
     tv_FilesTree->OnAfterItemPaint = [this](TVirtualStringTree *Sender, QPainter *Canvas, PVirtualNode Node,
@@ -198,8 +202,8 @@ void TMainForm::ConnectFileList()
     };
 }
 
-void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                           int, int, bool &Allowed)
+void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                           PVirtualNode NewNode, int, int, bool &Allowed)
 {
     if (!NewNode)
         return;
@@ -234,7 +238,8 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
             Allowed = true;
         });
         wait = ShowWaitForm(AddingFilesText);
-        worker = new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
+        worker =
+            new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
         UserCheckAction = false;
         tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
         tv_FilesTree->Clear();
@@ -348,7 +353,7 @@ void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNod
         const std::string key2 = TextKey(*item2, Column, types);
         // Files against folders by the Type rule's own values; otherwise the sign of the comparison.
         Result = Column == fcType && item1->isFolder != item2->isFolder ? (item1->isFolder ? 1000 : -1000)
-                                                                          : Sign(key1.compare(key2));
+                                                                        : Sign(key1.compare(key2));
     } else if (Column >= fcSize && Column <= fcAccess) {
         Result = CompareValues(NumberKey(*item1, Column), NumberKey(*item2, Column));
     } else {
@@ -380,8 +385,8 @@ void TMainForm::tv_FilesTreeDblClick(TVirtualStringTree *)
         tv_FolderTree->SetExpanded(*p, true);
 }
 
-void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                          int, int, bool &)
+void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                          PVirtualNode NewNode, int, int, bool &)
 {
     if (!NewNode || NewNode == OldNode)
         return;
@@ -406,10 +411,12 @@ void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
             if (size < 1024 * 1024)
                 label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
             else if (size < 1024 * 1024 * 1024)
-                label->setText(QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
-            else
                 label->setText(
-                    QStringLiteral("%1 GB (%2 KB)").arg(TwoDecimals(kb / 1024 / 1024)).arg(KBRoundedUp(size)));
+                    QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
+            else
+                label->setText(QStringLiteral("%1 GB (%2 KB)")
+                                   .arg(TwoDecimals(kb / 1024 / 1024))
+                                   .arg(KBRoundedUp(size)));
         }
         label->adjustSize();
     }
