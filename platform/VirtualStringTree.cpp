@@ -687,24 +687,40 @@ bool TVirtualStringTree::SortChildren(PVirtualNode Node, int Column, TSortDirect
         compare(this, a, b, Column, r);
         return Direction == sdAscending ? r < 0 : r > 0;
     });
+    return RelinkChildren(Node, v);
+}
+
+bool TVirtualStringTree::RelinkChildren(PVirtualNode Node, const std::vector<PVirtualNode> &Sorted)
+{
     bool moved = false;
-    for (size_t i = 0; i < v.size(); ++i)
-        if (v[i]->Index != i) {
+    for (size_t i = 0; i < Sorted.size(); ++i)
+        if (Sorted[i]->Index != i) {
             moved = true;
             break;
         }
     if (!moved)
         return false;
-    Node->FirstChild = v.front();
-    Node->LastChild = v.back();
-    for (size_t i = 0; i < v.size(); ++i) {
-        v[i]->Index = static_cast<uint32_t>(i);
-        v[i]->PrevSibling = i ? v[i - 1] : nullptr;
-        v[i]->NextSibling = i + 1 < v.size() ? v[i + 1] : nullptr;
+    Node->FirstChild = Sorted.front();
+    Node->LastChild = Sorted.back();
+    for (size_t i = 0; i < Sorted.size(); ++i) {
+        Sorted[i]->Index = static_cast<uint32_t>(i);
+        Sorted[i]->PrevSibling = i ? Sorted[i - 1] : nullptr;
+        Sorted[i]->NextSibling = i + 1 < Sorted.size() ? Sorted[i + 1] : nullptr;
     }
     if (InUpdate())
         MarkChildrenChanged(Node);
     return true;
+}
+
+void TVirtualStringTree::SetChildOrder(PVirtualNode Node, const std::vector<PVirtualNode> &Children)
+{
+    if (!Node)
+        Node = &FRoot;
+    if (Children.size() != Node->ChildCount || Children.size() < 2)
+        return;
+    BeforeChange();
+    if (RelinkChildren(Node, Children) && !InUpdate() && FObserver)
+        FObserver->Sorted();
 }
 
 void TVirtualStringTree::Sort(PVirtualNode Node, int Column, TSortDirection Direction, bool Recursive)

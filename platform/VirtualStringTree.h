@@ -285,6 +285,9 @@ public:
     void Sort(PVirtualNode Node, int Column, TSortDirection Direction, bool Recursive = false);
     // Sorts every level of the tree.
     void SortTree(int Column, TSortDirection Direction) { Sort(&FRoot, Column, Direction, true); }
+    // Puts Node's children (null: the top level) into the order of Children, which holds each of them
+    // once: for a sort that orders the rows by keys of its own instead of the compare event.
+    void SetChildOrder(PVirtualNode Node, const std::vector<PVirtualNode> &Children);
 
     // ---- The view ----
     // The node in the row at (X, Y) of the view's client area; null without a view or row.
@@ -371,6 +374,8 @@ private:
     void PushCheckDown(PVirtualNode Node, TCheckState State, std::vector<PVirtualNode> *Changed);
     void RecomputeAncestors(PVirtualNode Node, std::vector<PVirtualNode> *Changed);
     bool SortChildren(PVirtualNode Node, int Column, TSortDirection Direction);
+    // Relinks Node's children in the order of Sorted; returns whether any moved.
+    bool RelinkChildren(PVirtualNode Node, const std::vector<PVirtualNode> &Sorted);
 
     TVirtualNode FRoot;
     uint32_t FTotalCount = 0;

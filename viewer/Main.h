@@ -10,8 +10,8 @@
 #include "platform/VirtualStringTree.h"
 #include "report/uExtraFunctions.h"
 
-#include <QMainWindow>
 #include <QList>
+#include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -122,14 +122,14 @@ public:
     // Name, size in KB, the three times, type; "Error" when the text cannot be made.
     void tv_FilesTreeGetText(TVirtualStringTree *Sender, PVirtualNode Node, int Column, TVSTTextType TextType,
                              QString &CellText);
-    void tv_FilesTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind, int Column,
-                                   bool &Ghosted, int &ImageIndex);
+    void tv_FilesTreeGetImageIndex(TVirtualStringTree *Sender, PVirtualNode Node, TVTImageKind Kind,
+                                   int Column, bool &Ghosted, int &ImageIndex);
     // A left click sorts by the column (again: the other way round) and shades it.
-    void tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
-                                 int X, int Y);
+    void tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::MouseButton Button,
+                                 Qt::KeyboardModifiers Shift, int X, int Y);
     // Result < 0 puts Node1 first in ascending order.
-    void tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2, int Column,
-                                  int &Result);
+    void tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,
+                                  int Column, int &Result);
     // A folder row: focuses (loading it when needed) and selects that folder in the folder tree.
     void tv_FilesTreeDblClick(TVirtualStringTree *Sender);
     // A row's focus: its size, comment and deleted mark are shown; the list stays as it is.

@@ -21,6 +21,10 @@
 #include <QScopeGuard>
 #include <QToolBar>
 
+#include <algorithm>
+#include <bit>
+#include <compare>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -68,10 +72,20 @@ std::string FoldedKey(const QByteArray &Text)
     return key;
 }
 
-// The shell's type name of a file's extension.
+// The shell's type name of an extension, asked once per extension: the list's cells and sorts
+// need it for every row. Main thread only.
+const QString &TypeNameOf(const std::string &Extension)
+{
+    static std::unordered_map<std::string, QString> names;
+    auto found = names.find(Extension);
+    if (found == names.end())
+        found = names.emplace(Extension, GetFileTypeName(Extension)).first;
+    return found->second;
+}
+
 QString TypeName(const TDirectoryList &Item)
 {
-    return GetFileTypeName(GetFileExtension(Item.name.toLocal8Bit().toStdString()));
+    return TypeNameOf(GetFileExtension(Item.name.toLocal8Bit().toStdString()));
 }
 
 int Sign(int Value)
@@ -84,65 +98,75 @@ template <class T> int CompareValues(T A, T B)
     return (A > B) - (A < B);
 }
 
-// The text keys of the rows under one parent, made once per header click rather than for every
-// comparison. The control orders a parent's rows with all their positions (Index) left as they were
-// before the sort, so the keys are found by position.
-class TSortKeys
+// Type names, looked up once per extension within one sort.
+using TTypeNames = std::unordered_map<std::string, std::string>;
+
+// The key a row sorts by in the name or type column: its 8-bit text folded as FoldedKey does; in
+// the type column a first byte puts every file (0) before every folder (1), folders being equal.
+std::string TextKey(const TDirectoryList &Item, int Column, TTypeNames &Types)
 {
-public:
-    // Keys of Column for Parent's rows; Column is the name or the type column.
-    void Make(TVirtualStringTree *Tree, PVirtualNode Parent, int Column)
+    if (Column == fcName)
+        return FoldedKey(Item.name.toLocal8Bit());
+    if (Item.isFolder)
+        return std::string(1, '\1');
+    const std::string extension = GetFileExtension(Item.name.toLocal8Bit().toStdString());
+    auto found = Types.find(extension);
+    if (found == Types.end())
+        found = Types.emplace(extension, FoldedKey(TypeNameOf(extension).toLocal8Bit())).first;
+    return std::string(1, '\0') + found->second;
+}
+
+// The key a row sorts by in the size and time columns; times map onto integers in their own order.
+int64_t NumberKey(const TDirectoryList &Item, int Column)
+{
+    if (Column == fcSize)
+        return Item.size;
+    const double time = Column == fcCreate   ? Item.f_create
+                        : Column == fcUpdate ? Item.f_update
+                                             : Item.f_access;
+    const auto bits = std::bit_cast<int64_t>(time == 0 ? 0.0 : time); // -0 and 0 alike
+    return bits >= 0 ? bits : bits ^ std::numeric_limits<int64_t>::max();
+}
+
+// Orders Parent's rows by their keys of Column, made once for each row; equal rows keep their order.
+template <class TKey, class TKeyOf>
+void SortRows(TVirtualStringTree *Tree, PVirtualNode Parent, TSortDirection Direction, const TKeyOf &KeyOf)
+{
+    struct TRow
     {
-        FParent = Parent;
-        FTexts.assign(Parent->ChildCount, std::string());
-        FFolders.assign(Parent->ChildCount, 0);
-        // Type names are looked up once per extension.
-        std::unordered_map<std::string, std::string> types;
-        for (PVirtualNode n = Parent->FirstChild; n; n = n->NextSibling) {
-            const TDirectoryList *item = GetNodeItem(n, Tree);
-            if (!item)
-                continue;
-            FFolders[n->Index] = item->isFolder;
-            if (Column == fcName) {
-                FTexts[n->Index] = FoldedKey(item->name.toLocal8Bit());
-            } else if (!item->isFolder) {
-                const std::string extension = GetFileExtension(item->name.toLocal8Bit().toStdString());
-                auto found = types.find(extension);
-                if (found == types.end())
-                    found = types.emplace(extension, FoldedKey(GetFileTypeName(extension).toLocal8Bit())).first;
-                FTexts[n->Index] = found->second;
-            }
-        }
+        TKey Key;
+        uint32_t Place;
+    };
+    std::vector<PVirtualNode> nodes;
+    std::vector<TRow> rows;
+    nodes.reserve(Parent->ChildCount);
+    rows.reserve(Parent->ChildCount);
+    for (PVirtualNode n = Parent->FirstChild; n; n = n->NextSibling) {
+        const TDirectoryList *item = GetNodeItem(n, Tree);
+        rows.push_back({item ? KeyOf(*item) : TKey(), static_cast<uint32_t>(nodes.size())});
+        nodes.push_back(n);
     }
-    PVirtualNode Parent() const { return FParent; }
-    const std::string &Text(PVirtualNode Node) const { return FTexts[Node->Index]; }
-    bool Folder(PVirtualNode Node) const { return FFolders[Node->Index]; }
-
-private:
-    PVirtualNode FParent = nullptr;
-    std::vector<std::string> FTexts;
-    std::vector<uint8_t> FFolders;
-};
-
-// The keys of the sort a header click is running; none at other times.
-TSortKeys *RunningSortKeys = nullptr;
-
-// Files by their type texts, then the folders.
-int CompareTypes(bool Folder1, const std::string &Text1, bool Folder2, const std::string &Text2)
-{
-    if (Folder1 && Folder2)
-        return 0;
-    if (Folder1 != Folder2)
-        return Folder1 ? 1000 : -1000;
-    return Sign(Text1.compare(Text2));
+    const bool ascending = Direction == sdAscending;
+    std::sort(rows.begin(), rows.end(), [ascending](const TRow &A, const TRow &B) {
+        const auto order = A.Key <=> B.Key;
+        if (order != 0)
+            return ascending ? order < 0 : order > 0;
+        return A.Place < B.Place;
+    });
+    std::vector<PVirtualNode> order;
+    order.reserve(rows.size());
+    for (const TRow &row : rows)
+        order.push_back(nodes[row.Place]);
+    Tree->SetChildOrder(Parent, order);
 }
 
 } // namespace
 
 void TMainForm::ConnectFileList()
 {
-    tv_FolderTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                            int OldColumn, int NewColumn, bool &Allowed) {
+    tv_FolderTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                            PVirtualNode NewNode, int OldColumn, int NewColumn,
+                                            bool &Allowed) {
         tv_FolderTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
     };
     tv_FolderTree->OnResize = [this](TVirtualStringTree *) { tv_FolderTreeResize(tv_FolderTreeView); };
@@ -163,8 +187,9 @@ void TMainForm::ConnectFileList()
         tv_FilesTreeCompareNodes(Sender, Node1, Node2, Column, Result);
     };
     tv_FilesTree->OnDblClick = [this](TVirtualStringTree *Sender) { tv_FilesTreeDblClick(Sender); };
-    tv_FilesTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                           int OldColumn, int NewColumn, bool &Allowed) {
+    tv_FilesTree->OnFocusChanging = [this](TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                           PVirtualNode NewNode, int OldColumn, int NewColumn,
+                                           bool &Allowed) {
         tv_FilesTreeFocusChanging(Sender, OldNode, NewNode, OldColumn, NewColumn, Allowed);
     };
     tv_FilesTree->OnAfterItemPaint = [this](TVirtualStringTree *Sender, QPainter *Canvas, PVirtualNode Node,
@@ -177,8 +202,8 @@ void TMainForm::ConnectFileList()
     };
 }
 
-void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                           int, int, bool &Allowed)
+void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                           PVirtualNode NewNode, int, int, bool &Allowed)
 {
     if (!NewNode)
         return;
@@ -213,7 +238,8 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
             Allowed = true;
         });
         wait = ShowWaitForm(AddingFilesText);
-        worker = new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
+        worker =
+            new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
         UserCheckAction = false;
         tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
         tv_FilesTree->Clear();
@@ -296,10 +322,20 @@ void TMainForm::tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::Mouse
         Sender->SetSortDirection(Sender->SortDirection() == sdAscending ? sdDescending : sdAscending);
     }
     Sender->SetColumnColor(Sender->SortColumn(), SortColumnColor);
-    TSortKeys keys;
-    RunningSortKeys = &keys;
-    const auto done = qScopeGuard([] { RunningSortKeys = nullptr; });
-    Sender->Treeview()->SortTree(Sender->SortColumn(), Sender->SortDirection());
+    // The order of tv_FilesTreeCompareNodes, with each row's key made once rather than per comparison.
+    TVirtualStringTree *tree = Sender->Treeview();
+    const int column = Sender->SortColumn();
+    TTypeNames types;
+    for (PVirtualNode parent = tree->RootNode(); parent; parent = tree->GetNext(parent)) {
+        if (parent->ChildCount < 2)
+            continue;
+        if (column == fcName || column == fcType)
+            SortRows<std::string>(tree, parent, Sender->SortDirection(),
+                                  [&](const TDirectoryList &Item) { return TextKey(Item, column, types); });
+        else
+            SortRows<int64_t>(tree, parent, Sender->SortDirection(),
+                              [&](const TDirectoryList &Item) { return NumberKey(Item, column); });
+    }
 }
 
 void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,
@@ -311,39 +347,17 @@ void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNod
         Result = CompareValues(item1 != nullptr, item2 != nullptr);
         return;
     }
-    switch (Column) {
-    case fcName:
-    case fcType:
-        if (TSortKeys *keys = RunningSortKeys; keys && Node1->Parent == Node2->Parent) {
-            if (keys->Parent() != Node1->Parent)
-                keys->Make(Sender, Node1->Parent, Column);
-            Result = Column == fcName ? Sign(keys->Text(Node1).compare(keys->Text(Node2)))
-                                      : CompareTypes(keys->Folder(Node1), keys->Text(Node1), keys->Folder(Node2),
-                                                     keys->Text(Node2));
-        } else if (Column == fcName) {
-            Result = Sign(FoldedKey(item1->name.toLocal8Bit()).compare(FoldedKey(item2->name.toLocal8Bit())));
-        } else {
-            const auto typeKey = [](const TDirectoryList *Item) {
-                return Item->isFolder ? std::string() : FoldedKey(TypeName(*Item).toLocal8Bit());
-            };
-            Result = CompareTypes(item1->isFolder, typeKey(item1), item2->isFolder, typeKey(item2));
-        }
-        break;
-    case fcSize:
-        Result = CompareValues(item1->size, item2->size);
-        break;
-    case fcCreate:
-        Result = CompareValues(item1->f_create, item2->f_create);
-        break;
-    case fcUpdate:
-        Result = CompareValues(item1->f_update, item2->f_update);
-        break;
-    case fcAccess:
-        Result = CompareValues(item1->f_access, item2->f_access);
-        break;
-    default:
+    if (Column == fcName || Column == fcType) {
+        TTypeNames types;
+        const std::string key1 = TextKey(*item1, Column, types);
+        const std::string key2 = TextKey(*item2, Column, types);
+        // Files against folders by the Type rule's own values; otherwise the sign of the comparison.
+        Result = Column == fcType && item1->isFolder != item2->isFolder ? (item1->isFolder ? 1000 : -1000)
+                                                                        : Sign(key1.compare(key2));
+    } else if (Column >= fcSize && Column <= fcAccess) {
+        Result = CompareValues(NumberKey(*item1, Column), NumberKey(*item2, Column));
+    } else {
         Result = 0;
-        break;
     }
 }
 
@@ -371,8 +385,8 @@ void TMainForm::tv_FilesTreeDblClick(TVirtualStringTree *)
         tv_FolderTree->SetExpanded(*p, true);
 }
 
-void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode, PVirtualNode NewNode,
-                                          int, int, bool &)
+void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode,
+                                          PVirtualNode NewNode, int, int, bool &)
 {
     if (!NewNode || NewNode == OldNode)
         return;
@@ -397,10 +411,12 @@ void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
             if (size < 1024 * 1024)
                 label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
             else if (size < 1024 * 1024 * 1024)
-                label->setText(QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
-            else
                 label->setText(
-                    QStringLiteral("%1 GB (%2 KB)").arg(TwoDecimals(kb / 1024 / 1024)).arg(KBRoundedUp(size)));
+                    QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
+            else
+                label->setText(QStringLiteral("%1 GB (%2 KB)")
+                                   .arg(TwoDecimals(kb / 1024 / 1024))
+                                   .arg(KBRoundedUp(size)));
         }
         label->adjustSize();
     }

@@ -104,7 +104,7 @@ private:
     bool FWorkEnded = false; // a close message arrived since the innermost open hand-out began
     int FHandOuts = 0;       // hand-outs not closed yet
     std::vector<bool> FOuterWorkEnded; // FWorkEnded of the open hand-outs around the innermost one
-    int FModalDepth = 0;     // modal loops of WMShowModal running
+    int FModalDepth = 0;               // modal loops of WMShowModal running
     QMovie *FMovie;
 };
 

@@ -32,8 +32,8 @@ void TAddingThread::Execute()
         const bool found = IsChecked(DB, folder->id, folderState, folderFolderState);
         // Exactly checked, or mixed after a tick of the folder as a whole: the rows come in checked.
         const TCheckState nodeState = FolderNode->CheckState;
-        const bool inheritChecked = nodeState == csCheckedNormal ||
-                                    (nodeState == csMixedNormal && found && folderFolderState == csCheckedNormal);
+        const bool inheritChecked = nodeState == csCheckedNormal || (nodeState == csMixedNormal && found &&
+                                                                     folderFolderState == csCheckedNormal);
         const TDirectoryListChildren &children = folder->GetChildren();
         const size_t count = children.size();
         for (size_t i = 0; i < count; ++i) {

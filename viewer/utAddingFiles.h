@@ -18,8 +18,8 @@ class TAddingThread : public TThread
 public:
     // Created suspended; frees itself when Execute ends. FolderData is the folder's data cell in the
     // folder tree, FolderNode its node there. WaitForm may be null (nothing is then posted).
-    TAddingThread(sqlite3 *DB, TNodeItemCell FolderData, TVirtualStringTree *FilesTree, PVirtualNode FolderNode,
-                  TWaitForm *WaitForm);
+    TAddingThread(sqlite3 *DB, TNodeItemCell FolderData, TVirtualStringTree *FilesTree,
+                  PVirtualNode FolderNode, TWaitForm *WaitForm);
 
 protected:
     // Adds the rows; the wait window's text gives the rows still to come every 500 rows. A failure
