@@ -35,71 +35,7 @@ std::vector<int64_t> Items(const TInt64List &list)
     return items;
 }
 
-// Counts the blocks it hands out and takes back.
-class TCountingList : public TRecordList
-{
-public:
-    explicit TCountingList(int size, std::vector<void *> *freed) : TRecordList(size), FFreed(freed) {}
-    ~TCountingList() override { Clear(); }
-    void FreeRecord(void *Rec) override
-    {
-        FFreed->push_back(Rec);
-        TRecordList::FreeRecord(Rec);
-    }
-
-private:
-    std::vector<void *> *FFreed;
-};
-
 } // namespace
-
-TEST(TInt64List, HoldsTheFull64BitRangeAndChecksItsIndexes)
-{
-    TInt64List list;
-    EXPECT_EQ(ErrorText([&] { list.GetItem(0); }), QStringLiteral("List index out of bounds (0)"));
-    const std::vector<int64_t> values = {-1, 0x00000000FFFFEFFFLL, INT64_MIN, INT64_MAX, 0};
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(list.Add(values[static_cast<size_t>(i)]), i);
-    EXPECT_EQ(Items(list), values);
-    EXPECT_EQ(ErrorText([&] { list.GetItem(5); }), QStringLiteral("List index out of bounds (5)"));
-    EXPECT_EQ(ErrorText([&] { list.GetItem(-1); }), QStringLiteral("List index out of bounds (-1)"));
-    EXPECT_THROW(list.Delete(5), EListError);
-
-    list.Clear();
-    EXPECT_EQ(list.Add(42), 0);
-    EXPECT_EQ(Items(list), std::vector<int64_t>{42});
-}
-
-TEST(TRecordList, RecordsAreZeroFilledCopiesFreedByClearNotByDelete)
-{
-    std::vector<void *> freed;
-    {
-        TCountingList list(8, &freed);
-        void *fresh = list.AllocRecord();
-        EXPECT_EQ(std::memcmp(fresh, "\0\0\0\0\0\0\0\0", 8), 0);
-        list.FreeRecord(fresh);
-        freed.clear();
-
-        // The source carries bytes past the record; only the first 8 may be taken.
-        unsigned char src[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9, 9};
-        for (int i = 0; i < 3; ++i)
-            list.AddRecord(src);
-        auto *rec = static_cast<unsigned char *>(list.Get(0));
-        EXPECT_EQ(std::memcmp(rec, src, 8), 0);
-        src[0] = 77; // a copy, not the caller's bytes
-        EXPECT_EQ(rec[0], 1);
-
-        void *first = list.Get(0), *second = list.Get(1), *third = list.Get(2);
-        list.Delete(1);
-        EXPECT_TRUE(freed.empty());
-        list.Clear();
-        EXPECT_EQ(freed, (std::vector<void *>{first, third}));
-        list.TRecordList::FreeRecord(second); // Delete left it to its taker
-        freed.clear();
-        list.AddRecord(src);
-    }
-    EXPECT_EQ(freed.size(), 1u); // the destructor freed the last record
-}
 
 TEST(TRecordList, StreamIsLittleEndianCountThenRecordBytes)
 {
@@ -149,24 +85,6 @@ TEST(TRecordList, LoadingClearsFirstAndCopesWithShortOrOddStreams)
                   c.error ? QString::fromLatin1(c.error) : QStringLiteral("<nothing raised>"));
         EXPECT_EQ(Items(list), c.items);
     }
-}
-
-TEST(TObjectList, KeepsItsObjectsByDefault)
-{
-    auto a = std::make_unique<int>(1), b = std::make_unique<int>(2);
-    {
-        TObjectList list;
-        list.Add(a.get());
-        list.Add(b.get());
-        list.Delete(0);
-        EXPECT_EQ(list.IndexOf(b.get()), 0);
-        EXPECT_EQ(ErrorText([&] { list.GetItem(1); }), QStringLiteral("List index out of bounds (1)"));
-        list.Clear();
-        list.Add(a.get());
-    }
-    // Cleared and freed lists left both objects alone (ASan would see a stray free).
-    EXPECT_EQ(*a, 1);
-    EXPECT_EQ(*b, 2);
 }
 
 TEST(TObjectList, OwningListFreesFromIndexZeroAndAFailedFreeRaisesItsIndex)

@@ -65,14 +65,6 @@ private:
 
 } // namespace
 
-TEST(Messages, NumbersAreTheSystemsOwn)
-{
-    EXPECT_EQ(WM_WAITFORM_CLOSE, 0x402u);
-    EXPECT_EQ(WM_LOAD_FINISHED, WM_WAITFORM_CLOSE); // the two windows share the number
-    EXPECT_EQ(WM_DECOMPRESS_ERROR, 0x407u);
-    EXPECT_EQ(WM_SHOW_WAIT_MODAL, 0x40Au);
-}
-
 TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
 {
     TReceiver r;

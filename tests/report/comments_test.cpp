@@ -124,21 +124,6 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
     EXPECT_EQ(out, QString());
 }
 
-TEST_F(Comments, LargeIdsKeepTheirFullWidth)
-{
-    const int64_t folder = 5000000000LL, file = 5000000001LL, sub = 9000000000000000001LL;
-    sqlite3 *db = OpenReport("D Big id=5000000000\n  F f id=5000000001\n  D S id=9000000000000000001\n"
-                             "D Low id=705032704\n");
-    SetComment(db, QStringLiteral("wide"), file);
-    EXPECT_EQ(Row(file), "'wide'|0|" + std::to_string(folder) + "|0\n");
-    EXPECT_EQ(Row(file & 0xFFFFFFFF), ""); // 705032705: no truncated twin
-    QString out;
-    EXPECT_TRUE(GetComment(db, out, file));
-    EXPECT_EQ(out, QStringLiteral("wide"));
-    EXPECT_EQ(Subfolders(db, folder), std::vector<int64_t>{sub});
-    EXPECT_EQ(GetChildrenSize(db, folder), 0);
-}
-
 TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
 {
     // Sub (3) has no row but its file b.txt (4) has one, so storing Sub's state pushes it down to that
@@ -199,14 +184,3 @@ TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
     EXPECT_EQ(all.back(), 1000 + depth);
 }
 
-TEST_F(Comments, DatabaseWithoutTheTablesReadsAsNoRows)
-{
-    const std::string path = support::ReportBuilder().WithoutDriveTable().Write(FLog.Dir.File("empty.db"));
-    ASSERT_EQ(sqlite3_open(path.c_str(), &FDB), SQLITE_OK);
-    QString out = QStringLiteral("kept");
-    EXPECT_FALSE(GetComment(FDB, out, 1));
-    EXPECT_EQ(out, QStringLiteral("kept"));
-    EXPECT_EQ(GetChildrenSize(FDB, 1), 0);
-    EXPECT_TRUE(Subfolders(FDB, -1).empty());
-    EXPECT_EQ(sqlite3_next_stmt(FDB, nullptr), nullptr);
-}

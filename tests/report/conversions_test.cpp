@@ -94,33 +94,6 @@ TEST(DateTimeToStr, RegionalSettingsShapeOnlyTheDisplay)
     }
 }
 
-TEST(TextHelpers, ExtensionsBooleansAndCharacters)
-{
-    EXPECT_EQ(GetFileExtension("archive.tar.gz"), ".gz");
-    EXPECT_EQ(GetFileExtension("README"), "README");
-    EXPECT_EQ(GetFileExtension(""), "");
-    EXPECT_EQ(GetFileExtension("name."), ".");
-    EXPECT_EQ(GetFileExtension(".bashrc"), ".bashrc");
-    EXPECT_EQ(GetFileExtension("Отчёт.тхт"), ".тхт");
-
-    EXPECT_TRUE(IntToBool(1));
-    for (int v : {0, 2, -1})
-        EXPECT_FALSE(IntToBool(v)) << v;
-    EXPECT_TRUE(WideCharInArray(u',', {u';', u','}));
-    EXPECT_FALSE(WideCharInArray(u'.', {u';', u','}));
-    EXPECT_FALSE(WideCharInArray(u'.', {}));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("a*b.txt*"), u'*', u'%'), QStringLiteral("a%b.txt%"));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("abc"), u'*', u'%'), QStringLiteral("abc"));
-
-    // only blanks are trimmed, not tabs
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral("word  ")), QStringLiteral("word"));
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral("   ")), QString());
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral(" word \t ")), QStringLiteral(" word \t"));
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("  word ")), QStringLiteral("word "));
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("   ")), QString());
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("\tword")), QStringLiteral("\tword"));
-}
-
 TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
 {
     QStringList parts = {QStringLiteral("old")};

@@ -69,32 +69,6 @@ protected:
     THistoryItem *FCurrent = nullptr;
 };
 
-TEST_F(HistoryTest, NewAndAddedEntriesAndTheirLinks)
-{
-    NewHistoryItem(FCurrent);
-    ASSERT_NE(FCurrent, nullptr);
-    EXPECT_TRUE(!FCurrent->Node && !FCurrent->Prev && !FCurrent->Next);
-    THistoryItem *const root = FCurrent;
-    Focus(NodeAt(0)); // the first focus fills the empty entry
-    EXPECT_EQ(FCurrent, root);
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0)}));
-
-    // Adding does not move the current variable: the caller does.
-    THistoryItem *const added = AddHistoryItem(FCurrent, NodeAt(1));
-    EXPECT_EQ(FCurrent, root);
-    EXPECT_EQ(root->Next, added);
-    EXPECT_EQ(added->Node, NodeAt(1));
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1)}));
-    EXPECT_EQ(added->Next, nullptr);
-
-    // Added to no entry, it starts a list of its own.
-    THistoryItem *none = nullptr;
-    THistoryItem *alone = AddHistoryItem(none, NodeAt(2));
-    EXPECT_EQ(none, nullptr);
-    EXPECT_TRUE(alone->Prev == nullptr && alone->Next == nullptr && alone->Node == NodeAt(2));
-    ClearList(alone);
-}
-
 TEST_F(HistoryTest, FocusAfterGoingBackDropsTheForwardEntries)
 {
     NewHistoryItem(FCurrent);

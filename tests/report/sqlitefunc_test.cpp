@@ -49,21 +49,6 @@ std::string Bytes(std::initializer_list<unsigned> list)
 
 } // namespace
 
-TEST(ExecSqlScript, RunsEveryStatementInOrderAndDropsRows)
-{
-    EXPECT_NO_THROW(ExecSqlScript(nullptr, "this is no SQL at all"));
-    Db db = OpenMemory();
-    for (const char *nothing : {"", "   \n\t  ", "  -- only a comment\n"})
-        EXPECT_NO_THROW(ExecSqlScript(db.get(), nothing));
-    EXPECT_EQ(Query(db, "SELECT count(*) FROM sqlite_master;"), "0\n");
-    ExecSqlScript(db.get(), "CREATE TABLE t(a); INSERT INTO t VALUES(1);SELECT * FROM t; INSERT INTO t "
-                            "VALUES(2);  SELECT a FROM t WHERE a > 0; ");
-    EXPECT_EQ(Query(db, "SELECT group_concat(a) FROM t;"), "1,2\n");
-}
-
-// The first failing prepare or run raises the system's base exception, an ESQLite3 with the code and
-// the connection's text in the message; earlier statements stay done, later ones do not run, and no
-// statement is left behind.
 TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
 {
     const struct
