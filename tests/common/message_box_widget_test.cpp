@@ -4,9 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -50,21 +48,6 @@ TEST(MulDiv, RoundsHalfAwayFromZeroLikeWindows)
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
     EXPECT_EQ(MulDiv(0x7fffffff, 4, 2), -1);
     EXPECT_EQ(MulDiv(0x7fffffff, 0x7fffffff, 0x7fffffff), 0x7fffffff);
-}
-
-TEST(LoadResWideString, KnownNegativeAndMissingIdsAndTheBuffer)
-{
-    EXPECT_EQ(LoadResWideString(50000), QStringLiteral("Warning"));
-    EXPECT_EQ(LoadResWideString(50016), QStringLiteral("Yes to &All"));
-    EXPECT_EQ(LoadResWideString(-1), QString());
-    for (int32_t Missing : {50009, 50010, 49999, 50017, 0}) {
-        const QString Text = LoadResWideString(Missing);
-        EXPECT_TRUE(Text.contains(QStringLiteral("1814"))) << Text.toStdString();
-        EXPECT_TRUE(Text.contains(QStringLiteral("resource name cannot be found"))) << Text.toStdString();
-    }
-    char16_t Buffer[4] = {u'x', u'x', u'x', u'x'};
-    EXPECT_EQ(LoadStringW(50000, Buffer, 3), 2); // cut to the buffer
-    EXPECT_EQ(QString::fromUtf16(Buffer), QStringLiteral("Wa"));
 }
 
 TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)
@@ -114,27 +97,6 @@ TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)
     EXPECT_EQ(WideMessageDlg(QStringLiteral("Disk busy."), mtWarning, AbortRetry), mrCancel);
 }
 
-TEST(WideMessageDlg, HelpButtonCallsTheHandlerAndStaysOpen)
-{
-    std::vector<QObject *> Senders;
-    AnswerNextBox(
-        [&](TMessageForm *Form) {
-            Button(Form, "mbHelp")->click();
-            EXPECT_TRUE(Form->isVisible());
-            EXPECT_EQ(Senders, std::vector<QObject *>{Form});
-        },
-        {Qt::Key_Escape});
-    EXPECT_EQ(WideMessageDlg(QStringLiteral("Read the manual?"), mtInformation,
-                             MsgDlgButton(mbOK) | MsgDlgButton(mbHelp), 0,
-                             [&](QObject *S) { Senders.push_back(S); }),
-              mrOk);
-    EXPECT_EQ(Senders.size(), 1u);
-    // Without a handler the help button is harmless.
-    std::unique_ptr<TMessageForm> Form(
-        CreateMessageDialogW(QStringLiteral("x"), mtInformation, MsgDlgButton(mbHelp)));
-    Button(Form.get(), "mbHelp")->click();
-}
-
 TEST(CreateMessageDialogW, MessageTextIsShownLiterally)
 {
     const QString Text = QStringLiteral("<b>Tom & Jerry</b>\tC:\\a&b");
@@ -143,31 +105,6 @@ TEST(CreateMessageDialogW, MessageTextIsShownLiterally)
     ASSERT_NE(Message, nullptr);
     EXPECT_EQ(Message->text(), Text);
     EXPECT_EQ(Message->textFormat(), Qt::PlainText);
-}
-
-TEST(WideMessageDlgPos, GivenCoordinatesAndCentring)
-{
-    const int32_t ScreenH = QGuiApplication::primaryScreen()->geometry().height();
-    AnswerNextBox(
-        [=](TMessageForm *Form) {
-            EXPECT_EQ(Form->x(), 100);
-            EXPECT_EQ(Form->y(), ScreenH / 2 - Form->height() / 2);
-        },
-        {Qt::Key_Return});
-    EXPECT_EQ(WideMessageDlgPos(QStringLiteral("Here"), mtInformation, mbOKOnly, 100, -1), mrOk);
-
-    QMainWindow Main;
-    Main.setGeometry(40, 30, 500, 400);
-    Main.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Main));
-    AnswerNextBox(
-        [&](TMessageForm *Form) {
-            const QRect F = Main.frameGeometry();
-            EXPECT_EQ(Form->pos(), QPoint(F.x() + (F.width() - Form->width()) / 2,
-                                          F.y() + (F.height() - Form->height()) / 2));
-        },
-        {Qt::Key_Return});
-    EXPECT_EQ(WideMessageDlg(QStringLiteral("Centred"), mtInformation, mbOKOnly), mrOk);
 }
 
 } // namespace

@@ -106,26 +106,6 @@ TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
     EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
 }
 
-TEST(Messages, CloseMessagePostedBeforeTheModalShowEndsTheLoop)
-{
-    // Receiver that ends a modal loop when the message arrives.
-    class TModal : public QDialog
-    {
-    protected:
-        bool event(QEvent *e) override
-        {
-            if (auto *m = TMessageEvent::From(e); m && m->Msg == WM_WAITFORM_CLOSE) {
-                done(7);
-                return true;
-            }
-            return QDialog::event(e);
-        }
-    } dlg;
-    std::thread worker([&dlg] { PostMessage(&dlg, WM_WAITFORM_CLOSE); });
-    worker.join();
-    EXPECT_EQ(dlg.exec(), 7);
-}
-
 TEST(Thread, SuspendedUntilResumeThenWaitForGivesReturnValue)
 {
     std::atomic<bool> ran{false};
@@ -140,22 +120,6 @@ TEST(Thread, SuspendedUntilResumeThenWaitForGivesReturnValue)
     EXPECT_EQ(t.WaitFor(), 12);
     EXPECT_TRUE(ran);
     EXPECT_TRUE(t.Finished());
-}
-
-TEST(Thread, TerminateIsSeenByExecute)
-{
-    std::atomic<int> loops{0};
-    TFunctionThread t([&loops](TFunctionThread &self) {
-        while (!self.Terminated()) {
-            ++loops;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    t.Resume();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    t.Terminate();
-    t.WaitFor();
-    EXPECT_GT(loops.load(), 0);
 }
 
 TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)

@@ -50,13 +50,6 @@ protected:
             s += "uUcCmM"[n->CheckState];
         return s;
     }
-    std::string Order() const
-    {
-        std::string s;
-        for (PVirtualNode n = Tree.GetFirst(); n; n = Tree.GetNext(n))
-            s += Name(n);
-        return s;
-    }
 };
 
 } // namespace
@@ -177,64 +170,6 @@ TEST_F(VirtualTree, ExpandingEventCanRefuseAndTheTogglingMarkKeepsTheLoadersWord
     EXPECT_FALSE(TVirtualStringTree::Toggling(folder)); // the tree's own toggle cleared it
     EXPECT_FALSE(TVirtualStringTree::HasChildren(folder));
     EXPECT_EQ(folder->ChildCount, 1u);
-}
-
-TEST_F(VirtualTree, FocusChangingCanRefuseAndSelectionIsSingle)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode b = Add(nullptr, "b");
-    bool allow = true;
-    Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode Old, PVirtualNode New, int, int,
-                               bool &Allowed) {
-        Log.push_back("changing " + Name(Old) + ">" + Name(New));
-        Allowed = allow;
-    };
-    Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode n, int) {
-        Log.push_back("changed " + Name(n));
-    };
-
-    EXPECT_TRUE(Tree.SetFocusedNode(a));
-    allow = false;
-    EXPECT_FALSE(Tree.SetFocusedNode(b));
-    EXPECT_EQ(Tree.FocusedNode(), a);
-    EXPECT_EQ(Log, (std::vector<std::string>{"changing ->a", "changed a", "changing a>b"}));
-
-    Tree.SetSelected(a, true);
-    Tree.SetSelected(b, true);
-    EXPECT_FALSE(TVirtualStringTree::Selected(a));
-    EXPECT_EQ(Tree.GetFirstSelected(), b);
-    EXPECT_EQ(Tree.SelectedCount(), 1u);
-}
-
-TEST_F(VirtualTree, NodesAreWalkedInOrderAndDeletingFreesChildrenFirst)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode b = Add(nullptr, "b");
-    PVirtualNode c = Add(nullptr, "c");
-    PVirtualNode a1 = Add(a, "1");
-    PVirtualNode x = Add(a1, "x");
-    Add(a, "2");
-    EXPECT_EQ(Order(), "a1x2bc");
-    EXPECT_EQ(Tree.GetNodeLevel(x), 2);
-    Tree.OnFreeNode = [&](TVirtualStringTree *, PVirtualNode n) { Log.push_back(Name(n)); };
-    Tree.SetFocusedNode(a1);
-    Tree.SetSelected(a1, true);
-
-    Tree.DeleteNode(a);
-    EXPECT_EQ(Log, (std::vector<std::string>{"x", "1", "2", "a"}));
-    EXPECT_EQ(Tree.FocusedNode(), nullptr);
-    EXPECT_EQ(Tree.GetFirstSelected(), nullptr);
-    EXPECT_EQ(Order(), "bc");
-    EXPECT_EQ(Tree.TotalCount(), 2u);
-    EXPECT_EQ(c->Index, 1u);
-
-    // Children go, the parent keeps its expand button unless told otherwise.
-    Add(b, "b1");
-    Add(b, "b2");
-    Tree.DeleteChildren(b);
-    EXPECT_EQ(b->ChildCount, 0u);
-    EXPECT_EQ(b->FirstChild, nullptr);
-    EXPECT_TRUE(TVirtualStringTree::HasChildren(b));
 }
 
 TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)

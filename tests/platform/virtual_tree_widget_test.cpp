@@ -2,7 +2,6 @@
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "tests/platform/VirtualTreeChecks.h"
 
-#include <QHeaderView>
 
 #include <algorithm>
 #include <string>
@@ -33,11 +32,6 @@ protected:
     }
     QPoint RowCenter(PVirtualNode n) { return View->visualRect(View->IndexOf(n)).center(); }
     void Click(QPoint At) { QTest::mouseClick(View->viewport(), Qt::LeftButton, {}, At); }
-    void DoubleClick(PVirtualNode n)
-    {
-        QTest::mouseDClick(View->viewport(), Qt::LeftButton, {}, RowCenter(n));
-    }
-    void Key(Qt::Key K) { QTest::keyClick(View.get(), K); }
     void Settle()
     {
         QCoreApplication::processEvents();
@@ -77,149 +71,6 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
     QTest::mouseRelease(View->viewport(), Qt::LeftButton, {}, RowCenter(c) + QPoint(100, 0));
     EXPECT_EQ(Log, (std::vector<std::string>{"down left"}));
     EXPECT_EQ(c->CheckState, csCheckedNormal);
-}
-
-TEST_F(VirtualTreeView, ClickOnARowFocusesAndSelectsItThroughTheTree)
-{
-    PVirtualNode a = Add(nullptr);
-    PVirtualNode b = Add(nullptr);
-    bool allow = true;
-    Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode, PVirtualNode n, int, int, bool &Allowed) {
-        Log.push_back(n == b ? "changing b" : "changing ?");
-        Allowed = allow;
-    };
-    Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode, int) { Log.push_back("changed"); };
-    Settle();
-
-    Click(RowCenter(b));
-    EXPECT_EQ(Log, (std::vector<std::string>{"changing b", "changed"}));
-    EXPECT_EQ(Tree.FocusedNode(), b);
-    EXPECT_TRUE(TVirtualStringTree::Selected(b));
-    EXPECT_EQ(View->currentIndex(), View->IndexOf(b));
-
-    // Focus set by code shows in the view, and a refused change leaves both as they were.
-    Tree.SetFocusedNode(a);
-    EXPECT_EQ(View->currentIndex(), View->IndexOf(a));
-    allow = false;
-    Click(RowCenter(b));
-    EXPECT_EQ(Tree.FocusedNode(), a);
-    EXPECT_EQ(View->currentIndex(), View->IndexOf(a));
-}
-
-TEST_F(VirtualTreeView, KeysActOnTheFocusedNodeThroughTheTree)
-{
-    PVirtualNode a = Add(nullptr);
-    PVirtualNode a1 = Add(a);
-    PVirtualNode b = Add(nullptr);
-    int key = -1, expanding = 0;
-    bool swallow = false;
-    TCheckState before = csMixedNormal;
-    Tree.OnKeyDown = [&](TVirtualStringTree *, int &Key, Qt::KeyboardModifiers) {
-        key = Key;
-        before = a->CheckState;
-        if (swallow)
-            Key = 0;
-    };
-    Tree.OnExpanding = [&](TVirtualStringTree *, PVirtualNode, bool &) { ++expanding; };
-    Tree.SetFocusedNode(a);
-    View->setFocus();
-    Settle();
-
-    // Space toggles the focused node's box after the key event, which may swallow the key.
-    Key(Qt::Key_Space);
-    EXPECT_EQ(key, 0x20);
-    EXPECT_EQ(before, csUncheckedNormal);
-    EXPECT_EQ(a->CheckState, csCheckedNormal);
-    Key(Qt::Key_Space);
-    EXPECT_EQ(a->CheckState, csUncheckedNormal);
-    swallow = true;
-    Key(Qt::Key_Space);
-    EXPECT_EQ(a->CheckState, csUncheckedNormal);
-    swallow = false;
-
-    // The arrows open and close nodes through the tree, and move the focus.
-    Key(Qt::Key_Right);
-    EXPECT_EQ(expanding, 1);
-    EXPECT_TRUE(View->isExpanded(View->IndexOf(a)));
-    Key(Qt::Key_Right);
-    EXPECT_EQ(Tree.FocusedNode(), a1);
-    Key(Qt::Key_Left);
-    EXPECT_EQ(Tree.FocusedNode(), a);
-    Key(Qt::Key_Left);
-    EXPECT_FALSE(TVirtualStringTree::Expanded(a));
-    EXPECT_FALSE(View->isExpanded(View->IndexOf(a)));
-    Key(Qt::Key_Down);
-    EXPECT_EQ(Tree.FocusedNode(), b);
-}
-
-TEST_F(VirtualTreeView, ExpandButtonAndDoubleClickToggleThroughTheExpandingEvent)
-{
-    PVirtualNode folder = Add(nullptr);
-    PVirtualNode leaf = Add(nullptr);
-    Tree.SetHasChildren(folder, true); // children come with the expanding event
-    Tree.OnExpanding = [&](TVirtualStringTree *t, PVirtualNode n, bool &) {
-        if (n != folder || n->ChildCount > 0)
-            return;
-        t->BeginUpdate();
-        for (int i = 0; i < 3; ++i)
-            Add(n);
-        t->EndUpdate();
-    };
-    int dbl = 0;
-    Tree.OnDblClick = [&](TVirtualStringTree *) { ++dbl; };
-    Settle();
-    const QRect button = View->ButtonRect(folder);
-    ASSERT_FALSE(button.isEmpty());
-
-    Click(button.center());
-    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
-    EXPECT_EQ(View->Model()->rowCount(View->IndexOf(folder)), 3);
-    Settle();
-    ExpectMirrors(*View);
-
-    DoubleClick(folder);
-    EXPECT_EQ(dbl, 1);
-    EXPECT_FALSE(TVirtualStringTree::Expanded(folder));
-    EXPECT_FALSE(View->isExpanded(View->IndexOf(folder)));
-    DoubleClick(folder);
-    EXPECT_TRUE(View->isExpanded(View->IndexOf(folder)));
-    Settle();
-    ExpectMirrors(*View);
-
-    // A node without children stays as it is; a node that carries the toggling mark too.
-    DoubleClick(leaf);
-    EXPECT_FALSE(TVirtualStringTree::Expanded(leaf));
-    Tree.SetToggling(folder, true);
-    DoubleClick(folder);
-    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
-    EXPECT_EQ(dbl, 4);
-}
-
-TEST_F(VirtualTreeView, HeaderClicksReachTheHandlerAndTheViewShowsTheTreesSortOrder)
-{
-    Tree.Header.AddColumn(QStringLiteral("Name"), 150);
-    Tree.Header.AddColumn(QStringLiteral("Size"), 100, Qt::AlignRight);
-    Tree.Header.SetVisible(true);
-    std::vector<std::pair<int, Qt::MouseButton>> clicks;
-    Tree.OnHeaderClick = [&](TVTHeader *h, int Column, Qt::MouseButton Button, Qt::KeyboardModifiers, int,
-                             int) {
-        clicks.emplace_back(Column, Button);
-        h->SetSortColumn(Column);
-        h->SetSortDirection(sdDescending);
-    };
-    Add(nullptr);
-    Settle();
-
-    QHeaderView *header = View->header();
-    const int y = header->height() / 2;
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(1) + 40, y));
-    QTest::mouseClick(header->viewport(), Qt::RightButton, {}, QPoint(20, y));
-    EXPECT_EQ(clicks,
-              (std::vector<std::pair<int, Qt::MouseButton>>{{1, Qt::LeftButton}, {0, Qt::RightButton}}));
-    // The view shows the tree's sort column and direction, not a guess of its own.
-    EXPECT_EQ(header->sortIndicatorSection(), 0);
-    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
 TEST_F(VirtualTreeView, ModelFollowsEveryKindOfChangeAndKeepsQtsRules)

@@ -61,16 +61,6 @@ const std::string ByFolder = "1 2 2", NoAncestor = "0 0 0";
 
 } // namespace
 
-TEST(TickConversions, TreeStatesAndStoredValues)
-{
-    const int32_t Stored[] = {0, 0, 1, 1, 2, 2, 0, 0};
-    for (int State = 0; State < 8; ++State)
-        EXPECT_EQ(CheckStateToDB(uint8_t(State)), Stored[State]) << State;
-    const uint8_t States[] = {0, 0, 2, 4, 0}; // stored -1 .. 3
-    for (int Value = -1; Value <= 3; ++Value)
-        EXPECT_EQ(DBToCheckState(Value), States[Value + 1]) << Value;
-}
-
 // One tick on a hand-made report, then the rows expected. An empty List is not looked at.
 void OneTick(const char *What, const char *Tree, const std::vector<CheckRow> &Given, uint8_t State,
              int64_t ID, const std::vector<int64_t> &List, const std::vector<Expected> &Then)
@@ -158,18 +148,6 @@ TEST(TickRules, Inheritance)
     Inherits({{Checked, -1}}, {{4, ByFolder}, {6, ByFolder}});
 }
 
-TEST(TickPushDown, ReachesRowsThroughUnbrokenChainsOnly)
-{
-    // c's parent B has no row, so c keeps its state; D, E and e hang below A through rows.
-    TickReport R(Report("D A id=1\n  D B id=2\n    F c id=3\n  D D id=4\n    D E id=5\n      F e id=6\n",
-                        {Stored(3, 2, 1, 1), Stored(4, 1, 0, 0), Stored(5, 4, 0, 0), Stored(6, 5, 0, 0)}));
-    R.Tick(Checked, 1);
-    // checkForFolder untouched
-    ExpectRows(R, {Has(4, 1, 0, 1), Has(5, 1, 0, 4), Has(6, 1, 0, 5)});
-    R.Tick(Unchecked, 1);
-    ExpectRows(R, {Has(6, 0, 0, 5), Has(3, 1, 1, 2), NoRow(2)});
-}
-
 TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
 {
     const int64_t Depth = 100000;
@@ -190,35 +168,6 @@ TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
 
 // The touched-id list: the item, then every ancestor worked out again while states change, then the
 // root when the walk reaches it.
-TEST(TickList, Order)
-{
-    TickReport R(Report("D A id=1\n  D B id=2\n    F f id=3\n    F g id=4\n  F h id=5\nD Z id=9\n"));
-    EXPECT_THAT(R.Tick(Checked, 3), ElementsAre(3, 2, 1, -1));
-    // The root stays mixed, yet a walk that reaches it ends with it.
-    EXPECT_THAT(R.Tick(Checked, 9), ElementsAre(9, -1));
-    EXPECT_EQ(R.Row(-1), (StoredRow{2, 0, -1}));
-    // B turns checked; A stays mixed (h has no row), so the walk ends with A.
-    EXPECT_THAT(R.Tick(Checked, 4), ElementsAre(4, 2, 1));
-    EXPECT_EQ(R.Row(2), (StoredRow{1, 1, 1}));
-    // An item that keeps its state (with or without a row) lists itself and its ancestors, not the root.
-    EXPECT_THAT(R.Tick(Checked, 4), ElementsAre(4, 2, 1));
-    EXPECT_THAT(R.Tick(Unchecked, 5), ElementsAre(5, 1));
-    EXPECT_THAT(R.Tick(Checked, 9), ElementsAre(9));
-    // An id outside the report: itself only, and no row above it changes.
-    auto Rows = R.Rows();
-    EXPECT_THAT(R.Tick(Checked, 777), ElementsAre(777));
-    Rows.emplace(777, StoredRow{1, 1, -1});
-    EXPECT_EQ(R.Rows(), Rows);
-
-    TInt64List List;
-    CollectAncestorIDs(R.DB, List, 3);
-    CollectAncestorIDs(R.DB, List, -1);
-    CollectAncestorIDs(R.DB, List, 777); // no row in the report: itself only
-    EXPECT_THAT(reporttest::Items(List), ElementsAre(3, 2, 1, 777));
-    EXPECT_EQ(GetParentID(R.DB, 777), -1);
-    EXPECT_EQ(GetParentID(R.DB, 3), 2);
-}
-
 TEST(TickWideIDs, AreStoredAndWalkedWhole)
 {
     const int64_t A = 2147483648LL, F = 3000000001LL, G = 8589934593LL;
@@ -238,27 +187,6 @@ TEST(TickWideIDs, AreStoredAndWalkedWhole)
 
 // SetChecked stores exactly what TCheck_Helper::SetCheck stores, and nothing above the item; it
 // needs no other routine of the store before it, also where it pushes a state down (B's row, f's row).
-TEST(TickSetChecked, StoresWhatSetCheckStores)
-{
-    const ReportBuilder Builder = Report("D A id=1\n  D B id=2\n    F f id=3\n  D C id=4\nF top id=5\n",
-                                         {Stored(2, 1, 2, 1), Stored(3, 2, 0, 0), Stored(4, 1, 1, 0)});
-    for (uint8_t State = 0; State <= 5; ++State) {
-        for (int64_t ID : {1, 2, 4, 5}) {
-            ticktest::Snapshot ByHelper;
-            {
-                TickReport R(Builder);
-                GetParentID(R.DB, ID); // creates CheckHelper on this connection
-                CheckHelper->SetCheck(State, ID);
-                ByHelper = R.Rows();
-            }
-            TickReport R(Builder);
-            ASSERT_EQ(CheckHelper, nullptr);
-            SetChecked(R.DB, State, ID);
-            EXPECT_EQ(R.Rows(), ByHelper) << "state " << int(State) << " id " << ID;
-        }
-    }
-}
-
 TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNothingStaysBusy)
 {
     TickReport R(Report("D A id=1\n  F f id=2\n  F g id=3\n"), /*Prepare=*/false);
@@ -293,23 +221,3 @@ TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNoth
 
 // A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its
 // own parent. Ticks on such reports are also in check_random_test.
-TEST(TickCycle, WalksUpwardsAndThePushDownEnd)
-{
-    TickReport R(ReportBuilder()
-                     .Row({1, 2, 1, 0, "f"})
-                     .Row({2, 1, 1, 0, "f"})
-                     .Row({3, 3, 1, 0, "f"})
-                     .Row({4, 1, 0, 0, "f"}));
-    ticktest::EndsWithin(60, [&] {
-        TInt64List List;
-        CollectAncestorIDs(R.DB, List, 4);
-        EXPECT_THAT(reporttest::Items(List), ElementsAre(4, 1, 2));
-        EXPECT_EQ(Inherited(R, 4), NoAncestor);
-        EXPECT_EQ(Inherited(R, 3), NoAncestor);
-        ExecSqlScript(R.DB, "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) "
-                            "VALUES (1, 0, 0, 2), (2, 0, 0, 1), (4, 0, 0, 1), (3, 0, 0, 3);");
-        CheckHelper->SetCheckForChildren(Checked, 1);
-        CheckHelper->SetCheckForChildren(Checked, 3);
-    });
-    ExpectRows(R, {Has(1, 1, 0, 2), Has(2, 1, 0, 1), Has(4, 1, 0, 1), Has(3, 1, 0, 3)});
-}

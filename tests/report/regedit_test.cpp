@@ -62,17 +62,6 @@ protected:
     QByteArray FOldConfig;
 };
 
-TEST_F(RegEditTest, BaseNameRoundTripsNonAsciiPathUnchanged)
-{
-    const std::string path = "/home/jürgen/Отчёты/скан 日本 €.db";
-    WriteBaseNameToReg(path);
-    std::string read;
-    ReadBaseNameFromReg(read);
-    EXPECT_EQ(read, path);
-    EXPECT_EQ(LogLines().last(), QStringLiteral("ReadBaseNameFromReg - finish. Base name = ") +
-                                     QString::fromStdString(path));
-}
-
 TEST_F(RegEditTest, FailuresRaiseAfterTheFinishLine)
 {
     Put("baseName", 42);
