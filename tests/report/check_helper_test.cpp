@@ -57,7 +57,7 @@ std::string Inherited(const TickReport &R, int64_t ID)
     const bool Result = IsCheckedInherited(R.DB, ID, State, Folder);
     return std::to_string(Result) + " " + std::to_string(State) + " " + std::to_string(Folder);
 }
-const std::string ByFolder = "1 2 2", NoAncestor = "0 0 0";
+const std::string ByFolder = "1 2 2";
 
 } // namespace
 
@@ -112,40 +112,6 @@ TEST(TickRules, OneTickEachRule)
     OneTick("ticking the root", "D A id=1\n  F a id=2\nD B id=3\n  F b id=4\n",
             {Stored(1, -1, 0, 0), Stored(2, 1, 0, 0), Stored(4, 3, 0, 0)}, Checked, -1, {-1},
             {Has(-1, 1, 1, -1), Has(1, 1, 0, -1), Has(2, 1, 0, 1), Has(4, 0, 0, 3)});
-}
-
-// IsCheckedInherited after the given ticks: by the item's own row, else through the nearest row's
-// checkForFolder (the root's row included).
-void Inherits(const std::vector<std::pair<uint8_t, int64_t>> &Ticks,
-              const std::vector<std::pair<int64_t, std::string>> &Answers,
-              const std::vector<Expected> &Then = {})
-{
-    TickReport R(Report("D A id=1\n  D B id=2\n    F f id=3\n    F g id=4\n  F h id=5\nF top id=6\n"));
-    std::string Done = "ticks:";
-    for (const auto &[State, ID] : Ticks) {
-        R.Tick(State, ID);
-        Done += " " + std::to_string(State) + " on " + std::to_string(ID);
-    }
-    SCOPED_TRACE(Done);
-    for (const auto &[ID, Answer] : Answers)
-        EXPECT_EQ(Inherited(R, ID), Answer) << "item " << ID;
-    ExpectRows(R, Then);
-}
-
-TEST(TickRules, Inheritance)
-{
-    Inherits({}, {{3, NoAncestor}, {-1, NoAncestor}});
-    // The root's row is mixed, not a folder tick.
-    Inherits({{Checked, 1}}, {{4, ByFolder}, {2, ByFolder}, {6, "0 4 0"}}, {Has(1, 1, 1, -1)});
-    Inherits({{Checked, 3}}, {{2, "1 4 0"}, {3, ByFolder}});
-    // Unticking an item without row: its state counts as unchanged, no ancestor is worked out.
-    Inherits({{Checked, 1}, {Unchecked, 3}}, {{3, "1 0 0"}, {4, ByFolder}},
-             {Has(3, 0, 0, 2), NoRow(2), Has(1, 1, 1, -1)});
-    Inherits({{Checked, 3}, {Checked, 2}, {Unchecked, 3}}, {{4, ByFolder}}, {Has(2, 2, 1, 1)});
-    // Pushed down, B is checked but keeps checkForFolder 0.
-    Inherits({{Checked, 3}, {Checked, 1}}, {{4, "0 2 0"}}, {Has(2, 1, 0, 1)});
-    Inherits({{Checked, 2}, {Unchecked, 1}}, {{4, ByFolder}}, {Has(2, 0, 1, 1)});
-    Inherits({{Checked, -1}}, {{4, ByFolder}, {6, ByFolder}});
 }
 
 TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
