@@ -116,30 +116,6 @@ TEST(TMutex, TimeOutOnAMutexOwnedElsewhere)
     }
 }
 
-TEST(TMutex, ObjectsOfOneNameAreOneMutexAndUnnamedOnesArePrivate)
-{
-    const std::string name = "a/b%c/" + UniqueName("one"); // slashes in a name are usable
-    TMutex a(name);
-    auto b = std::make_unique<TMutex>(name);
-    {
-        THolder holder(a);
-        EXPECT_FALSE(b->Get(0));
-        holder.GiveBack();
-        EXPECT_TRUE(b->Get(5000));
-        EXPECT_TRUE(a.Release()); // given back through the other object
-    }
-    ASSERT_TRUE(a.Get(0));
-    b.reset(); // a still holds it: freeing b gives nothing back
-    EXPECT_FALSE(OnOtherThread([&] { return a.Get(0); }));
-    EXPECT_TRUE(a.Release());
-
-    TMutex c, d;
-    THolder holder(c);
-    EXPECT_FALSE(c.Get(0));
-    EXPECT_TRUE(d.Get(0));
-    EXPECT_TRUE(d.Release());
-}
-
 TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
 {
     const std::string name = UniqueName("process");

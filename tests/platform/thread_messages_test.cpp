@@ -106,22 +106,6 @@ TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
     EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
 }
 
-TEST(Thread, SuspendedUntilResumeThenWaitForGivesReturnValue)
-{
-    std::atomic<bool> ran{false};
-    TFunctionThread t([&ran](TFunctionThread &self) {
-        ran = true;
-        self.SetReturn(12);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(ran) << "created suspended";
-    t.Resume();
-    t.Resume(); // a second resume is harmless
-    EXPECT_EQ(t.WaitFor(), 12);
-    EXPECT_TRUE(ran);
-    EXPECT_TRUE(t.Finished());
-}
-
 TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
 {
     const int before = TFunctionThread::Destroyed;

@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
+#include "tests/report/ReportTesting.h"
 #include "tests/support/LogLines.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
@@ -288,14 +289,13 @@ TEST_F(MainWindowTest, SavedGeometryIsRestoredWithinItsRanges)
         }
         EXPECT_EQ(Form->gb_InfoGroupBox->height(), c.Info);
         EXPECT_EQ(Form->gb_FoldersTree->width(), c.Folders);
-        EXPECT_TRUE(LogLines().contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
         Form.reset();
     }
 }
 
-TEST_F(MainWindowTest, ClosingWhileMaximizedStoresTheNormalBoundsAndStaysMaximized)
+TEST_F(MainWindowTest, ClosingCommitsTheReportEmptiesTheTreesAndStoresTheNormalBoundsWhileMaximized)
 {
-    Start();
+    OpenReport("kept");
     Form->resize(620, 470);
     Form->move(25, 35);
     QCoreApplication::processEvents();
@@ -304,37 +304,21 @@ TEST_F(MainWindowTest, ClosingWhileMaximizedStoresTheNormalBoundsAndStaysMaximiz
     ASSERT_TRUE(Form->isMaximized());
     ASSERT_NE(Form->size(), QSize(620, 470)) << "the screen is larger than the normal bounds";
 
-    // Without a report: no box, the geometry written.
     support::BoxAnswerer boxes;
     EXPECT_TRUE(Form->close());
-    EXPECT_TRUE(boxes.Texts.isEmpty());
-    EXPECT_TRUE(Form->isMaximized());
-    EXPECT_EQ(
-        QList<int>({Get("form_size_x"), Get("form_size_y"), Get("form_top"), Get("form_left"),
-                    Get("splitter1_top"), Get("splitter2_left"), Get("fullScreen")}),
-        QList<int>({620, 470, 35, 25, Form->gb_InfoGroupBox->height(), Form->gb_FoldersTree->width(), 1}));
-    EXPECT_TRUE(InOrder(LogLines(), {"TMainForm.FinishWork - start", "DestroyCheckHelper"}));
-}
-
-TEST_F(MainWindowTest, FinishWorkCommitsEmptiesTheTreesAndClosesTheReport)
-{
-    OpenReport("kept");
-    support::BoxAnswerer boxes;
-    Form->FinishWork();
     EXPECT_TRUE(boxes.Texts.isEmpty());
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_TRUE(CurrentItem == nullptr && HistoryCurrent == nullptr);
     EXPECT_EQ(Form->tv_FolderTree->TotalCount() + Form->tv_FilesTree->TotalCount(), 0u);
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
-
+    EXPECT_EQ(
+        QList<int>({Get("form_size_x"), Get("form_size_y"), Get("form_top"), Get("form_left"),
+                    Get("splitter1_top"), Get("splitter2_left"), Get("fullScreen")}),
+        QList<int>({620, 470, 35, 25, Form->gb_InfoGroupBox->height(), Form->gb_FoldersTree->width(), 1}));
     // The transaction was committed.
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(Path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name = 'note';", -1, &stmt, nullptr);
-    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)), "kept");
-    sqlite3_finalize(stmt);
+    EXPECT_EQ(reporttest::Query(db, "SELECT value FROM information WHERE field_Name = 'note';"), "kept\n");
     sqlite3_close(db);
 }
 
