@@ -1,6 +1,12 @@
 #include "report/uExtraFunctions.h"
 
+#include "platform/VersionInfo.h"
+
+#include <QCoreApplication>
+#include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -92,6 +98,47 @@ TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
     // only code 32 and below is trimmed: a no-break space stays
     EXPECT_EQ(split(QStringLiteral("\u00a0x ;y"), {u';'}),
               QStringList({QStringLiteral("\u00a0x"), QStringLiteral("y")}));
+}
+
+// A file's product version from its version block; the test writes such files.
+TEST(ProductVersion, FromTheVersionBlockInTheSystemsLanguageOnly)
+{
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$"))
+                    .match(QString::fromStdString(GetProductVersion(QCoreApplication::applicationFilePath())))
+                    .hasMatch())
+        << "the program carries its own";
+
+    QTemporaryDir dir;
+    int files = 0;
+    const auto write = [&](const QByteArray &content) {
+        QFile file(dir.filePath(QString::number(++files)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    };
+    const auto block = [](const QByteArray &entries) {
+        return QByteArray::fromStdString(VersionBlockMarker()) + entries + QByteArray(1, '\0');
+    };
+    const auto entry = [](const char *text) { return QByteArray(text) + QByteArray(1, '\0'); };
+
+    // no block, no value, another language or code page, a block without its end: empty text
+    EXPECT_EQ(GetProductVersion(dir.filePath(QStringLiteral("missing"))), "");
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("plain text, ProductVersion=1.0.0"),
+          "x" + block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")),
+          block(entry("StringFileInfo\\041904B0\\ProductVersion=9.9.9")),
+          QByteArray::fromStdString(VersionBlockMarker()) + "StringFileInfo\\041904E3\\ProductVersion=9.9.9",
+          block(entry("StringFileInfo\\041904E3\\ProductVersion="))})
+        EXPECT_EQ(GetProductVersion(write(content)), "") << content.toStdString();
+
+    // found among other entries, letter case aside
+    QByteArray content(5000, 'z');
+    content += block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9") +
+                     entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
+                     entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7"));
+    content += QByteArray(100, 'q');
+    const QString name = write(content);
+    EXPECT_EQ(GetProductVersion(name), "2.3.4 beta");
 }
 
 } // namespace

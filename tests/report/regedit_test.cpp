@@ -62,6 +62,23 @@ protected:
     QByteArray FOldConfig;
 };
 
+// The settings file holds a path of any bytes without letting it spill into another value.
+TEST_F(RegEditTest, OddBaseNamesRoundTripAndLeaveTheOtherValuesAlone)
+{
+    WriteStateTableToReg(1, -2, 3, 4, 5, 6, true);
+    for (const std::string &path :
+         {std::string("/home/jürgen/Отчёты/скан 日本.db"), std::string("quote \" backslash \\ end\\"),
+          std::string("line\nbreak\r\ttab\x01\x7f", 16), std::string("nul\0inside", 10),
+          std::string("\xff\xfe not UTF-8 \xc3"), std::string("[not a key]"),
+          std::string("\"=dword:00000001")}) {
+        WriteBaseNameToReg(path);
+        std::string read;
+        ReadBaseNameFromReg(read);
+        EXPECT_EQ(read, path);
+        EXPECT_EQ(State(), "1 -2 3 4 5 6 1");
+    }
+}
+
 TEST_F(RegEditTest, FailuresRaiseAfterTheFinishLine)
 {
     Put("baseName", 42);
