@@ -77,6 +77,10 @@ TEST_F(RegEditTest, OddBaseNamesRoundTripAndLeaveTheOtherValuesAlone)
         EXPECT_EQ(read, path);
         EXPECT_EQ(State(), "1 -2 3 4 5 6 1");
     }
+    Put("BASENAME", std::string("/other.db")); // names are found without regard to letter case
+    std::string read;
+    ReadBaseNameFromReg(read);
+    EXPECT_EQ(read, "/other.db");
 }
 
 TEST_F(RegEditTest, FailuresRaiseAfterTheFinishLine)

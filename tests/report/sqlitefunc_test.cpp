@@ -78,6 +78,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
         EXPECT_EQ(sqlite3_next_stmt(db.get(), nullptr), nullptr);
         EXPECT_EQ(sqlite3_close(db.release()), SQLITE_OK); // a held statement makes this SQLITE_BUSY
     }
+    EXPECT_EQ(CheckSqliteResult(0x100 | SQLITE_ROW, nullptr), 0x100 | SQLITE_ROW); // the low 8 bits decide
 }
 
 // A bound text outlives the caller's string and is released on a rebind, on finalizing and on a failed
@@ -143,6 +144,19 @@ TEST(DecodeUtf8Char, SequencesAndTheirLimits)
         uint32_t cp = 0;
         EXPECT_EQ(DecodeUtf8Char(euro.data(), size_t(available), cp), available);
         EXPECT_EQ(cp, available == 3 ? 0x20ACu : 0xFFFDu);
+    }
+}
+
+// The decoder takes only the shortest form, so what it reads back fixes the encoder's lengths.
+TEST(EncodeUtf8Char, ShortestFormsUpTo31Bits)
+{
+    for (uint32_t cp : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFDu, 0x10000u, 0x1FFFFFu, 0x200000u, 0x3FFFFFFu,
+                        0x4000000u, 0x7FFFFFFFu}) {
+        char buf[6] = {};
+        const int n = EncodeUtf8Char(cp, buf);
+        uint32_t back = 0;
+        EXPECT_EQ(DecodeUtf8Char(buf, size_t(n), back), n) << std::hex << cp;
+        EXPECT_EQ(back, cp) << std::hex << cp;
     }
 }
 
