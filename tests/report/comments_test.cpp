@@ -138,25 +138,6 @@ TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
     EXPECT_EQ(Row(3), "NULL|0|1|0\n");
 }
 
-TEST_F(Comments, SubfoldersInPreOrderAndChildrenSize)
-{
-    // Top (1): A (2) holding A1 (3) and a file, B (5); ids make the engine return A before B. Other (7)
-    // has no size.
-    support::ReportBuilder builder;
-    builder.Sql("UPDATE struct_drive_table SET F_CHILDREN_SIZE = NULL WHERE ID_FILE = 7;");
-    sqlite3 *db =
-        OpenReport("D Top\n  D A\n    D A1\n    F f.txt 3\n  D B\n    F g.txt 4\nD Other\n", {}, builder);
-    TInt64List list;
-    list.Add(77); // the routine appends
-    CollectSubfolderIDs(db, list, 1);
-    EXPECT_EQ(Items(list), (std::vector<int64_t>{77, 2, 3, 5}));
-    for (int64_t none : {3, 4, 12345}) // a folder without subfolders, a file, no item
-        EXPECT_TRUE(Subfolders(db, none).empty()) << none;
-    EXPECT_EQ(Subfolders(db, -1), (std::vector<int64_t>{1, 2, 3, 5, 7}));
-    for (const auto &[id, size] : std::vector<std::pair<int64_t, int64_t>>{{1, 7}, {2, 3}, {7, 0}, {999, 0}})
-        EXPECT_EQ(GetChildrenSize(db, id), size) << id;
-}
-
 TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
 {
     // 10 and 11 are each other's parent; 12 hangs below 11; 20 is its own parent. A chain of 3000

@@ -134,26 +134,6 @@ TEST_F(DirectoryListTest, CommentStateIsLookedUpOnceAtCreation)
     sqlite3_close_v2(db);
 }
 
-TEST_F(DirectoryListTest, PropertyTextByComponentName)
-{
-    auto item = std::make_unique<TDirectoryList>(QStringLiteral("Name with blanks "), 42, 7, int64_t(5) << 33,
-                                                 false, true, -3, Create, Update, Access);
-    const auto text = [&](const std::string &Name, const std::string &Prefix = "lbl_",
-                          const std::string &Suffix = "Label") {
-        QString t = QStringLiteral("unchanged");
-        item->GetPropertyText(Name, Prefix, Suffix, t);
-        return t.toStdString();
-    };
-    // The key between prefix and suffix, exact and case-sensitive; anything else leaves the text alone.
-    EXPECT_EQ(text("lbl_sizeLabel"), "42949672960");
-    EXPECT_EQ(text("lbl_isDeletedLabel"), "true");
-    EXPECT_EQ(text("lbl_f_createLabel"), DateTimeToStr(Create).toStdString());
-    for (const std::string name :
-         {"lbl_SizeLabel", "lbl_size Label", "lbl_commentStateLabel", "lbl_Label", "lbl_size", "Label"})
-        EXPECT_EQ(text(name), "unchanged") << name;
-    EXPECT_EQ(text("size", "", ""), "42949672960");
-}
-
 TEST_F(DirectoryListTest, AddChildItemInTheFolderTreeAndTheFileList)
 {
     sqlite3 *db = OpenReport(support::ReportBuilder().Tree("D WithSub id=10\n  D Inner id=11\n"
