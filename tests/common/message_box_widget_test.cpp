@@ -63,13 +63,11 @@ TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)
         const char *Default, *Cancel;
     } Cases[] = {
         {mbYesNo, 0, {Qt::Key_Escape}, nullptr, mrNo, "mbYes", "mbNo"},
-        {mbYesNo, 0, {Qt::Key_Return}, nullptr, mrYes, "mbYes", "mbNo"},
         {mbYesNo, 0, {Qt::Key_Enter}, "mbYes", mrYes, "mbYes", "mbNo"},
         {mbYesNo, 1, {Qt::Key_Return}, nullptr, mrNo, "mbNo", "mbNo"},
         {mbYesNo, 0, {Qt::Key_Return}, "mbNo", mrNo, "mbYes", "mbNo"},  // not the one that was default
         {mbYesNo, 2, {Qt::Key_Escape}, nullptr, mrNo, nullptr, "mbNo"}, // past the last: none is default
         {mbOKOnly, 0, {Qt::Key_Escape}, nullptr, mrOk, "mbOK", "mbOK"},
-        {mbOKOnly, 0, {Qt::Key_Return}, nullptr, mrOk, "mbOK", "mbOK"},
         // No cancel button: Escape does nothing.
         {AbortRetry, 0, {Qt::Key_Escape, Qt::Key_Return}, nullptr, mrAbort, "mbAbort", nullptr},
     };

@@ -35,13 +35,6 @@ protected:
     {
         return n && n->Data ? static_cast<const char *>(n->Data) : "-";
     }
-    static std::string Children(PVirtualNode Parent)
-    {
-        std::string s;
-        for (PVirtualNode c = TVirtualStringTree::GetFirstChild(Parent); c; c = c->NextSibling)
-            s += Name(c);
-        return s;
-    }
     // The check state of every node in tree order: u, c, m (capital when pressed).
     std::string States() const
     {
@@ -186,24 +179,3 @@ TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
     EXPECT_EQ(Tree.GetFirst(), nullptr);
 }
 
-TEST_F(VirtualTree, SortsOneLevelByTheCompareEventBothWaysAndStably)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    for (const char *name : {"c", "a", "b", "a"})
-        Add(p, name);
-    PVirtualNode firstA = p->FirstChild->NextSibling;
-    PVirtualNode inner = Add(p->FirstChild, "z");
-    Add(p->FirstChild, "y");
-    Tree.OnCompareNodes = [](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int, int &Result) {
-        Result = Name(n1).compare(Name(n2));
-    };
-    Tree.Sort(p, 0, sdAscending);
-    EXPECT_EQ(Children(p), "aabc");
-    EXPECT_EQ(p->FirstChild, firstA); // equal nodes keep their order
-    EXPECT_EQ(Children(inner->Parent), "zy"); // not recursive
-    Tree.SortTree(0, sdDescending);
-    EXPECT_EQ(Children(p), "cbaa");
-    EXPECT_EQ(p->FirstChild->NextSibling->NextSibling, firstA);
-    Tree.SortTree(0, sdAscending); // every level
-    EXPECT_EQ(inner->Index, 1u);
-}

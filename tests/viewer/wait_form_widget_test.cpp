@@ -128,34 +128,6 @@ protected:
     QTemporaryDir FLogDir;
 };
 
-TEST_F(WaitFormTest, CreatedHiddenAndTheLabelPlacedByLineBreaks)
-{
-    QWidget owner;
-    TWaitForm *w = ShowWaitForm(&owner, LoadText);
-    ASSERT_EQ(w, WaitForm.data());
-    EXPECT_FALSE(w->isVisible());
-    const QString three = QStringLiteral("a\rb\rc\rd");
-    // In this order: three breaks keep the top the text before left.
-    const struct
-    {
-        QString Text;
-        int Top;
-    } steps[] = {{QStringLiteral("Adding files. Please wiat, it can take some time.\rRemain: 1500"), 15},
-                 {QStringLiteral("a\rb\rc"), 8},
-                 {three, 8},
-                 {LoadText, 20},
-                 {three, 20}};
-    for (const auto &s : steps) {
-        SCOPED_TRACE(s.Text.toStdString());
-        w->SetMessageText(s.Text);
-        EXPECT_EQ(w->StateLabel->y(), s.Top);
-        EXPECT_EQ(w->StateLabel->text(), QString(s.Text).replace(u'\r', u'\n'));
-    }
-    // The window grows to hold the four lines.
-    EXPECT_GE(w->height(), w->StateLabel->geometry().bottom() + 1);
-    w->Close();
-}
-
 TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
 {
     // A worker that ended before the show, its close message still queued or already handled by
