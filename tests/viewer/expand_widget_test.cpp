@@ -8,6 +8,7 @@
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
+#include "tests/report/ReportTesting.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 
@@ -123,12 +124,7 @@ protected:
             ticks << GetNodeItem(c, &Tree)->name + QLatin1Char("-?+?~?"[c->CheckState]);
         return ticks.join(QLatin1Char(' '));
     }
-    QString LogText() const
-    {
-        QFile f(QString::fromStdString(LogFileName()));
-        f.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(f.readAll());
-    }
+    QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
 
     support::TempDir Temp;
     QWidget Owner;

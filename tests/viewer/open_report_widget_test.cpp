@@ -9,6 +9,7 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
+#include "tests/report/ReportTesting.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
@@ -133,13 +134,7 @@ protected:
     }
     static QString Q(const std::string &S) { return QString::fromStdString(S); }
 
-    QString LogText() const
-    {
-        QFile f(QString::fromStdString(LogFileName()));
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(f.readAll());
-    }
+    QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
     TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FolderTree); }
     QString Text(PVirtualNode Node) const
@@ -175,20 +170,12 @@ protected:
     {
         sqlite3 *db = nullptr;
         sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db, ("SELECT 1 FROM sqlite_master WHERE name = '" + Name + "'").c_str(), -1, &stmt,
-                           nullptr);
-        const bool found = sqlite3_step(stmt) == SQLITE_ROW;
-        sqlite3_finalize(stmt);
+        const bool found =
+            !reporttest::Query(db, "SELECT 1 FROM sqlite_master WHERE name = '" + Name + "'").empty();
         sqlite3_close(db);
         return found;
     }
-    static std::string Head(const std::string &Path) // the first 15 bytes
-    {
-        std::string head(15, '\0');
-        std::ifstream(Path, std::ios::binary).read(head.data(), 15);
-        return head;
-    }
+    static std::string Head(const std::string &Path) { return reporttest::FileText(Path).substr(0, 15); }
 
     support::TempDir Temp;
     support::ModalGuard Guard;
