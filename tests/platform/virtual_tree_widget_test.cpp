@@ -73,38 +73,6 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
     EXPECT_EQ(c->CheckState, csCheckedNormal);
 }
 
-TEST_F(VirtualTreeView, DuringAnUpdateTheViewReadsNothingAndTakesAllAfterwards)
-{
-    PVirtualNode a = Add(nullptr);
-    PVirtualNode b = Add(nullptr);
-    Add(a);
-    Tree.SetExpanded(a, true);
-    Tree.SetFocusedNode(b);
-    Settle();
-    int texts = 0;
-    Tree.OnGetText = [&](TVirtualStringTree *, PVirtualNode, int, TVSTTextType, QString &) { ++texts; };
-
-    Tree.BeginUpdate();
-    Tree.DeleteNode(b); // stays allocated: the view still has its row
-    PVirtualNode c = Add(nullptr);
-    Tree.SetExpanded(a, false);
-    View->viewport()->repaint();
-    TVirtualTreeModel *m = View->Model();
-    EXPECT_EQ(m->rowCount(), 2); // what the view knew before the update
-    EXPECT_FALSE(m->data(m->index(0, 0)).isValid());
-    EXPECT_EQ(texts, 0);
-    Tree.EndUpdate();
-
-    EXPECT_EQ(Tree.FocusedNode(), nullptr);
-    EXPECT_EQ(m->rowCount(), 2);
-    EXPECT_EQ(m->NodeOf(m->index(1, 0)), c);
-    EXPECT_FALSE(View->currentIndex().isValid());
-    EXPECT_FALSE(View->isExpanded(View->IndexOf(a)));
-    Settle();
-    EXPECT_GT(texts, 0);
-    ExpectMirrors(*View);
-}
-
 TEST(VirtualTreeViewLifetime, TreeGoingFirstLeavesAnEmptyView)
 {
     auto tree = std::make_unique<TVirtualStringTree>();
