@@ -18,7 +18,6 @@
 #include <QToolButton>
 #include <QMimeData>
 #include <QRegularExpression>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -258,39 +257,6 @@ TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFree
     EXPECT_EQ(MainForm, nullptr);
     EXPECT_TRUE(WaitForm.isNull());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(LogFileName())));
-}
-
-TEST_F(MainWindowTest, SavedGeometryIsRestoredWithinItsRanges)
-{
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    const int w = screen.width(), h = screen.height();
-    const char *const keys[] = {"form_size_x",   "form_size_y",    "form_top",  "form_left",
-                                "splitter1_top", "splitter2_left", "fullScreen"};
-    struct Case
-    {
-        const char *What;
-        int32_t Saved[7];
-        QRect Normal; // the window's normal bounds
-        int Info, Folders;
-    };
-    const Case cases[] = {
-        {"out of range: the defaults", {200, 100, h + 1, w + 1, 20, 20, 0}, {0, 0, 700, 600}, 100, 100},
-        {"at the edges: kept", {201, 500, h, w, 21, 21, 0}, {w, h, 201, 500}, 21, 21},
-        {"in range, maximized", {640, 480, 40, 30, 150, 250, 1}, {30, 40, 640, 480}, 150, 250}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.What);
-        for (int i = 0; i < 7; ++i)
-            Put(keys[i], c.Saved[i]);
-        Start();
-        EXPECT_EQ(Form->isMaximized(), c.Saved[6] == 1);
-        EXPECT_EQ(Form->normalGeometry().size(), c.Normal.size());
-        if (!Form->isMaximized()) {
-            EXPECT_EQ(Form->pos(), c.Normal.topLeft());
-        }
-        EXPECT_EQ(Form->gb_InfoGroupBox->height(), c.Info);
-        EXPECT_EQ(Form->gb_FoldersTree->width(), c.Folders);
-        Form.reset();
-    }
 }
 
 TEST_F(MainWindowTest, ClosingCommitsTheReportEmptiesTheTreesAndStoresTheNormalBoundsWhileMaximized)
