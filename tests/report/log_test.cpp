@@ -190,17 +190,7 @@ TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockin
     // No further box in this run, from any thread.
     CreateLogFile();
     std::thread([] { WriteLog("line"); }).join();
-    for (int i = 0; i < 5; ++i)
-        WriteLog("line");
-    DeleteLogFile();
+    WriteLog("line");
     QCoreApplication::processEvents();
     EXPECT_EQ(FShown.size(), 1u);
-
-    // Logging goes on once the folder is there again.
-    ASSERT_TRUE(QDir(FDir.path()).mkdir(QStringLiteral("missing")));
-    CreateLogFile();
-    WriteLog("back");
-    QFile f(FDir.path() + QStringLiteral("/missing/ParvixViewer.log"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("back\r\n"));
 }
