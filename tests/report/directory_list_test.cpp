@@ -134,43 +134,29 @@ TEST_F(DirectoryListTest, CommentStateIsLookedUpOnceAtCreation)
     sqlite3_close_v2(db);
 }
 
-TEST_F(DirectoryListTest, AddChildItemInTheFolderTreeAndTheFileList)
+// Expand buttons of the folder tree show in the folder-loading tests.
+TEST_F(DirectoryListTest, AddChildItemInEachTree)
 {
-    sqlite3 *db = OpenReport(support::ReportBuilder().Tree("D WithSub id=10\n  D Inner id=11\n"
-                                                           "D FilesOnly id=20\n  F a.txt id=21\n"));
-    TVirtualStringTree tree;
-    auto root = Item(QStringLiteral("report"), -1, true, 0);
-    PVirtualNode rootNode = AddInTreeView(&tree, nullptr, root.get());
-    root->NodeInFoldTr = rootNode;
-    PVirtualNode withSub =
-        AddChildItem(root.get(), db, &tree, rootNode, Item(QStringLiteral("WithSub"), 10, true).release());
-    PVirtualNode filesOnly =
-        AddChildItem(root.get(), db, &tree, rootNode, Item(QStringLiteral("FilesOnly"), 20, true).release());
-    PVirtualNode file =
-        AddChildItem(root.get(), db, &tree, rootNode, Item(QStringLiteral("top.txt"), 40).release());
-    ASSERT_EQ(root->ChildCount(), 3u);
-    EXPECT_EQ(root->GetChildren()[1]->NodeInFoldTr, filesOnly);
-    EXPECT_EQ(tree.NodeParent(file), rootNode);
-    EXPECT_TRUE(TVirtualStringTree::HasChildren(withSub)) << "has a subfolder row";
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(filesOnly)) << "files only";
-    EXPECT_FALSE(TVirtualStringTree::IsVisible(file)) << "a file's node is present but hidden";
-
-    // The file list: top level, shown, the folder-tree node left alone; another tree gets no node.
+    auto folder = Item(QStringLiteral("Docs"), 1, true);
+    TVirtualStringTree tree; // the folder tree, Tag 0
+    PVirtualNode hidden =
+        AddChildItem(folder.get(), nullptr, &tree, nullptr, Item(QStringLiteral("x"), 3).release());
+    EXPECT_FALSE(TVirtualStringTree::IsVisible(hidden)) << "a file's node is present but hidden";
     TVirtualStringTree files;
     files.Tag = 1;
     auto *listed = Item(QStringLiteral("a.txt"), 2, false, 1).release();
-    PVirtualNode node = AddChildItem(root.get(), nullptr, &files, nullptr, listed);
+    PVirtualNode node = AddChildItem(folder.get(), nullptr, &files, nullptr, listed);
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(files.NodeParent(node), nullptr);
     EXPECT_TRUE(TVirtualStringTree::IsVisible(node));
-    EXPECT_EQ(listed->NodeInFoldTr, nullptr);
+    EXPECT_EQ(listed->NodeInFoldTr, nullptr) << "the file list leaves the folder-tree node alone";
     TVirtualStringTree other;
     other.Tag = 7;
-    EXPECT_EQ(AddChildItem(root.get(), nullptr, &other, nullptr, Item(QStringLiteral("b"), 4).release()),
+    EXPECT_EQ(AddChildItem(folder.get(), nullptr, &other, nullptr, Item(QStringLiteral("b"), 4).release()),
               nullptr);
-    EXPECT_EQ(root->ChildCount(), 5u) << "the items are still the folder's";
+    EXPECT_EQ(folder->ChildCount(), 3u) << "the items are still the folder's";
     files.Clear();
-    tree.Clear(); // the nodes go first; the items belong to the root
+    tree.Clear();
 }
 
 } // namespace

@@ -246,22 +246,6 @@ support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
     return {std::nullopt, Checked, ID, Parent, std::nullopt, ForFolder};
 }
 
-TEST_F(ExpandTest, StoredTicksShowOnLoadedNodesAndTheFolderFollowsItsChildren)
-{
-    Open(support::ReportBuilder()
-             .Tree(TickDrive)
-             .Check(Row(-1, -1, 2, 0))
-             .Check(Row(1, -1, 2, 0))
-             .Check(Row(3, 1, 1, 1)));
-    RootNode->CheckState = csMixedNormal;
-    Load(RootNode);
-    EXPECT_EQ(Ticks(RootNode), QStringLiteral("Docs~ top.txt-"));
-    PVirtualNode docs = RootNode->FirstChild;
-    Load(docs);
-    EXPECT_EQ(Ticks(docs), QStringLiteral("Sub- a.txt- b.txt+ c.txt-"));
-    EXPECT_EQ(docs->CheckState, csMixedNormal);
-}
-
 TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSayOtherwise)
 {
     // Docs ticked as a whole, then c.txt unticked: Docs shows mixed, its row keeps checkForFolder 1.
