@@ -54,7 +54,6 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
          SQLITE_CONSTRAINT, "UNIQUE", "1\n"},
         {"CREATE TABLE t(a); CREATE TABL oops; INSERT INTO t VALUES(5);", SQLITE_ERROR, "syntax error",
          "0\n"},
-        {"CREATE TABLE t(a NOT NULL); INSERT INTO t VALUES(NULL);", SQLITE_CONSTRAINT, "NOT NULL", "0\n"},
         {"CREATE TABLE t(a); SELECT * FROM missing; INSERT INTO t VALUES(5);", SQLITE_ERROR, "no such table",
          "0\n"},
     };
@@ -71,7 +70,6 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
             EXPECT_EQ(e->ErrorMessage, QString::fromUtf8(sqlite3_errmsg(db.get())));
             EXPECT_TRUE(e->ErrorMessage.contains(QString::fromUtf8(c.text))) << e->what();
             const QString message = QStringLiteral("SQLite3 Error %1 - %2").arg(c.code).arg(e->ErrorMessage);
-            EXPECT_EQ(e->Message(), message);
             EXPECT_EQ(std::string(e->what()), message.toStdString());
         }
         EXPECT_EQ(Query(db, "SELECT count(*) FROM t;"), c.rows);
