@@ -194,6 +194,32 @@ TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
     w->Close();
 }
 
+TEST_F(WaitFormTest, TextUpdateSkippedWhileAnotherThreadHoldsWfMutex)
+{
+    TWaitForm *w = ShowWaitForm(nullptr, LoadText);
+    std::promise<void> held, release;
+    std::thread holder([&, releaseSignal = release.get_future()] {
+        TMutex m("wfMutex");
+        ASSERT_TRUE(m.Get(10000));
+        held.set_value();
+        releaseSignal.wait();
+        m.Release();
+    });
+    held.get_future().get();
+    const QString two = QStringLiteral("first\rsecond\rthird");
+    w->SetMessageText(two); // waits its 3000 ms and gives up
+    EXPECT_EQ(w->StateLabel->text(), LoadText);
+    EXPECT_EQ(w->MessageText(), two);
+    release.set_value();
+    holder.join();
+
+    // The next update shows the newest text.
+    PostMessage(w, WM_WAITFORM_UPDATE);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->StateLabel->text(), QStringLiteral("first\nsecond\nthird"));
+    w->Close();
+}
+
 TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
 {
     // A first hand-out the starter closes itself, without a worker: the close is refused and the
