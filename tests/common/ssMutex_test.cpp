@@ -116,52 +116,6 @@ TEST(TMutex, TimeOutOnAMutexOwnedElsewhere)
     }
 }
 
-TEST(TMutex, AbandonedByItsOwnerThreadCountsAsOwned)
-{
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "ThreadSanitizer keeps a mutex whose owner thread ended as still owned by it";
-#endif
-    for (const std::string &name : {std::string(), UniqueName("abandoned")}) {
-        TMutex m(name);
-        ASSERT_TRUE(OnOtherThread([&] { return m.Get(0) && m.Get(0); })); // twice, never given back
-        EXPECT_TRUE(m.Get(1000));
-        // The new owner holds it once, and the mutex works normally again.
-        EXPECT_TRUE(m.Release());
-        EXPECT_FALSE(m.Release());
-        EXPECT_TRUE(OnOtherThread([&] {
-            const bool got = m.Get(1000);
-            return got && m.Release();
-        }));
-    }
-}
-
-TEST(TMutex, ObjectsOfOneNameAreOneMutexAndUnnamedOnesArePrivate)
-{
-    const std::string name = "a/b%c/" + UniqueName("one"); // slashes in a name are usable
-    TMutex a(name);
-    auto b = std::make_unique<TMutex>(name);
-    {
-        THolder holder(a);
-        EXPECT_FALSE(b->Get(0));
-        holder.GiveBack();
-        EXPECT_TRUE(b->Get(5000));
-        EXPECT_TRUE(a.Release()); // given back through the other object
-    }
-    ASSERT_TRUE(a.Get(0));
-    ASSERT_TRUE(b->Get(0)); // owned already through a
-    EXPECT_TRUE(b->Release());
-    b.reset(); // a still holds it: freeing b gives nothing back
-    EXPECT_FALSE(OnOtherThread([&] { return a.Get(0); }));
-    EXPECT_TRUE(a.Release());
-    EXPECT_FALSE(a.Release());
-
-    TMutex c, d;
-    THolder holder(c);
-    EXPECT_FALSE(c.Get(0));
-    EXPECT_TRUE(d.Get(0));
-    EXPECT_TRUE(d.Release());
-}
-
 TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
 {
     const std::string name = UniqueName("process");
@@ -190,25 +144,6 @@ TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
     }
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
         close(fd);
-}
-
-TEST(TMutex, TheSharedObjectGoesWithTheLastHandle)
-{
-    const std::string name = UniqueName("last");
-    {
-        auto a = std::make_unique<TMutex>(name);
-        {
-            TMutex b(name);
-            EXPECT_TRUE(SharedObjectExists(name));
-        }
-        EXPECT_TRUE(SharedObjectExists(name)); // a still has it open
-        ASSERT_TRUE(a->Get(0));
-        a.reset(); // freed while owned: given back first
-        EXPECT_FALSE(SharedObjectExists(name));
-    }
-    TMutex again(name);
-    EXPECT_TRUE(OnOtherThread([&] { return again.Get(0) && again.Release(); }));
-    CloseHandle(nullptr); // a null handle closes nothing
 }
 
 TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)

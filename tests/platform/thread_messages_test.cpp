@@ -65,14 +65,6 @@ private:
 
 } // namespace
 
-TEST(Messages, NumbersAreTheSystemsOwn)
-{
-    EXPECT_EQ(WM_WAITFORM_CLOSE, 0x402u);
-    EXPECT_EQ(WM_LOAD_FINISHED, WM_WAITFORM_CLOSE); // the two windows share the number
-    EXPECT_EQ(WM_DECOMPRESS_ERROR, 0x407u);
-    EXPECT_EQ(WM_SHOW_WAIT_MODAL, 0x40Au);
-}
-
 TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
 {
     TReceiver r;
@@ -112,58 +104,6 @@ TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
     ASSERT_EQ(r.Got.size(), 2u);
     EXPECT_EQ(r.On[1], std::this_thread::get_id()) << "handled on the receiver's thread";
     EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
-}
-
-TEST(Messages, CloseMessagePostedBeforeTheModalShowEndsTheLoop)
-{
-    // Receiver that ends a modal loop when the message arrives.
-    class TModal : public QDialog
-    {
-    protected:
-        bool event(QEvent *e) override
-        {
-            if (auto *m = TMessageEvent::From(e); m && m->Msg == WM_WAITFORM_CLOSE) {
-                done(7);
-                return true;
-            }
-            return QDialog::event(e);
-        }
-    } dlg;
-    std::thread worker([&dlg] { PostMessage(&dlg, WM_WAITFORM_CLOSE); });
-    worker.join();
-    EXPECT_EQ(dlg.exec(), 7);
-}
-
-TEST(Thread, SuspendedUntilResumeThenWaitForGivesReturnValue)
-{
-    std::atomic<bool> ran{false};
-    TFunctionThread t([&ran](TFunctionThread &self) {
-        ran = true;
-        self.SetReturn(12);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(ran) << "created suspended";
-    t.Resume();
-    t.Resume(); // a second resume is harmless
-    EXPECT_EQ(t.WaitFor(), 12);
-    EXPECT_TRUE(ran);
-    EXPECT_TRUE(t.Finished());
-}
-
-TEST(Thread, TerminateIsSeenByExecute)
-{
-    std::atomic<int> loops{0};
-    TFunctionThread t([&loops](TFunctionThread &self) {
-        while (!self.Terminated()) {
-            ++loops;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    t.Resume();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    t.Terminate();
-    t.WaitFor();
-    EXPECT_GT(loops.load(), 0);
 }
 
 TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)

@@ -1,7 +1,6 @@
 // The node tree of the tree control, without a view: structure, three-state tracking, events,
 // expansion marks, focus, deletion and sorting.
 #include "platform/VirtualStringTree.h"
-#include "platform/VirtualTreeModel.h"
 
 #include <gtest/gtest.h>
 
@@ -37,26 +36,12 @@ protected:
     {
         return n && n->Data ? static_cast<const char *>(n->Data) : "-";
     }
-    static std::string Children(PVirtualNode Parent)
-    {
-        std::string s;
-        for (PVirtualNode c = TVirtualStringTree::GetFirstChild(Parent); c; c = c->NextSibling)
-            s += Name(c);
-        return s;
-    }
     // The check state of every node in tree order: u, c, m (capital when pressed).
     std::string States() const
     {
         std::string s;
         for (PVirtualNode n = Tree.GetFirst(); n; n = Tree.GetNext(n))
             s += "uUcCmM"[n->CheckState];
-        return s;
-    }
-    std::string Order() const
-    {
-        std::string s;
-        for (PVirtualNode n = Tree.GetFirst(); n; n = Tree.GetNext(n))
-            s += Name(n);
         return s;
     }
 };
@@ -144,25 +129,6 @@ TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
     EXPECT_EQ(d->CheckState, csMixedNormal);
 }
 
-TEST_F(VirtualTree, DirectWritesAndDetachedEventsRaiseNothing)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    PVirtualNode c = Add(p, "c");
-    Add(c, "g");
-
-    c->CheckState = csCheckedNormal; // changes that one node only
-    EXPECT_EQ(States(), "ucu");
-    EXPECT_TRUE(Log.empty());
-    // Detached events are not called, and tracking goes on without them.
-    Tree.OnChecking = nullptr;
-    Tree.OnChecked = nullptr;
-    EXPECT_TRUE(Tree.SetCheckState(p, csCheckedNormal));
-    EXPECT_EQ(States(), "ccc");
-    EXPECT_TRUE(Log.empty());
-    // A user's toggle of a mixed box checks it (the view's tests toggle the other two).
-    EXPECT_EQ(TVirtualStringTree::NextCheckState(csMixedNormal), csCheckedNormal);
-}
-
 TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturns)
 {
     // Statics only inside the handlers: their own captures are what is at stake.
@@ -227,72 +193,6 @@ TEST_F(VirtualTree, ExpandingEventCanRefuseAndTheTogglingMarkKeepsTheLoadersWord
     EXPECT_EQ(folder->ChildCount, 1u);
 }
 
-TEST_F(VirtualTree, FocusChangingCanRefuseAndSelectionIsSingle)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode b = Add(nullptr, "b");
-    bool allow = true;
-    Tree.OnFocusChanging = [&](TVirtualStringTree *, PVirtualNode Old, PVirtualNode New, int, int,
-                               bool &Allowed) {
-        Log.push_back("changing " + Name(Old) + ">" + Name(New));
-        Allowed = allow;
-    };
-    Tree.OnFocusChanged = [&](TVirtualStringTree *, PVirtualNode n, int) {
-        Log.push_back("changed " + Name(n));
-    };
-
-    EXPECT_TRUE(Tree.SetFocusedNode(a));
-    allow = false;
-    EXPECT_FALSE(Tree.SetFocusedNode(b));
-    EXPECT_EQ(Tree.FocusedNode(), a);
-    EXPECT_EQ(Log, (std::vector<std::string>{"changing ->a", "changed a", "changing a>b"}));
-
-    Tree.SetSelected(a, true);
-    Tree.SetSelected(b, true);
-    EXPECT_FALSE(TVirtualStringTree::Selected(a));
-    EXPECT_EQ(Tree.GetFirstSelected(), b);
-    EXPECT_EQ(Tree.SelectedCount(), 1u);
-}
-
-TEST_F(VirtualTree, NodesAreWalkedInOrderAndDeletingFreesChildrenFirst)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode b = Add(nullptr, "b");
-    PVirtualNode c = Add(nullptr, "c");
-    PVirtualNode a1 = Add(a, "1");
-    PVirtualNode x = Add(a1, "x");
-    Add(a, "2");
-    EXPECT_EQ(Order(), "a1x2bc");
-    EXPECT_EQ(Tree.TotalCount(), 6u);
-    EXPECT_EQ(Tree.ChildCount(nullptr), 3u);
-    EXPECT_EQ(Tree.NodeParent(a), nullptr);
-    EXPECT_EQ(Tree.NodeParent(x), a1);
-    EXPECT_EQ(Tree.GetNodeLevel(x), 2);
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(b));
-    Tree.OnFreeNode = [&](TVirtualStringTree *, PVirtualNode n) { Log.push_back(Name(n)); };
-    Tree.SetFocusedNode(a1);
-    Tree.SetSelected(a1, true);
-
-    Tree.DeleteNode(a);
-    EXPECT_EQ(Log, (std::vector<std::string>{"x", "1", "2", "a"}));
-    EXPECT_EQ(Tree.FocusedNode(), nullptr);
-    EXPECT_EQ(Tree.GetFirstSelected(), nullptr);
-    EXPECT_EQ(Order(), "bc");
-    EXPECT_EQ(Tree.TotalCount(), 2u);
-    EXPECT_EQ(c->Index, 1u);
-
-    // Children go, the parent keeps its expand button unless told otherwise.
-    Add(b, "b1");
-    Add(b, "b2");
-    Tree.DeleteChildren(b);
-    EXPECT_EQ(b->ChildCount, 0u);
-    EXPECT_EQ(b->FirstChild, nullptr);
-    EXPECT_TRUE(TVirtualStringTree::HasChildren(b));
-    Tree.Clear();
-    EXPECT_EQ(Tree.TotalCount(), 0u);
-    EXPECT_EQ(Order(), "");
-}
-
 TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
 {
     PVirtualNode a = Add(nullptr, "a");
@@ -307,54 +207,3 @@ TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
     EXPECT_EQ(Tree.GetFirst(), nullptr);
 }
 
-TEST_F(VirtualTree, SortsByTheCompareEventBothWaysAndStably)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    for (const char *name : {"c", "a", "b", "a"})
-        Add(p, name);
-    PVirtualNode firstA = p->FirstChild->NextSibling;
-    PVirtualNode inner = Add(p->FirstChild, "z");
-    Add(p->FirstChild, "y");
-    int column = -2;
-    Tree.OnCompareNodes = [&](TVirtualStringTree *, PVirtualNode n1, PVirtualNode n2, int Column,
-                              int &Result) {
-        column = Column;
-        Result = Name(n1).compare(Name(n2));
-    };
-
-    Tree.Sort(p, 3, sdAscending);
-    EXPECT_EQ(Children(p), "aabc");
-    EXPECT_EQ(p->FirstChild, firstA); // equal nodes keep their order
-    EXPECT_EQ(column, 3);
-    EXPECT_EQ(p->LastChild->Index, 3u);
-    EXPECT_EQ(Children(inner->Parent), "zy"); // not recursive
-
-    Tree.SortTree(0, sdDescending);
-    EXPECT_EQ(Children(p), "cbaa");
-    EXPECT_EQ(p->FirstChild->NextSibling->NextSibling, firstA);
-    Tree.SortTree(0, sdAscending);
-    EXPECT_EQ(Children(inner->Parent), "yz");
-    EXPECT_EQ(inner->Index, 1u);
-    EXPECT_EQ(inner->PrevSibling->NextSibling, inner);
-}
-
-TEST_F(VirtualTree, HiddenNodesAreNotCountedByTheView)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode b = Add(nullptr, "b");
-    Add(nullptr, "c");
-    Add(b, "b1");
-    Tree.SetVisible(b, false);
-    for (int i = 0; i < 3; ++i)
-        Tree.SetVisible(Add(a, "file"), false);
-    Add(a, "dir");
-
-    TVirtualTreeModel model(&Tree);
-    EXPECT_EQ(model.rowCount(), 2);
-    EXPECT_EQ(model.NodeOf(model.index(1, 0)), b->NextSibling);
-    const QModelIndex ia = model.index(0, 0);
-    EXPECT_EQ(model.rowCount(ia), 1);
-    EXPECT_EQ(model.NodeOf(model.index(0, 0, ia)), a->LastChild);
-    EXPECT_FALSE(model.IndexOf(b->FirstChild).isValid()); // below a hidden node
-    EXPECT_EQ(Tree.TotalCount(), 8u);                     // the tree itself counts them all
-}

@@ -1,4 +1,4 @@
-// The tick store against small hand-made reports.
+// The tick store where the random tick test does not reach: wide ids, deep chains, a missing table.
 #include "report/uExtraFunctions.h"
 #include "tests/report/TickReport.h"
 
@@ -39,10 +39,6 @@ Expected Has(int64_t ID, int C, int F, int64_t Parent)
 {
     return {ID, StoredRow{C, F, Parent}};
 }
-Expected NoRow(int64_t ID)
-{
-    return {ID, std::nullopt};
-}
 
 void ExpectRows(const TickReport &R, const std::vector<Expected> &Rows)
 {
@@ -57,118 +53,9 @@ std::string Inherited(const TickReport &R, int64_t ID)
     const bool Result = IsCheckedInherited(R.DB, ID, State, Folder);
     return std::to_string(Result) + " " + std::to_string(State) + " " + std::to_string(Folder);
 }
-const std::string ByFolder = "1 2 2", NoAncestor = "0 0 0";
+const std::string ByFolder = "1 2 2";
 
 } // namespace
-
-TEST(TickConversions, TreeStatesAndStoredValues)
-{
-    const int32_t Stored[] = {0, 0, 1, 1, 2, 2, 0, 0};
-    for (int State = 0; State < 8; ++State)
-        EXPECT_EQ(CheckStateToDB(uint8_t(State)), Stored[State]) << State;
-    const uint8_t States[] = {0, 0, 2, 4, 0}; // stored -1 .. 3
-    for (int Value = -1; Value <= 3; ++Value)
-        EXPECT_EQ(DBToCheckState(Value), States[Value + 1]) << Value;
-}
-
-// One tick on a hand-made report, then the rows expected. An empty List is not looked at.
-void OneTick(const char *What, const char *Tree, const std::vector<CheckRow> &Given, uint8_t State,
-             int64_t ID, const std::vector<int64_t> &List, const std::vector<Expected> &Then)
-{
-    SCOPED_TRACE(What);
-    TickReport R(Report(Tree, Given));
-    const std::vector<int64_t> Touched = R.Tick(State, ID);
-    if (!List.empty()) {
-        EXPECT_EQ(Touched, List);
-    }
-    ExpectRows(R, Then);
-}
-
-// The parent's state order by order, the root's own row among its children, and a parent worked out
-// checked pushed down like a user's tick.
-TEST(TickRules, OneTickEachRule)
-{
-    // P (1) is a top-level folder; x (2) is ticked; y (3) has a row in some cases; z (4) never has one.
-    const char *const XY = "D P id=1\n  F x id=2\n  F y id=3\n";
-    const char *const XZ = "D P id=1\n  F x id=2\n  F z id=4\n";
-    const char *const X = "D P id=1\n  F x id=2\n";
-    // A new mixed row has checkForFolder 0; mixed is never pushed down.
-    OneTick("order 1: a mixed child", XY, {Stored(3, 1, 1, 1)}, Mixed, 2, {2, 1, -1},
-            {Has(2, 2, 0, 1), Has(1, 2, 0, -1), Has(-1, 2, 0, -1), Has(3, 1, 1, 1)});
-    OneTick("order 2: a stored mixed child wins over all checked", XY, {Stored(3, 1, 2, 0)}, Checked, 2, {},
-            {Has(1, 2, 0, -1)});
-    // P ticked as a whole would answer checked by order 4; mixed keeps checkForFolder.
-    OneTick("order 3: checked and unchecked child rows", XY, {Stored(1, -1, 1, 1), Stored(3, 1, 0, 0)},
-            Checked, 2, {}, {Has(1, 2, 1, -1)});
-    OneTick("order 4: P ticked as a whole, z counts checked", XZ, {Stored(1, -1, 2, 1), Stored(2, 1, 0, 0)},
-            Checked, 2, {}, {Has(1, 1, 1, -1), NoRow(4)});
-    OneTick("order 5: z counts unchecked", XZ, {}, Checked, 2, {2, 1, -1},
-            {Has(2, 1, 1, 1), Has(1, 2, 0, -1)});
-    OneTick("order 5: only child", X, {}, Checked, 2, {}, {Has(1, 1, 1, -1)});
-    OneTick("order 6: z still counts checked", XZ, {Stored(1, -1, 1, 1), Stored(2, 1, 1, 1)}, Unchecked, 2,
-            {}, {Has(1, 2, 1, -1)});
-    OneTick("order 6: only child", X, {Stored(1, -1, 1, 1), Stored(2, 1, 1, 1)}, Unchecked, 2, {},
-            {Has(1, 0, 0, -1)});
-    OneTick("order 7: no checked row, no folder tick", XZ, {Stored(1, -1, 2, 0), Stored(2, 1, 1, 1)},
-            Unchecked, 2, {}, {Has(1, 0, 0, -1)});
-    OneTick("a parent worked out checked", "D B id=1\n  F x id=2\n  D C id=3\n    F c id=4\n",
-            {Stored(3, 1, 1, 0), Stored(4, 3, 0, 0)}, Checked, 2, {}, {Has(1, 1, 1, -1), Has(4, 1, 0, 3)});
-    OneTick("the root's unchecked row", "F x id=1\n", {Stored(-1, -1, 0, 0)}, Checked, 1, {1, -1},
-            {Has(-1, 2, 0, -1)});
-    OneTick("the root's checked row", "F x id=1\n", {Stored(-1, -1, 1, 1), Stored(1, -1, 1, 1)}, Unchecked, 1,
-            {1, -1}, {Has(-1, 2, 1, -1)});
-    OneTick("the root's mixed row is no mixed child", "F x id=1\n", {Stored(-1, -1, 2, 0)}, Checked, 1, {},
-            {Has(-1, 1, 1, -1)});
-    OneTick("ticking the root", "D A id=1\n  F a id=2\nD B id=3\n  F b id=4\n",
-            {Stored(1, -1, 0, 0), Stored(2, 1, 0, 0), Stored(4, 3, 0, 0)}, Checked, -1, {-1},
-            {Has(-1, 1, 1, -1), Has(1, 1, 0, -1), Has(2, 1, 0, 1), Has(4, 0, 0, 3)});
-}
-
-// IsCheckedInherited after the given ticks: by the item's own row, else through the nearest row's
-// checkForFolder (the root's row included).
-void Inherits(const std::vector<std::pair<uint8_t, int64_t>> &Ticks,
-              const std::vector<std::pair<int64_t, std::string>> &Answers,
-              const std::vector<Expected> &Then = {})
-{
-    TickReport R(Report("D A id=1\n  D B id=2\n    F f id=3\n    F g id=4\n  F h id=5\nF top id=6\n"));
-    std::string Done = "ticks:";
-    for (const auto &[State, ID] : Ticks) {
-        R.Tick(State, ID);
-        Done += " " + std::to_string(State) + " on " + std::to_string(ID);
-    }
-    SCOPED_TRACE(Done);
-    for (const auto &[ID, Answer] : Answers)
-        EXPECT_EQ(Inherited(R, ID), Answer) << "item " << ID;
-    ExpectRows(R, Then);
-}
-
-TEST(TickRules, Inheritance)
-{
-    Inherits({}, {{3, NoAncestor}, {-1, NoAncestor}});
-    // The root's row is mixed, not a folder tick.
-    Inherits({{Checked, 1}}, {{4, ByFolder}, {2, ByFolder}, {6, "0 4 0"}}, {Has(1, 1, 1, -1)});
-    Inherits({{Checked, 3}}, {{2, "1 4 0"}, {3, ByFolder}});
-    // Unticking an item without row: its state counts as unchanged, no ancestor is worked out.
-    Inherits({{Checked, 1}, {Unchecked, 3}}, {{3, "1 0 0"}, {4, ByFolder}},
-             {Has(3, 0, 0, 2), NoRow(2), Has(1, 1, 1, -1)});
-    Inherits({{Checked, 3}, {Checked, 2}, {Unchecked, 3}}, {{4, ByFolder}}, {Has(2, 2, 1, 1)});
-    // Pushed down, B is checked but keeps checkForFolder 0.
-    Inherits({{Checked, 3}, {Checked, 1}}, {{4, "0 2 0"}}, {Has(2, 1, 0, 1)});
-    Inherits({{Checked, 2}, {Unchecked, 1}}, {{4, ByFolder}}, {Has(2, 0, 1, 1)});
-    Inherits({{Checked, -1}}, {{4, ByFolder}, {6, ByFolder}});
-}
-
-TEST(TickPushDown, ReachesRowsThroughUnbrokenChainsOnly)
-{
-    // c's parent B has no row, so c keeps its state; D, E and e hang below A through rows.
-    TickReport R(Report("D A id=1\n  D B id=2\n    F c id=3\n  D D id=4\n    D E id=5\n      F e id=6\n",
-                        {Stored(3, 2, 1, 1), Stored(4, 1, 0, 0), Stored(5, 4, 0, 0), Stored(6, 5, 0, 0)}));
-    R.Tick(Checked, 1);
-    // checkForFolder untouched
-    ExpectRows(R, {Has(4, 1, 0, 1), Has(5, 1, 0, 4), Has(6, 1, 0, 5)});
-    R.Tick(Unchecked, 1);
-    ExpectRows(R, {Has(6, 0, 0, 5), Has(3, 1, 1, 2), NoRow(2)});
-}
 
 TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
 {
@@ -190,35 +77,6 @@ TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
 
 // The touched-id list: the item, then every ancestor worked out again while states change, then the
 // root when the walk reaches it.
-TEST(TickList, Order)
-{
-    TickReport R(Report("D A id=1\n  D B id=2\n    F f id=3\n    F g id=4\n  F h id=5\nD Z id=9\n"));
-    EXPECT_THAT(R.Tick(Checked, 3), ElementsAre(3, 2, 1, -1));
-    // The root stays mixed, yet a walk that reaches it ends with it.
-    EXPECT_THAT(R.Tick(Checked, 9), ElementsAre(9, -1));
-    EXPECT_EQ(R.Row(-1), (StoredRow{2, 0, -1}));
-    // B turns checked; A stays mixed (h has no row), so the walk ends with A.
-    EXPECT_THAT(R.Tick(Checked, 4), ElementsAre(4, 2, 1));
-    EXPECT_EQ(R.Row(2), (StoredRow{1, 1, 1}));
-    // An item that keeps its state (with or without a row) lists itself and its ancestors, not the root.
-    EXPECT_THAT(R.Tick(Checked, 4), ElementsAre(4, 2, 1));
-    EXPECT_THAT(R.Tick(Unchecked, 5), ElementsAre(5, 1));
-    EXPECT_THAT(R.Tick(Checked, 9), ElementsAre(9));
-    // An id outside the report: itself only, and no row above it changes.
-    auto Rows = R.Rows();
-    EXPECT_THAT(R.Tick(Checked, 777), ElementsAre(777));
-    Rows.emplace(777, StoredRow{1, 1, -1});
-    EXPECT_EQ(R.Rows(), Rows);
-
-    TInt64List List;
-    CollectAncestorIDs(R.DB, List, 3);
-    CollectAncestorIDs(R.DB, List, -1);
-    CollectAncestorIDs(R.DB, List, 777); // no row in the report: itself only
-    EXPECT_THAT(reporttest::Items(List), ElementsAre(3, 2, 1, 777));
-    EXPECT_EQ(GetParentID(R.DB, 777), -1);
-    EXPECT_EQ(GetParentID(R.DB, 3), 2);
-}
-
 TEST(TickWideIDs, AreStoredAndWalkedWhole)
 {
     const int64_t A = 2147483648LL, F = 3000000001LL, G = 8589934593LL;
@@ -238,40 +96,6 @@ TEST(TickWideIDs, AreStoredAndWalkedWhole)
 
 // SetChecked stores exactly what TCheck_Helper::SetCheck stores, and nothing above the item; it
 // needs no other routine of the store before it, also where it pushes a state down (B's row, f's row).
-TEST(TickSetChecked, StoresWhatSetCheckStores)
-{
-    const ReportBuilder Builder = Report("D A id=1\n  D B id=2\n    F f id=3\n  D C id=4\nF top id=5\n",
-                                         {Stored(2, 1, 2, 1), Stored(3, 2, 0, 0), Stored(4, 1, 1, 0)});
-    for (uint8_t State = 0; State <= 5; ++State) {
-        for (int64_t ID : {1, 2, 4, 5}) {
-            ticktest::Snapshot ByHelper;
-            {
-                TickReport R(Builder);
-                GetParentID(R.DB, ID); // creates CheckHelper on this connection
-                CheckHelper->SetCheck(State, ID);
-                ByHelper = R.Rows();
-            }
-            TickReport R(Builder);
-            ASSERT_EQ(CheckHelper, nullptr);
-            SetChecked(R.DB, State, ID);
-            EXPECT_EQ(R.Rows(), ByHelper) << "state " << int(State) << " id " << ID;
-        }
-    }
-}
-
-TEST(TickLifeCycle, DestroyCheckHelperLogsAndTheNextQueryMakesANewObject)
-{
-    TickReport R(Report("F x id=1\n"));
-    DestroyCheckHelper();
-    EXPECT_EQ(CheckHelper, nullptr);
-    uint8_t State, Folder;
-    EXPECT_FALSE(IsChecked(R.DB, 1, State, Folder));
-    ASSERT_NE(CheckHelper, nullptr);
-    EXPECT_EQ(CheckHelper->DB(), R.DB);
-    DestroyCheckHelper();
-    EXPECT_THAT(R.Log.Text(), HasSubstr("AddFileIdIndex\r\nDestroyCheckHelper\r\nDestroyCheckHelper\r\n"));
-}
-
 TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNothingStaysBusy)
 {
     TickReport R(Report("D A id=1\n  F f id=2\n  F g id=3\n"), /*Prepare=*/false);
@@ -325,23 +149,3 @@ TEST(TickFailures, ARefusedPushDownRaises)
 
 // A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its
 // own parent. Ticks on such reports are also in check_random_test.
-TEST(TickCycle, WalksUpwardsAndThePushDownEnd)
-{
-    TickReport R(ReportBuilder()
-                     .Row({1, 2, 1, 0, "f"})
-                     .Row({2, 1, 1, 0, "f"})
-                     .Row({3, 3, 1, 0, "f"})
-                     .Row({4, 1, 0, 0, "f"}));
-    ticktest::EndsWithin(60, [&] {
-        TInt64List List;
-        CollectAncestorIDs(R.DB, List, 4);
-        EXPECT_THAT(reporttest::Items(List), ElementsAre(4, 1, 2));
-        EXPECT_EQ(Inherited(R, 4), NoAncestor);
-        EXPECT_EQ(Inherited(R, 3), NoAncestor);
-        ExecSqlScript(R.DB, "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) "
-                            "VALUES (1, 0, 0, 2), (2, 0, 0, 1), (4, 0, 0, 1), (3, 0, 0, 3);");
-        CheckHelper->SetCheckForChildren(Checked, 1);
-        CheckHelper->SetCheckForChildren(Checked, 3);
-    });
-    ExpectRows(R, {Has(1, 1, 0, 2), Has(2, 1, 0, 1), Has(4, 1, 0, 1), Has(3, 1, 0, 3)});
-}

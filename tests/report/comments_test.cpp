@@ -78,9 +78,6 @@ TEST_F(Comments, ANewRowTakesTheInheritedStateAnExistingRowKeepsItsOwn)
     db = OpenReport(Tree, {{std::nullopt, 0, 1, -1, std::nullopt, 0}});
     SetComment(db, QStringLiteral("x"), 2);
     EXPECT_EQ(Row(2), "'x'|0|1|0\n");
-    EXPECT_EQ(Row(1), "NULL|0|-1|0\n");
-    SetComment(db, QStringLiteral("top"), 5);
-    EXPECT_EQ(Row(5), "'top'|0|-1|0\n");
 
     db = OpenReport(Tree, {{std::string("old"), 2, 1, -1, std::nullopt, 1}});
     SetComment(db, QStringLiteral("new"), 1);
@@ -115,28 +112,10 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
     }
     EXPECT_EQ(RowCount(), "1\n"); // the unchanged state stored nothing above the item
 
-    out = QStringLiteral("untouched");
-    EXPECT_FALSE(GetComment(db, out, 2)); // no row: the text stays
-    EXPECT_EQ(out, QStringLiteral("untouched"));
     TInt64List touched;
     SetCheckRecursive(db, 2, touched, 5); // a row with a tick and a null comment reads as empty text
     EXPECT_FALSE(GetComment(db, out, 5));
     EXPECT_EQ(out, QString());
-}
-
-TEST_F(Comments, LargeIdsKeepTheirFullWidth)
-{
-    const int64_t folder = 5000000000LL, file = 5000000001LL, sub = 9000000000000000001LL;
-    sqlite3 *db = OpenReport("D Big id=5000000000\n  F f id=5000000001\n  D S id=9000000000000000001\n"
-                             "D Low id=705032704\n");
-    SetComment(db, QStringLiteral("wide"), file);
-    EXPECT_EQ(Row(file), "'wide'|0|" + std::to_string(folder) + "|0\n");
-    EXPECT_EQ(Row(file & 0xFFFFFFFF), ""); // 705032705: no truncated twin
-    QString out;
-    EXPECT_TRUE(GetComment(db, out, file));
-    EXPECT_EQ(out, QStringLiteral("wide"));
-    EXPECT_EQ(Subfolders(db, folder), std::vector<int64_t>{sub});
-    EXPECT_EQ(GetChildrenSize(db, folder), 0);
 }
 
 TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
@@ -157,25 +136,6 @@ TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
         EXPECT_FALSE(sqlite3_stmt_busy(s)) << sqlite3_sql(s);
     // The tick store's insert stays in the open transaction; the comment never came.
     EXPECT_EQ(Row(3), "NULL|0|1|0\n");
-}
-
-TEST_F(Comments, SubfoldersInPreOrderAndChildrenSize)
-{
-    // Top (1): A (2) holding A1 (3) and a file, B (5); ids make the engine return A before B. Other (7)
-    // has no size.
-    support::ReportBuilder builder;
-    builder.Sql("UPDATE struct_drive_table SET F_CHILDREN_SIZE = NULL WHERE ID_FILE = 7;");
-    sqlite3 *db =
-        OpenReport("D Top\n  D A\n    D A1\n    F f.txt 3\n  D B\n    F g.txt 4\nD Other\n", {}, builder);
-    TInt64List list;
-    list.Add(77); // the routine appends
-    CollectSubfolderIDs(db, list, 1);
-    EXPECT_EQ(Items(list), (std::vector<int64_t>{77, 2, 3, 5}));
-    for (int64_t none : {3, 4, 12345}) // a folder without subfolders, a file, no item
-        EXPECT_TRUE(Subfolders(db, none).empty()) << none;
-    EXPECT_EQ(Subfolders(db, -1), (std::vector<int64_t>{1, 2, 3, 5, 7}));
-    for (const auto &[id, size] : std::vector<std::pair<int64_t, int64_t>>{{1, 7}, {2, 3}, {7, 0}, {999, 0}})
-        EXPECT_EQ(GetChildrenSize(db, id), size) << id;
 }
 
 TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
@@ -199,14 +159,3 @@ TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
     EXPECT_EQ(all.back(), 1000 + depth);
 }
 
-TEST_F(Comments, DatabaseWithoutTheTablesReadsAsNoRows)
-{
-    const std::string path = support::ReportBuilder().WithoutDriveTable().Write(FLog.Dir.File("empty.db"));
-    ASSERT_EQ(sqlite3_open(path.c_str(), &FDB), SQLITE_OK);
-    QString out = QStringLiteral("kept");
-    EXPECT_FALSE(GetComment(FDB, out, 1));
-    EXPECT_EQ(out, QStringLiteral("kept"));
-    EXPECT_EQ(GetChildrenSize(FDB, 1), 0);
-    EXPECT_TRUE(Subfolders(FDB, -1).empty());
-    EXPECT_EQ(sqlite3_next_stmt(FDB, nullptr), nullptr);
-}

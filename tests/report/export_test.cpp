@@ -129,16 +129,6 @@ TEST_F(Export, CopiesTicksCommentsAndInformationAndKeepsForeignTables)
               "text:version|text:1\ntext:creator|text:scanner 2.0\ntext:drive|text:D:\n");
 }
 
-TEST_F(Export, NullInformationValueAndNoTickTableInTheReport)
-{
-    support::ReportBuilder builder;
-    builder.Tree("F a 1\n").Version(std::nullopt).Sql("INSERT INTO information VALUES (NULL, NULL);");
-    ExportChecks(ExportName(), Open(builder.Write(FTemp.File("bare.db"))));
-    sqlite3 *exported = OpenExport();
-    EXPECT_EQ(Dump(exported, AllChecks), "");
-    EXPECT_EQ(Dump(exported, AllInformation), "text:|text:\n");
-}
-
 // A set-up that fails raises; the export's connection is closed (a connection left open on a file that
 // could not be opened holds no descriptor, but the sanitizer build's leak check sees it).
 TEST_F(Export, FailingSetUpRaisesAndLeavesNoConnection)

@@ -1,9 +1,8 @@
 #include "report/uExtraFunctions.h"
 
 #include "report/uLog.h"
+#include "tests/report/ReportTesting.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -19,30 +18,17 @@ PVirtualNode NodeAt(int i)
 class HistoryTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(FLogDir.isValid());
-        SetLogFolder(FLogDir.path().toStdString() + "/");
-        CreateLogFile();
-    }
-    void TearDown() override
-    {
-        ClearList(FCurrent); // whatever a test leaves is freed once (ASan reports a leak otherwise)
-        SetLogFolder({});
-    }
+    void TearDown() override { ClearList(FCurrent); } // whatever a test leaves is freed once
 
     // What the main window does when the folder tree's focus moves to node (not a history step).
     void Focus(PVirtualNode node)
     {
         if (FCurrent->Next)
             FreeNextItems(FCurrent->Next);
-        if (FCurrent->Node) {
+        if (FCurrent->Node)
             FCurrent = AddHistoryItem(FCurrent, node);
-        } else {
+        else
             FCurrent->Node = node;
-            FCurrent->Prev = nullptr;
-            FCurrent->Next = nullptr;
-        }
     }
     // The nodes of the whole list from its first entry, checking the links both ways.
     std::vector<PVirtualNode> Nodes() const
@@ -59,74 +45,23 @@ protected:
         }
         return nodes;
     }
-    QByteArray Log() const
-    {
-        QFile file(QString::fromStdString(LogFileName()));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
-    QTemporaryDir FLogDir;
+    reporttest::TempLog FLog;
     THistoryItem *FCurrent = nullptr;
 };
 
-TEST_F(HistoryTest, NewAndAddedEntriesAndTheirLinks)
+TEST_F(HistoryTest, FocusAfterGoingBackDropsTheForwardEntriesAndFreeingCutsTheList)
 {
     NewHistoryItem(FCurrent);
-    ASSERT_NE(FCurrent, nullptr);
-    EXPECT_TRUE(!FCurrent->Node && !FCurrent->Prev && !FCurrent->Next);
-    THistoryItem *const root = FCurrent;
-    Focus(NodeAt(0)); // the first focus fills the empty entry
-    EXPECT_EQ(FCurrent, root);
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0)}));
-
-    // Adding does not move the current variable: the caller does.
-    THistoryItem *const added = AddHistoryItem(FCurrent, NodeAt(1));
-    EXPECT_EQ(FCurrent, root);
-    EXPECT_EQ(root->Next, added);
-    EXPECT_EQ(added->Node, NodeAt(1));
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1)}));
-    EXPECT_EQ(added->Next, nullptr);
-
-    // Added to no entry, it starts a list of its own.
-    THistoryItem *none = nullptr;
-    THistoryItem *alone = AddHistoryItem(none, NodeAt(2));
-    EXPECT_EQ(none, nullptr);
-    EXPECT_TRUE(alone->Prev == nullptr && alone->Next == nullptr && alone->Node == NodeAt(2));
-    ClearList(alone);
-}
-
-TEST_F(HistoryTest, FocusAfterGoingBackDropsTheForwardEntries)
-{
-    NewHistoryItem(FCurrent);
-    Focus(NodeAt(0)); // A
-    Focus(NodeAt(1)); // B
-    Focus(NodeAt(2)); // C
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1), NodeAt(2)}));
+    for (int i = 0; i < 3; ++i)
+        Focus(NodeAt(i));            // A B C
     FCurrent = FCurrent->Prev->Prev; // back twice
-    EXPECT_EQ(FCurrent->Node, NodeAt(0));
-    Focus(NodeAt(3)); // D: B and C are freed
-    EXPECT_EQ(FCurrent->Node, NodeAt(3));
+    Focus(NodeAt(3));                // D: B and C are freed
     EXPECT_EQ(FCurrent->Next, nullptr);
     EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(3)}));
-    EXPECT_EQ(FCurrent->Prev->Prev, nullptr);
-}
-
-TEST_F(HistoryTest, FreeingBeforeOrAfterAnEntry)
-{
-    NewHistoryItem(FCurrent);
-    for (int i = 0; i < 5; ++i)
-        Focus(NodeAt(i));
-    // on none: nothing changes
-    FreeNextItems(FCurrent->Next);
-    THistoryItem *none = nullptr;
-    FreePrevItems(none);
-    FreeNextItems(none);
-    EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(0), NodeAt(1), NodeAt(2), NodeAt(3), NodeAt(4)}));
-    // what lies before the current entry goes; it becomes the first
+    Focus(NodeAt(4));
     FCurrent = FCurrent->Prev;
-    FreePrevItems(FCurrent->Prev);
-    EXPECT_EQ(FCurrent->Prev, nullptr);
+    FreePrevItems(FCurrent->Prev); // what lies before goes; the current entry becomes the first
     EXPECT_EQ(Nodes(), std::vector<PVirtualNode>({NodeAt(3), NodeAt(4)}));
 }
 
@@ -144,8 +79,8 @@ TEST_F(HistoryTest, ClearListFreesBothDirectionsAndLogs)
             FCurrent = FCurrent->Prev->Prev->Prev;
         ClearList(FCurrent);
         EXPECT_EQ(FCurrent, nullptr);
-        EXPECT_EQ(Log(), QByteArray(entries ? "ClearList - start\r\nClearList - finish\r\n"
-                                            : "ClearList - start\r\n"));
+        EXPECT_EQ(FLog.Text(),
+                  entries ? "ClearList - start\r\nClearList - finish\r\n" : "ClearList - start\r\n");
     }
 }
 

