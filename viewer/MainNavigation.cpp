@@ -66,8 +66,8 @@ void TMainForm::ConnectNavigation()
     };
     // The file list's own mouse-down handler, when it has one, notes the right clicks itself.
     if (!tv_FilesTree->OnMouseDown)
-        tv_FilesTree->OnMouseDown = [this](TVirtualStringTree *, Qt::MouseButton Button, Qt::KeyboardModifiers,
-                                           int X, int Y) {
+        tv_FilesTree->OnMouseDown = [this](TVirtualStringTree *, Qt::MouseButton Button,
+                                           Qt::KeyboardModifiers, int X, int Y) {
             const bool onRow = Button == Qt::RightButton && tv_FilesTree->GetNodeAt(X, Y);
             RightClickX = onRow ? X : -1;
             RightClickY = onRow ? Y : -1;
