@@ -147,10 +147,12 @@ void TMainForm::StepHistory(THistoryItem *Entry)
 {
     NavigatingHistory = true;
     HistoryCurrent = Entry;
-    const auto buttons = qScopeGuard([this] { UpdateHistoryButtons(); });
-    // A focus that does not move raises no focus change to use the flag up.
-    if (!FocusFolder(Entry->Node))
+    // A focus that did not move (or failed) raised no focus change to use the flag up.
+    const auto done = qScopeGuard([this] {
         NavigatingHistory = false;
+        UpdateHistoryButtons();
+    });
+    FocusFolder(Entry->Node);
 }
 
 void TMainForm::tb_UpClick()
