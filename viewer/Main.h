@@ -273,6 +273,18 @@ private:
     void FreeReportItems();
     // The file list's and the status bar's events, the folder tree's focus and resize (MainFileList.cpp).
     void ConnectFileList();
+    // The comment box: Item's comment in the window-text colour, or the grey placeholder.
+    void ShowItemComment(TDirectoryList *Item);
+    // Repaints the status bar, with the deleted mark at its left when Item is deleted.
+    void ShowDeletedMark(const TDirectoryList *Item);
+    // The status bar's first panel shows the deleted mark.
+    bool FStatusShowsDeleted = false;
+
+    // The save of both buttons: True when the changes reached the file. On a failure its message is
+    // shown and ReportDB is still in a working transaction, which holds the changes unless the
+    // message says they were lost.
+    bool CommitWork();
+
     // Navigation's events and buttons (MainNavigation.cpp).
     void ConnectNavigation();
     // tb_Prev and tb_Next enabled exactly when the current history entry has a previous or next one.
@@ -285,17 +297,6 @@ private:
     bool FocusFolder(PVirtualNode Node);
     // As FocusFolder, and the file list shows the folder's contents even when it held a result page.
     void ShowFolder(PVirtualNode Node);
-    // The comment box: Item's comment in the window-text colour, or the grey placeholder.
-    void ShowItemComment(TDirectoryList *Item);
-    // Repaints the status bar, with the deleted mark at its left when Item is deleted.
-    void ShowDeletedMark(const TDirectoryList *Item);
-    // The status bar's first panel shows the deleted mark.
-    bool FStatusShowsDeleted = false;
-
-    // The save of both buttons: True when the changes reached the file. On a failure its message is
-    // shown and ReportDB is still in a working transaction, which holds the changes unless the
-    // message says they were lost.
-    bool CommitWork();
 
     // The window's top-left corner (frame included) and client size in the normal state: what is
     // saved while it is maximized.

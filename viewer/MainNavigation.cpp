@@ -11,9 +11,14 @@
 #include <QThread>
 #include <QToolButton>
 
+#include <unordered_set>
 #include <vector>
 
 namespace {
+
+// Every node an entry was given, so that the nodes of a deletion (a whole folder's files, say) pass
+// by the history at the cost of one look-up each; a node leaves when it is freed.
+std::unordered_set<PVirtualNode> RecordedNodes;
 
 // Takes Entry out of the list and frees it; Entry has a neighbour.
 void UnlinkHistoryEntry(THistoryItem *Entry)
@@ -88,6 +93,7 @@ void TMainForm::tv_FolderTreeFocusChanged(TVirtualStringTree *, PVirtualNode Nod
     if (!HistoryCurrent || !Node)
         return;
     FreeNextItems(HistoryCurrent->Next);
+    RecordedNodes.insert(Node);
     if (!HistoryCurrent->Node) {
         HistoryCurrent->Node = Node;
         HistoryCurrent->Prev = nullptr;
@@ -99,7 +105,7 @@ void TMainForm::tv_FolderTreeFocusChanged(TVirtualStringTree *, PVirtualNode Nod
 
 void TMainForm::tv_FolderTreeFreeNode(TVirtualStringTree *, PVirtualNode Node)
 {
-    if (!HistoryCurrent)
+    if (!RecordedNodes.erase(Node) || !HistoryCurrent)
         return;
     THistoryItem *entry = HistoryCurrent;
     while (entry->Prev)
