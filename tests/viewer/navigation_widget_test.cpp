@@ -49,46 +49,21 @@ PVirtualNode Find(TVirtualStringTree *Tree, const QString &Name)
 }
 
 // Actions: a name focuses that folder as a click does; "<" ">" "^" click Previous, Next, Up; "<!" runs
-// Back with no previous entry (the button enabled by hand); "goto X" right-clicks row X of a new result
-// page whose rows are no children of the focused folder ("goto" alone: below its rows) and picks Go to
+// Back with no previous entry (the button enabled by hand); "go X" right-clicks row X of a new result
+// page whose rows are no children of the focused folder ("go" alone: below its rows) and picks Go to
 // folder; "dbl X" double-clicks row X; "del A" frees A's children as unloading does: the items, then the
 // nodes through the control, on a worker while the window waits. Going to deep.txt loads A, A1, A2 and
 // the file itself, one wait window each. Before "del A" the history is A2 A C A A2 A B* A1: both A2 go,
 // the two A then side by side become one, and A1 goes.
 TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedNode)
 {
-    const struct
-    {
-        const char *Action, *Where;
-    } steps[] = {
-        {"goto deep.txt", "A2 +4"},
-        {"goto A1", "A <"},
-        {"goto", "A <"},
-        {"dbl B2", "B2 < +3"},
-        {"<", "A < >"},
-        {"<", "A2 >"},
-        {"<!", "A2 >"},
-        {">", "A < >"},
-        {"C", "C < +1"},
-        {"<", "A < >"},
-        {">", "C <"},
-        {"^", "r.db3 <"},
-        {"^", "r.db3 <"},
-        {"<", "C < >"},
-        {"A", "A <"},
-        {"A2", "A2 <"},
-        {"A", "A <"},
-        {"B", "B <"},
-        {"A1", "A1 <"},
-        {"<", "B < >"},
-        {"del A", "B <"},
-        {"<", "A < > +1"},
-        {"<", "C < >"},
-        {"<", "A >"},
-        {">", "C < >"},
-        {">", "A < >"},
-        {">", "B <"},
-    };
+    // Each step: the action, "|", what shows after it.
+    const QStringList steps =
+        QStringLiteral(
+            "go deep.txt|A2 +4, go A1|A <, go A1|A <, go|A <, dbl B2|B2 < +3, <|A < >, <|A2 >, <!|A2 >, "
+            ">|A < >, C|C < +1, <|A < >, >|C <, ^|r.db3 <, ^|r.db3 <, <|C < >, A|A <, A2|A2 <, A|A <, "
+            "B|B <, A1|A1 <, <|B < >, del A|B <, <|A < > +1, <|C < >, <|A >, >|C < >, >|A < >, >|B <")
+            .split(QStringLiteral(", "));
     support::TempDir temp;
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config")));
     SetLogFolder(temp.Path() + "/");
@@ -99,16 +74,17 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
     TVirtualStringTree *folders = form.tv_FolderTree;
     TVirtualStringTree *files = form.tv_FilesTree;
     ASSERT_TRUE(QTest::qWaitFor([&] { return folders->GetFirst() && folders->GetFirst()->ChildCount; }));
-    for (const auto &s : steps) {
+    for (const QString &step : steps) {
         const qsizetype before = Loads();
-        const QString action = QString::fromLatin1(s.Action).section(QLatin1Char(' '), 0, 0);
-        const QString name = QString::fromLatin1(s.Action).section(QLatin1Char(' '), 1);
+        const QString action = step.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 0, 0);
+        const QString name = step.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 1);
+        const QString where = step.section(QLatin1Char('|'), 1);
         if (action == "<!") {
             form.tb_Prev->setEnabled(true);
             form.tb_PrevClick();
         } else if (action == "<" || action == ">" || action == "^") {
             (action == "<" ? form.tb_Prev : action == ">" ? form.tb_Next : form.tb_Up)->click();
-        } else if (action == "goto" || action == "dbl") {
+        } else if (action == "go" || action == "dbl") {
             files->Clear();
             for (auto [row, id] :
                  {std::pair{"Select all", SearchRootID}, {"deep.txt", 4}, {"A1", 2}, {"B2", 7}}) {
@@ -123,7 +99,10 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
                     : QPoint(5, form.tv_FilesTreeView->viewport()->height() - 2);
             files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
             files->SetFocusedNode(row);
-            action == "goto" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
+            action == "go" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
+            // The folder's contents take the page's place, also when the folder was focused already.
+            EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
+                << step.toStdString();
         } else if (action == "del") {
             PVirtualNode a = Find(folders, name);
             TWaitForm *wait =
@@ -144,8 +123,8 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
             folders->SetSelected(folders->FocusedNode(), true);
         }
         // The buttons follow a deletion once the wait window has gone.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return Where(form, before) == QLatin1String(s.Where); }, 1000))
-            << s.Action << ": " << Where(form, before).toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Where(form, before) == where; }, 1000))
+            << step.toStdString() << ": " << Where(form, before).toStdString();
     }
 }
 
