@@ -3,7 +3,7 @@
 // The class is split by concern: Main.cpp (life cycle, messages, report-layer hooks), MainLayout.cpp
 // (building the components, captions, hints, images), MainOpen.cpp (opening a report),
 // MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows),
-// MainSave.cpp (saving and exporting).
+// MainNavigation.cpp (history, Up, Go to folder), MainSave.cpp (saving and exporting).
 #include "platform/ImageList.h"
 #include "platform/Messages.h"
 #include "platform/ShellApi.h"
@@ -139,6 +139,20 @@ public:
     // a folder's lbl_sizeLabel shows the total of its contents in MB.
     void ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels);
 
+    // ---- Folder navigation (MainNavigation.cpp)
+    // Records the newly focused folder in the history, unless a Previous or Next step moved the focus.
+    void tv_FolderTreeFocusChanged(TVirtualStringTree *Sender, PVirtualNode Node, int Column);
+    // A folder-tree node goes (on the deleting thread): its history entries go with it; the buttons
+    // follow on the main thread.
+    void tv_FolderTreeFreeNode(TVirtualStringTree *Sender, PVirtualNode Node);
+    // One step back or forward through the history, not recorded.
+    void tb_PrevClick();
+    void tb_NextClick();
+    // Focuses the focused folder's parent; nothing on the report's root.
+    void tb_UpClick();
+    // Loads the folders down to the file-list item last right-clicked and focuses the folder holding it.
+    void mi_GoToFolderClick();
+
     // ---- Saving and exporting (MainSave.cpp)
     // Commits the ticks and comments to the report; a new working transaction begins at once.
     void tb_SaveButtonClick();
@@ -270,6 +284,19 @@ private:
     // shown and ReportDB is still in a working transaction, which holds the changes unless the
     // message says they were lost.
     bool CommitWork();
+
+    // Navigation's events and buttons (MainNavigation.cpp).
+    void ConnectNavigation();
+    // tb_Prev and tb_Next enabled exactly when the current history entry has a previous or next one.
+    void UpdateHistoryButtons();
+    void StepHistory(THistoryItem *Entry);
+    // Loads each folder from the report's root down to the item ID (its own node too) and gives the
+    // item's folder-tree node; null when a level holds no such child.
+    PVirtualNode LoadPathTo(int64_t ID);
+    // Focuses and selects Node, opening the folders above it; whether the focus moved.
+    bool FocusFolder(PVirtualNode Node);
+    // As FocusFolder, and the file list shows the folder's contents even when it held a result page.
+    void ShowFolder(PVirtualNode Node);
 
     // The window's top-left corner (frame included) and client size in the normal state: what is
     // saved while it is maximized.

@@ -367,22 +367,15 @@ void TMainForm::tv_FilesTreeDblClick(TVirtualStringTree *)
     if (!node)
         return;
     TDirectoryList *item = GetNodeItem(node, tv_FilesTree);
-    // A folder of a result page has no node in the folder tree to go to.
-    if (!item || !item->isFolder || !item->NodeInFoldTr)
+    if (!item || !item->isFolder)
         return;
-    PVirtualNode folder = item->NodeInFoldTr;
-    SearchMode = false;
+    // A folder of a result page has no node in the folder tree until the folders on its way are loaded.
+    PVirtualNode folder = item->NodeInFoldTr ? item->NodeInFoldTr : LoadPathTo(item->id);
+    if (!folder)
+        return;
     bool allowed = true;
     tv_FolderTreeExpanding(tv_FolderTree, folder, allowed);
-    tv_FolderTree->SetFocusedNode(folder);
-    tv_FolderTree->SetSelected(folder, true);
-    // As the control scrolls a focused node into view: the folders above it open, top first.
-    std::vector<PVirtualNode> closed;
-    for (PVirtualNode p = tv_FolderTree->NodeParent(folder); p; p = tv_FolderTree->NodeParent(p))
-        if (!TVirtualStringTree::Expanded(p))
-            closed.push_back(p);
-    for (auto p = closed.rbegin(); p != closed.rend(); ++p)
-        tv_FolderTree->SetExpanded(*p, true);
+    ShowFolder(folder);
 }
 
 void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNode OldNode,

@@ -1,0 +1,131 @@
+// Folder navigation in the real main window (offscreen): history steps and buttons, Up, Go to folder and
+// the double click from a result page, and history entries whose nodes a worker deletes.
+#include "viewer/Main.h"
+
+#include "platform/VirtualTreeView.h"
+#include "report/uDirectoryList.h"
+#include "tests/support/LogLines.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/ufWaitForm.h"
+
+#include <QAction>
+#include <QScopeGuard>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Ids 1 to 13 in this order.
+const char *const Drive =
+    "D A\n  D A1\n    D A2\n      F deep.txt 1\nD B\n  D B1\n    D B2\n      F b.txt 1\n"
+    "D C\n  F c.txt 1\nD D\n  F d.txt 1\n";
+
+qsizetype Loads()
+{
+    return support::LogLines().count(QStringLiteral("ThreadExpand.Execute - start read data from base"));
+}
+
+// The focused folder ("?" before it when not selected), the enabled buttons, the folders loaded since.
+QString Where(TMainForm &Form, qsizetype LoadsBefore)
+{
+    PVirtualNode f = Form.tv_FolderTree->FocusedNode();
+    const qsizetype loads = Loads() - LoadsBefore;
+    return (f && !TVirtualStringTree::Selected(f) ? "?" : "") +
+           (f ? GetNodeItem(f, Form.tv_FolderTree)->name : "-") + (Form.tb_Prev->isEnabled() ? " <" : "") +
+           (Form.tb_Next->isEnabled() ? " >" : "") + (loads ? " +" + QString::number(loads) : "");
+}
+
+PVirtualNode Find(TVirtualStringTree *Tree, const QString &Name)
+{
+    for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
+        if (GetNodeItem(n, Tree)->name == Name)
+            return n;
+    return nullptr;
+}
+
+// Actions: a name focuses that folder as a click does; "<" ">" "^" click Previous, Next, Up; "<!" runs
+// Back with no previous entry (the button enabled by hand); "go X" right-clicks row X of a new result
+// page whose rows are no children of the focused folder ("go" alone: below its rows) and picks Go to
+// folder; "dbl X" double-clicks row X; "del A" frees A's children as unloading does: the items, then the
+// nodes through the control, on a worker while the window waits. Going to deep.txt loads A, A1, A2 and
+// the file itself, one wait window each. Before "del A" the history is A2 A C A A2 A B* A1: both A2 go,
+// the two A then side by side become one, and A1 goes.
+TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedNode)
+{
+    // Each step: the action, "|", what shows after it.
+    const QStringList steps =
+        QStringLiteral(
+            "go deep.txt|A2 +4, go A1|A <, go A1|A <, go|A <, dbl B2|B2 < +3, <|A < >, <|A2 >, <!|A2 >, "
+            ">|A < >, C|C < +1, <|A < >, >|C <, ^|r.db3 <, ^|r.db3 <, <|C < >, A|A <, A2|A2 <, A|A <, "
+            "B|B <, A1|A1 <, <|B < >, del A|B <, <|A < > +1, <|C < >, <|A >, >|C < >, >|A < >, >|B <")
+            .split(QStringLiteral(", "));
+    support::TempDir temp;
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config")));
+    SetLogFolder(temp.Path() + "/");
+    const auto noLog = qScopeGuard([] { SetLogFolder(""); });
+    std::vector<std::unique_ptr<TDirectoryList>> items; // outlive the window that lists them
+    TMainForm form(nullptr, {"v", QString::fromStdString(
+                                      support::ReportBuilder().Tree(Drive).Write(temp.File("r.db3")))});
+    TVirtualStringTree *folders = form.tv_FolderTree;
+    TVirtualStringTree *files = form.tv_FilesTree;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return folders->GetFirst() && folders->GetFirst()->ChildCount; }));
+    for (const QString &step : steps) {
+        const qsizetype before = Loads();
+        const QString action = step.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 0, 0);
+        const QString name = step.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 1);
+        const QString where = step.section(QLatin1Char('|'), 1);
+        if (action == "<!") {
+            form.tb_Prev->setEnabled(true);
+            form.tb_PrevClick();
+        } else if (action == "<" || action == ">" || action == "^") {
+            (action == "<" ? form.tb_Prev : action == ">" ? form.tb_Next : form.tb_Up)->click();
+        } else if (action == "go" || action == "dbl") {
+            files->Clear();
+            for (auto [row, id] :
+                 {std::pair{"Select all", SearchRootID}, {"deep.txt", 4}, {"A1", 2}, {"B2", 7}}) {
+                items.push_back(std::make_unique<TDirectoryList>(row, id, 0, 0, id != 4, false, 0, 0, 0, 0));
+                AddInTreeView(files, id == SearchRootID ? nullptr : files->GetFirst(), items.back().get());
+            }
+            files->SetExpanded(files->GetFirst(), true);
+            SearchMode = true;
+            PVirtualNode row = Find(files, name);
+            const QPoint at =
+                row ? form.tv_FilesTreeView->visualRect(form.tv_FilesTreeView->IndexOf(row)).center()
+                    : QPoint(5, form.tv_FilesTreeView->viewport()->height() - 2);
+            files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
+            files->SetFocusedNode(row);
+            action == "go" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
+            // The folder's contents take the page's place, also when the folder was focused already.
+            EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
+                << step.toStdString();
+        } else if (action == "del") {
+            PVirtualNode a = Find(folders, name);
+            TWaitForm *wait =
+                form.ShowWaitForm(QStringLiteral("Deallocating of outdated resources. Please wait."));
+            std::thread worker([&] {
+                {
+                    const TTreeUpdateGuard update(folders, files);
+                    GetNodeItem(a, folders)->ClearChildren();
+                    folders->DeleteChildren(a);
+                }
+                PostMessage(wait, WM_WAITFORM_CLOSE);
+            });
+            wait->WMShowModal();
+            wait->Close();
+            worker.join();
+        } else {
+            folders->SetFocusedNode(Find(folders, action));
+            folders->SetSelected(folders->FocusedNode(), true);
+        }
+        // The buttons follow a deletion once the wait window has gone.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Where(form, before) == where; }, 1000))
+            << step.toStdString() << ": " << Where(form, before).toStdString();
+    }
+}
+
+} // namespace
