@@ -442,6 +442,7 @@ void TMainForm::BuildComponents()
     dlg_OpenBase->selectNameFilter(dlg_OpenBase->nameFilters().constFirst());
 
     ConnectFileList();
+    ConnectChecks();
 }
 
 void TMainForm::PlaceMoreResultsButton()
