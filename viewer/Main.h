@@ -340,7 +340,8 @@ extern bool FoundUncheckedFlag;
 // Ids touched by one tick operation; made on first use.
 extern TInt64List *CheckedIDs;
 // Writes the stored states into Tree's loaded nodes on the path that List holds (as SetCheckRecursive
-// leaves it: the ticked id first, -1 last when the change reached the root). Raises no events.
+// leaves it: the ticked id first, -1 last when the change reached the root), and a ticked item's
+// checked or unchecked state into its loaded descendants. Raises no events.
 void RefreshCheckStates(TInt64List &List, TVirtualStringTree *Tree, sqlite3 *DB);
 // Opens a folder in the desktop's file manager in place of QDesktopServices::openUrl (tests record
 // it); an empty hook restores that default.

@@ -115,6 +115,14 @@ void AttachFolderTreeChecked(TMainForm *Form)
     };
 }
 
+bool IsBelow(PVirtualNode Node, PVirtualNode Ancestor)
+{
+    for (PVirtualNode p = Node->Parent; p; p = p->Parent)
+        if (p == Ancestor)
+            return true;
+    return false;
+}
+
 } // namespace
 
 void RefreshCheckStates(TInt64List &List, TVirtualStringTree *Tree, sqlite3 *DB)
@@ -140,6 +148,11 @@ void RefreshCheckStates(TInt64List &List, TVirtualStringTree *Tree, sqlite3 *DB)
         const TCheckState stored = StoredState(DB, item->id);
         if (node->CheckState != stored)
             node->CheckState = stored;
+        // The ticked item itself: the store pushed its state down to everything below it, so its loaded
+        // descendants show that state too.
+        if (i == 0 && stored != csMixedNormal)
+            for (PVirtualNode n = Tree->GetNext(node); n && IsBelow(n, node); n = Tree->GetNext(n))
+                n->CheckState = stored;
         Tree->Invalidate();
     }
 }
