@@ -45,8 +45,8 @@ struct Fixture
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
         const std::string path = Temp.File("report.db3");
         bench::WriteReport(path, ReportRows);
-        Form = std::make_unique<TMainForm>(nullptr,
-                                           QStringList{QStringLiteral("bench"), QString::fromStdString(path)});
+        Form = std::make_unique<TMainForm>(
+            nullptr, QStringList{QStringLiteral("bench"), QString::fromStdString(path)});
         QElapsedTimer opening;
         opening.start();
         while (!(Form->tv_FolderTree->GetFirst() && ReportDB)) {
@@ -88,12 +88,13 @@ struct Fixture
                 rows.push_back({id, folder});
         }
         SearchMode = true;
-        auto *root = new TDirectoryList(QStringLiteral("Select all"), SearchRootID, SearchRootID, 0, false, false,
-                                        0, 0, 0, 0);
+        auto *root = new TDirectoryList(QStringLiteral("Select all"), SearchRootID, SearchRootID, 0, false,
+                                        false, 0, 0, 0, 0);
         Items.emplace_back(root);
         Root = AddInTreeView(Form->tv_FilesTree, nullptr, root);
         for (const TPageRow &r : rows) {
-            auto *item = new TDirectoryList(QString::number(r.ID), r.ID, r.Parent, 1, false, false, 0, 0, 0, 0);
+            auto *item =
+                new TDirectoryList(QString::number(r.ID), r.ID, r.Parent, 1, false, false, 0, 0, 0, 0);
             Items.emplace_back(item);
             AddInTreeView(Form->tv_FilesTree, Root, item);
             IDs.push_back(r.ID);

@@ -54,9 +54,12 @@ bool OnMainThread()
 }
 
 // What the framework does with an error that leaves an event of the main thread: its message. A
-// checking event that raises is refused, so the control leaves the node as it was.
+// checking event that raises is refused, so the control leaves the node as it was. Called from a
+// catch block only: on a worker, which shows no window, the error goes on to the worker's handling.
 void ShowError(const std::exception &E)
 {
+    if (!OnMainThread())
+        throw;
     WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);
 }
 
@@ -97,8 +100,8 @@ TCheckState StoredState(sqlite3 *DB, int64_t ID)
 // detached them.
 void AttachFolderTreeChecking(TMainForm *Form)
 {
-    Form->tv_FolderTree->OnChecking = [Form](TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState,
-                                             bool &Allowed) {
+    Form->tv_FolderTree->OnChecking = [Form](TVirtualStringTree *Sender, PVirtualNode Node,
+                                             TCheckState &NewState, bool &Allowed) {
         try {
             Form->tv_FolderTreeChecking(Sender, Node, NewState, Allowed);
         } catch (const std::exception &E) {
@@ -166,16 +169,14 @@ void TMainForm::ConnectChecks()
         tv_FilesTreeChecked(Sender, Node);
     };
     tv_FolderTree->OnMouseDown = [this](TVirtualStringTree *Sender, Qt::MouseButton Button,
-                                        Qt::KeyboardModifiers Shift, int X, int Y) {
-        tv_FolderTreeMouseDown(Sender, Button, Shift, X, Y);
-    };
+                                        Qt::KeyboardModifiers Shift, int X,
+                                        int Y) { tv_FolderTreeMouseDown(Sender, Button, Shift, X, Y); };
     tv_FolderTree->OnKeyDown = [this](TVirtualStringTree *Sender, int &Key, Qt::KeyboardModifiers Shift) {
         tv_FolderTreeKeyDown(Sender, Key, Shift);
     };
     tv_FilesTree->OnMouseDown = [this](TVirtualStringTree *Sender, Qt::MouseButton Button,
-                                       Qt::KeyboardModifiers Shift, int X, int Y) {
-        tv_FilesTreeMouseDown(Sender, Button, Shift, X, Y);
-    };
+                                       Qt::KeyboardModifiers Shift, int X,
+                                       int Y) { tv_FilesTreeMouseDown(Sender, Button, Shift, X, Y); };
     new TFocusWatcher(
         mem_Comments, [this] { mem_CommentsEnter(mem_Comments); },
         [this] {
@@ -213,8 +214,8 @@ void TMainForm::tv_FolderTreeKeyDown(TVirtualStringTree *, int &Key, Qt::Keyboar
         UserCheckAction = true;
 }
 
-void TMainForm::tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers,
-                                      int X, int Y)
+void TMainForm::tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button,
+                                      Qt::KeyboardModifiers, int X, int Y)
 {
     UserCheckAction = true;
     MouseDownPending = true;
@@ -227,7 +228,8 @@ void TMainForm::tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButto
     }
 }
 
-void TMainForm::tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &)
+void TMainForm::tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState,
+                                      bool &)
 {
     // The control's own tracking after the user's node, and the states a folder load sets, come
     // without a press before them: the store has propagated those already.
@@ -258,7 +260,8 @@ void TMainForm::tv_FolderTreeChecked(TVirtualStringTree *Sender, PVirtualNode No
     tv_FolderTreeFocusChanging(Sender, Node, Node, 0, 0, allowed);
 }
 
-void TMainForm::tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &)
+void TMainForm::tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState,
+                                     bool &)
 {
     if (MouseDownPending) {
         LastClickedNode = Node;
@@ -311,8 +314,8 @@ void TMainForm::tv_FilesTreeChecked(TVirtualStringTree *Sender, PVirtualNode Nod
     }
 }
 
-void TMainForm::CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStringTree *FilesTree, PVirtualNode Node,
-                                   TCheckState NewState)
+void TMainForm::CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStringTree *FilesTree,
+                                   PVirtualNode Node, TCheckState NewState)
 {
     TCheckingFailure failure;
     {

@@ -30,8 +30,8 @@ void ShowStoredStates(TVirtualStringTree *Tree, PVirtualNode Root, PVirtualNode 
 
 } // namespace
 
-CheckingThread::CheckingThread(TWaitForm *WaitForm, TMainForm *MainForm, PVirtualNode Node, TCheckState NewState,
-                               TCheckingFailure *Failure)
+CheckingThread::CheckingThread(TWaitForm *WaitForm, TMainForm *MainForm, PVirtualNode Node,
+                               TCheckState NewState, TCheckingFailure *Failure)
     : TThread(true), WaitForm(WaitForm), Node(Node), NewState(NewState), Failure(Failure)
 {
     MainFormRef = MainForm;
