@@ -3,7 +3,8 @@
 // The class is split by concern: Main.cpp (life cycle, messages, report-layer hooks), MainLayout.cpp
 // (building the components, captions, hints, images), MainOpen.cpp (opening a report),
 // MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows),
-// MainNavigation.cpp (history, Up, Go to folder), MainSave.cpp (saving and exporting).
+// MainNavigation.cpp (history, Up, Go to folder), MainChecks.cpp (ticks in both trees, "Select all",
+// the comment box), MainSave.cpp (saving and exporting).
 #include "platform/ImageList.h"
 #include "platform/Messages.h"
 #include "platform/ShellApi.h"
@@ -153,6 +154,33 @@ public:
     // Loads the folders down to the file-list item last right-clicked and focuses the folder holding it.
     void mi_GoToFolderClick();
 
+    // ---- Ticks and comments (MainChecks.cpp)
+    // A press in a tree: the next tick is the user's. The file list also notes a right press over a row
+    // (RightClickX/Y, -1 otherwise).
+    void tv_FolderTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
+                                int X, int Y);
+    void tv_FolderTreeKeyDown(TVirtualStringTree *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
+                               int X, int Y);
+    // The user's folder tick goes into the tick store; the control's follow-on changes store nothing.
+    // A failing store raises, so that the control keeps the node as it was.
+    void tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &Allowed);
+    // Refills the file list when a stored folder tick changed the focused folder.
+    void tv_FolderTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node);
+    // A row's tick: stored, and mirrored into the folder tree. The "Select all" root stores nothing.
+    // Also called directly by CheckingThread (Allowed is then not read).
+    void tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &Allowed);
+    // The user's tick of "Select all" stores every row of the page (CheckNodesInThread).
+    void tv_FilesTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node);
+    // Stores NewState on every child row of Node in a CheckingThread under the wait window.
+    void CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStringTree *FilesTree, PVirtualNode Node,
+                            TCheckState NewState);
+    // The comment box gains or loses the focus; leaving it stores CurrentItem's comment.
+    void mem_CommentsEnter(QObject *Sender);
+    void mem_CommentsExit(QObject *Sender);
+    // Binds the file list's checking event (also the re-attaching after a detachment).
+    void AttachFilesTreeChecking();
+
     // ---- Saving and exporting (MainSave.cpp)
     // Commits the ticks and comments to the report; a new working transaction begins at once.
     void tb_SaveButtonClick();
@@ -273,6 +301,8 @@ private:
     void FreeReportItems();
     // The file list's and the status bar's events, the folder tree's focus and resize (MainFileList.cpp).
     void ConnectFileList();
+    // The trees' tick, mouse and key events and the comment box's focus (MainChecks.cpp).
+    void ConnectChecks();
     // The comment box: Item's comment in the window-text colour, or the grey placeholder.
     void ShowItemComment(TDirectoryList *Item);
     // Repaints the status bar, with the deleted mark at its left when Item is deleted.
@@ -337,6 +367,10 @@ extern bool FoundCheckedFlag;
 extern bool FoundUncheckedFlag;
 // Ids touched by one tick operation; made on first use.
 extern TInt64List *CheckedIDs;
+// Writes the stored states into Tree's loaded nodes on the path that List holds (as SetCheckRecursive
+// leaves it: the ticked id first, -1 last when the change reached the root), and a ticked item's
+// checked or unchecked state into its loaded descendants. Raises no events.
+void RefreshCheckStates(TInt64List &List, TVirtualStringTree *Tree, sqlite3 *DB);
 // Opens a folder in the desktop's file manager in place of QDesktopServices::openUrl (tests record
 // it); an empty hook restores that default.
 void SetOpenFolderHook(std::function<void(const QUrl &)> Hook);

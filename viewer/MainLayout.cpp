@@ -443,6 +443,7 @@ void TMainForm::BuildComponents()
 
     ConnectFileList();
     ConnectNavigation();
+    ConnectChecks();
 }
 
 void TMainForm::PlaceMoreResultsButton()

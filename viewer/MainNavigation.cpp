@@ -69,14 +69,6 @@ void TMainForm::ConnectNavigation()
             Previous(Sender, Node);
         tv_FolderTreeFreeNode(Sender, Node);
     };
-    // The file list's own mouse-down handler, when it has one, notes the right clicks itself.
-    if (!tv_FilesTree->OnMouseDown)
-        tv_FilesTree->OnMouseDown = [this](TVirtualStringTree *, Qt::MouseButton Button,
-                                           Qt::KeyboardModifiers, int X, int Y) {
-            const bool onRow = Button == Qt::RightButton && tv_FilesTree->GetNodeAt(X, Y);
-            RightClickX = onRow ? X : -1;
-            RightClickY = onRow ? Y : -1;
-        };
     QObject::connect(tb_Prev, &QToolButton::clicked, this, [this] { tb_PrevClick(); });
     QObject::connect(tb_Next, &QToolButton::clicked, this, [this] { tb_NextClick(); });
     QObject::connect(tb_Up, &QToolButton::clicked, this, [this] { tb_UpClick(); });

@@ -1,0 +1,290 @@
+// Ticks in both trees, "Select all" of a result page and the comment box, on the real main window
+// (offscreen): what the trees show and which rows the report holds afterwards.
+#include "viewer/Main.h"
+
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/ufWaitForm.h"
+
+#include <QFocusEvent>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <tuple>
+
+namespace {
+
+// A 1, B 2, x 3, y 4, z 5, C 6, w 7. The trigger makes every change of B's child rows fail.
+const char *const Drive = "D A\n  D B\n    F x 1\n    F y 1\n  F z 1\nD C\n  F w 1\n";
+const char *const Refuse =
+    "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.id_parent = 2 "
+    "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+
+class ChecksTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+    }
+    void TearDown() override
+    {
+        if (Form)
+            Form->tv_FilesTree->Clear(); // before the page's items go
+        Form.reset();
+        SetLogFolder("");
+    }
+    // The window on the report (none: the one written before), with A and, when LoadB, B loaded.
+    void Open(const support::ReportBuilder *Report, bool LoadB = true)
+    {
+        Form.reset();
+        SearchMode = CheckChanged = UserCheckAction = MouseDownPending = false;
+        const std::string path = Report ? Report->Write(Temp.File("r.db3")) : Temp.File("r.db3");
+        Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Find(Form->tv_FolderTree, "A"); }, 5000));
+        Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "A"), true);
+        if (LoadB)
+            Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
+    }
+    static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
+    {
+        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
+            if (GetNodeItem(n, Tree) && GetNodeItem(n, Tree)->name == QLatin1String(Name))
+                return n;
+        return nullptr;
+    }
+    // Focuses the folder and marks the list with a row without item, which a refill drops.
+    void Focus(const char *Name)
+    {
+        Form->tv_FolderTree->SetFocusedNode(Find(Form->tv_FolderTree, Name));
+        Form->tv_FilesTree->AddChild(nullptr);
+    }
+    bool Refilled() const { return Form->tv_FilesTree->GetLastChild(Form->tv_FilesTree->RootNode())->Data; }
+    // A press on the box and its release.
+    static void Click(TVirtualStringTree *Tree, PVirtualNode Node)
+    {
+        Tree->OnMouseDown(Tree, Qt::LeftButton, {}, 0, 0);
+        Tree->ToggleCheck(Node);
+    }
+    // Each node's state, in order, the report's root left out: "+" checked, "~" mixed.
+    static std::string States(TVirtualStringTree *Tree)
+    {
+        std::string out;
+        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
+            if (TDirectoryList *item = GetNodeItem(n, Tree); item && item->id != -1)
+                out += (out.empty() ? "" : " ") + item->name.toStdString() +
+                       (n->CheckState == csCheckedNormal ? "+"
+                        : n->CheckState == csMixedNormal ? "~"
+                                                         : "");
+        return out;
+    }
+    // The stored rows by id: "id:checked/checkForFolder", then ":'comment'" when there is one.
+    static std::string Table()
+    {
+        std::string out;
+        sqlite3_stmt *s = nullptr;
+        sqlite3_prepare_v2(
+            ReportDB,
+            "SELECT fileID, checked, checkForFolder, comment FROM check_and_comment_map ORDER BY fileID", -1,
+            &s, nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            out += (out.empty() ? "" : " ") + std::to_string(sqlite3_column_int64(s, 0)) + ":" +
+                   std::to_string(sqlite3_column_int(s, 1)) + "/" + std::to_string(sqlite3_column_int(s, 2));
+            if (sqlite3_column_type(s, 3) != SQLITE_NULL)
+                out += ":'" + std::string(reinterpret_cast<const char *>(sqlite3_column_text(s, 3))) + "'";
+        }
+        sqlite3_finalize(s);
+        return out;
+    }
+    // A result page as the search builds it: "Select all" with a new item for each named one.
+    PVirtualNode Page(std::initializer_list<const char *> Names)
+    {
+        Form->tv_FilesTree->Clear();
+        SearchMode = true;
+        Items.emplace_back(new TDirectoryList(QStringLiteral("Select all"), SearchRootID, SearchRootID, 0,
+                                              false, false, 0, 0, 0, 0));
+        PVirtualNode root = AddInTreeView(Form->tv_FilesTree, nullptr, Items.back().get());
+        for (const char *name : Names) {
+            const TDirectoryList *from = GetNodeItem(Find(Form->tv_FolderTree, name), Form->tv_FolderTree);
+            Items.emplace_back(new TDirectoryList(from->name, from->id, from->id_parent, 1, from->isFolder,
+                                                  false, 0, 0, 0, 0));
+            AddInTreeView(Form->tv_FilesTree, root, Items.back().get());
+        }
+        return root;
+    }
+
+    support::TempDir Temp;
+    support::ModalGuard Guard;
+    std::unique_ptr<TMainForm> Form;
+    std::vector<std::unique_ptr<TDirectoryList>> Items;
+};
+
+TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTheStoreFails)
+{
+    enum TBy { Mouse, Space, Nothing };
+    const struct
+    {
+        const char *Focused;
+        bool InList;
+        const char *Node;
+        TBy By;
+        bool Refused;
+        const char *Table;
+        const char *Folders;
+        bool Refilled;
+    } cases[] = {
+        {"A", false, "B", Mouse, false, "-1:2/0 1:2/0 2:1/1", "A~ B+ x+ y+ z C", true},
+        {"A", false, "A", Space, false, "-1:2/0 1:1/1", "A+ B+ x+ y+ z+ C", true},
+        {"A", false, "C", Mouse, false, "-1:2/0 6:1/1", "A B x y z C+", false},
+        // The control's follow-on changes and a folder load's come with no press before them.
+        {"A", false, "C", Nothing, false, "", "A B x y z C+", false},
+        // A file row: the folder tree's ancestors at once, the list as it is.
+        {"B", true, "x", Mouse, false, "-1:2/0 1:2/0 2:2/0 3:1/1", "A~ B~ x+ y z C", false},
+        {"A", false, "B", Mouse, true, "3:0/0 4:0/0", "A B x y z C", false},
+        {"A", true, "B", Mouse, true, "3:0/0 4:0/0", "A B x y z C", false},
+    };
+    for (const auto &c : cases) {
+        support::ReportBuilder report;
+        report.Tree(Drive).WithCheckTable();
+        if (c.Refused)
+            report.Check({{}, 0, 3, 2, 0, 0}).Check({{}, 0, 4, 2, 0, 0}).Sql(Refuse);
+        Open(&report);
+        Focus(c.Focused);
+        support::BoxAnswerer boxes;
+        TVirtualStringTree *tree = c.InList ? Form->tv_FilesTree : Form->tv_FolderTree;
+        PVirtualNode node = Find(tree, c.Node);
+        if (c.By == Mouse) {
+            Click(tree, node);
+        } else {
+            int key = c.By == Space ? Qt::Key_Space : Qt::Key_Down;
+            tree->OnKeyDown(tree, key, {});
+            tree->ToggleCheck(node);
+        }
+        EXPECT_EQ(Table(), c.Table) << c.Node;
+        EXPECT_EQ(States(Form->tv_FolderTree), c.Folders) << c.Node;
+        EXPECT_EQ(Refilled(), c.Refilled) << c.Node;
+        EXPECT_EQ(boxes.Texts,
+                  c.Refused ? QStringList{QStringLiteral("SQLite3 Error 19 - refused")} : QStringList());
+        EXPECT_EQ(Find(Form->tv_FilesTree, c.Node) &&
+                      Find(Form->tv_FilesTree, c.Node)->CheckState == csUncheckedNormal,
+                  c.Refused);
+        EXPECT_TRUE(Form->tv_FolderTree->OnChecking && Form->tv_FolderTree->OnChecked);
+    }
+}
+
+TEST_F(ChecksTest, SelectAllStoresEveryRowInAWorkerAndARowAloneOnlyItself)
+{
+    enum TDo { ClickRoot, SpaceOnRoot, ClickRow };
+    const struct
+    {
+        TDo Do;
+        bool Refused;
+        const char *Rows;
+        const char *Table;
+        const char *Folders;
+        const char *WaitText;
+    } cases[] = {
+        {ClickRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/0 5:1/1", "A+ B+ x+ y+ z+ C",
+         "Checking files. Please wait."},
+        // With no press the root's road is not taken: the rows are stored one by one here.
+        {SpaceOnRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/0 5:1/1",
+         "A+ B+ x+ y+ z+ C", "-"},
+        // The root turns mixed: nothing stored for it, no worker.
+        {ClickRow, false, "Select all~ x+ B z", "-1:2/0 1:2/0 2:2/0 3:1/1 4:0/0", "A~ B~ x+ y z C", "-"},
+        // B cannot be stored: x stays stored (which made B mixed), B and z show what the report holds.
+        {ClickRoot, true, "Select all~ x+ B~ z", "-1:2/0 1:2/0 2:2/0 3:1/1 4:0/0", "A~ B~ x+ y z C",
+         "Checking files. Please wait."},
+    };
+    for (const auto &c : cases) {
+        support::ReportBuilder report;
+        report.Tree(Drive).Check({{}, 0, 4, 2, 0, 0});
+        if (c.Refused)
+            report.Sql(Refuse);
+        Open(&report);
+        PVirtualNode root = Page({"x", "B", "z"});
+        WaitForm->SetMessageText(QStringLiteral("-"));
+        support::BoxAnswerer boxes;
+        if (c.Do == SpaceOnRoot) {
+            MouseDownPending = false;
+            LastClickedNode = nullptr;
+            Form->tv_FilesTree->ToggleCheck(root);
+        } else {
+            Click(Form->tv_FilesTree, c.Do == ClickRoot ? root : root->FirstChild);
+        }
+        EXPECT_EQ(States(Form->tv_FilesTree), c.Rows);
+        EXPECT_EQ(Table(), c.Table);
+        EXPECT_EQ(States(Form->tv_FolderTree), c.Folders);
+        EXPECT_EQ(WaitForm->MessageText(), QLatin1String(c.WaitText));
+        EXPECT_EQ(boxes.Texts.size(), c.Refused ? 1 : 0);
+        EXPECT_TRUE(Form->tv_FilesTree->OnChecking && Form->tv_FolderTree->OnChecking);
+    }
+}
+
+TEST_F(ChecksTest, ALoadThatChangesTheFocusedFolderAfterATickRefillsTheListOnTheMainThread)
+{
+    support::ReportBuilder report;
+    report.Tree("D A\n  D B\n    F x 1\nD C\n").Check({{}, 1, 3, 2, 0, 1});
+    Open(&report, false);
+    Focus("A");
+    Click(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C")); // not the focused folder: no refill
+    ASSERT_TRUE(CheckChanged && !Refilled());
+    // Loading B finds x stored, which makes B and with it the focused A checked on the load's worker.
+    Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return Refilled(); }, 5000));
+    EXPECT_FALSE(CheckChanged);
+    EXPECT_EQ(States(Form->tv_FilesTree), "B+");
+}
+
+void Comment(QPlainTextEdit *Box, const QString &Text)
+{
+    QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+    QApplication::sendEvent(Box, &in);
+    Box->insertPlainText(Text);
+    QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(Box, &out);
+}
+
+TEST_F(ChecksTest, LeavingTheCommentBoxStoresWhatWasTypedAndBringsThePlaceholderBackForBlanks)
+{
+    support::ReportBuilder report;
+    report.Tree(Drive).WithCheckTable();
+    Open(&report);
+    Focus("B");
+    // Typed, then what is stored, whether the item has a comment, and whether the placeholder shows.
+    for (const auto &[Row, Typed, Stored, HasComment] :
+         {std::tuple{"x", "", "3:0/0:''", false}, std::tuple{"y", "  ", "3:0/0:'' 4:0/0:'  '", true}}) {
+        Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, Row));
+        Comment(Form->mem_Comments, QString::fromLatin1(Typed));
+        EXPECT_EQ(Table(), Stored);
+        EXPECT_EQ(GetNodeItem(Find(Form->tv_FilesTree, Row), Form->tv_FilesTree)->HasComment(), HasComment);
+        EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
+        EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
+    }
+}
+
+TEST_F(ChecksTest, TicksAndCommentsSurviveClosingAndOpeningTheReport)
+{
+    support::ReportBuilder report;
+    report.Tree(Drive).WithCheckTable();
+    Open(&report);
+    Focus("B");
+    Click(Form->tv_FilesTree, Find(Form->tv_FilesTree, "x"));
+    Click(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C"));
+    Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "y"));
+    Comment(Form->mem_Comments, QStringLiteral("look"));
+    Form->close();
+    Open(nullptr);
+    EXPECT_EQ(States(Form->tv_FolderTree), "A~ B~ x+ y z C+");
+    Focus("B");
+    EXPECT_EQ(States(Form->tv_FilesTree), "x+ y");
+    Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "y"));
+    EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("look"));
+    EXPECT_TRUE(GetNodeItem(Find(Form->tv_FilesTree, "y"), Form->tv_FilesTree)->HasComment()); // its mark
+}
+
+} // namespace
