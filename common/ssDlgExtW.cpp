@@ -169,9 +169,17 @@ int32_t MessageButtonWidth(TMsgDlgBtn Btn)
     return Btn < MsgDlgBtnCount ? ButtonWidths[Btn] : 0;
 }
 
-TMessageForm *CreateMessageDialogW(const QString &Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
+QString ShownLineBreaks(QString Text)
+{
+    Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Text.replace(QChar(0x0D), QChar(0x0A));
+    return Text;
+}
+
+TMessageForm *CreateMessageDialogW(const QString &Text, TMsgDlgType DlgType, TMsgDlgButtons Buttons,
                                    uint8_t DefaultButtonIndex, THelpEvent HelpEvent)
 {
+    const QString Msg = ShownLineBreaks(Text);
     if (DlgType > mtCustom)
         DlgType = mtCustom;
     const TKindInfo &Kind = KindInfo[DlgType];

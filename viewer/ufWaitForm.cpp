@@ -1,5 +1,6 @@
 #include "viewer/ufWaitForm.h"
 
+#include "common/ssDlgExtW.h"
 #include "common/ssMutex.h"
 #include "platform/Messages.h"
 #include "report/uLog.h"
@@ -24,14 +25,6 @@ constexpr uint32_t BusyWaitMs = 10000;
 constexpr int FormWidth = 345;
 constexpr int FormHeight = 54;
 constexpr int LabelLeft = 75;
-
-// The texts break lines with a carriage return, which a Qt label does not break at.
-QString LabelText(QString Text)
-{
-    Text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    Text.replace(QChar(0x0D), QChar(0x0A));
-    return Text;
-}
 
 } // namespace
 
@@ -110,7 +103,7 @@ void TWaitForm::UpdateStateLabel()
         return;
     TMutexRelease release(*wfMutex);
     const QString text = MessageText();
-    StateLabel->setText(LabelText(text));
+    StateLabel->setText(ShownLineBreaks(text));
     const qsizetype lines = text.count(QChar(0x0D));
     if (lines == 0)
         StateLabel->move(LabelLeft, 20);

@@ -262,7 +262,7 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoade
     Drop({Q(path)});
     EXPECT_EQ(boxes.Texts,
               QStringList{
-                  "Mismatching between version of program and report. \rCompatibillity problems may occur."});
+                  "Mismatching between version of program and report. \nCompatibillity problems may occur."});
     PVirtualNode rootNode = Root();
     ASSERT_NE(rootNode, nullptr);
     EXPECT_EQ(rootNode->CheckState, csMixedNormal);
@@ -442,7 +442,7 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(readOnly)});
-    EXPECT_EQ(boxes.Texts, QStringList{"Can not open report file, because it can not be written!\r"
+    EXPECT_EQ(boxes.Texts, QStringList{"Can not open report file, because it can not be written!\n"
                                        "SQLite3 Error 8 - attempt to write a readonly database"});
     EXPECT_EQ(ReportDB, nullptr);
 

@@ -124,7 +124,7 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
     Tick(2);
     const QString exportName = QString::fromStdString(Export);
     EXPECT_EQ(Click(Form->tb_ExportBase, "mbNo"),
-              QStringList{"Report created. File: " + exportName + "\rOpen containing folder?"});
+              QStringList{"Report created. File: " + exportName + "\nOpen containing folder?"});
     EXPECT_TRUE(Opened.isEmpty());
     EXPECT_TRUE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
     EXPECT_EQ(Form->tb_ExportFileName->text(), exportName);
