@@ -102,8 +102,7 @@ TMessageForm *CreateMessageDialogW(const QString &Msg, TMsgDlgType DlgType, TMsg
 // of the error that loading it gave.
 QString LoadResWideString(int32_t Ident);
 
-// The system's texts break lines with a carriage return (or CR LF), at which a Qt label does not break:
-// the text as a label must be given it.
+// The system's texts break lines with a carriage return (or CR LF); a Qt label breaks only at a line feed.
 QString ShownLineBreaks(QString Text);
 
 // Average character width (of "A".."Z" and "a".."z") and the height of the font measured by Canvas.
