@@ -539,19 +539,6 @@ TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFa
     EXPECT_EQ(FreeMemThread, nullptr); // stopped with the window that started it
 }
 
-TEST(FreeMemThreadTest, RunsAtOnceAndStopsWhenFreed)
-{
-    TVirtualStringTree folders;
-    TVirtualStringTree files;
-    auto *thread = new TFreeMemThread(&folders, &files, nullptr);
-    // Started by its constructor: it sleeps until told to stop.
-    for (int i = 0; i < 100 && thread->Finished(); ++i)
-        QTest::qWait(5);
-    EXPECT_FALSE(thread->Finished());
-    thread->TouchNode(nullptr);
-    delete thread; // returns only once the thread has ended
-}
-
 } // namespace
 
 #include "main_window_widget_test.moc"
