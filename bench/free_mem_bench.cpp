@@ -51,7 +51,8 @@ class TBrowser
 {
 public:
     TBrowser(const std::string &Path, bool Unloading)
-        : Form(std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("v"), QString::fromStdString(Path)}))
+        : Form(std::make_unique<TMainForm>(nullptr,
+                                           QStringList{QStringLiteral("v"), QString::fromStdString(Path)}))
     {
         Tree = Form->tv_FolderTree;
         while (!Tree->GetFirst() || !Tree->GetFirst()->ChildCount)
@@ -105,11 +106,12 @@ double Bare(const std::string &Path, const std::vector<int64_t> &Ids)
     sqlite3_open(Path.c_str(), &db);
     const double seconds = bench::Seconds([&] {
         sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, "
-                           "F_UPDATE, F_ACCESS, F_CHILDREN_SIZE FROM struct_drive_table WHERE (id_parent = ?) "
-                           "ORDER BY IS_FOLDER DESC, upper(F_NAME)",
-                           -1, &stmt, nullptr);
+        sqlite3_prepare_v2(
+            db,
+            "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, "
+            "F_UPDATE, F_ACCESS, F_CHILDREN_SIZE FROM struct_drive_table WHERE (id_parent = ?) "
+            "ORDER BY IS_FOLDER DESC, upper(F_NAME)",
+            -1, &stmt, nullptr);
         int64_t sum = 0;
         for (int64_t id : Ids) {
             sqlite3_bind_int64(stmt, 1, id);

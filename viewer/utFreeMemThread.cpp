@@ -73,7 +73,8 @@ bool TFreeMemThread::CanFreeNode(PVirtualNode Node) const
     // A result page or a refused focus change can leave the list showing another folder than the
     // focused one; its rows refer to that folder's items.
     const TDirectoryList *row = GetNodeItem(FilesTree->GetFirst(), FilesTree);
-    return !row || !row->NodeInFoldTr || !OnPathOf(FolderTree, Node, FolderTree->NodeParent(row->NodeInFoldTr));
+    return !row || !row->NodeInFoldTr ||
+           !OnPathOf(FolderTree, Node, FolderTree->NodeParent(row->NodeInFoldTr));
 }
 
 void TFreeMemThread::ClearNodeList()
