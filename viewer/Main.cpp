@@ -389,8 +389,9 @@ void TMainForm::WMCreateFreeMemWait(HWND *Handle)
 {
     *Handle = nullptr;
     // Whoever runs a modal loop or holds a tree in update may hold nodes the pass would free.
+    const bool treeInUpdate = tv_FolderTree->UpdateCount() > 0 || tv_FilesTree->UpdateCount() > 0;
     if ((WaitForm && WaitForm->Busy()) || QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
-        tv_FolderTree->UpdateCount() > 0 || tv_FilesTree->UpdateCount() > 0)
+        treeInUpdate)
         return;
     *Handle = ShowFreeMemWait();
 }
