@@ -390,8 +390,8 @@ void TMainForm::WMCreateFreeMemWait(HWND *Handle)
     *Handle = nullptr;
     // Whoever runs a modal loop or holds a tree in update may hold nodes the pass would free.
     const bool treeInUpdate = tv_FolderTree->UpdateCount() > 0 || tv_FilesTree->UpdateCount() > 0;
-    if ((WaitForm && WaitForm->Busy()) || QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
-        treeInUpdate)
+    if ((WaitForm && WaitForm->Busy()) || QApplication::activeModalWidget() ||
+        QApplication::activePopupWidget() || treeInUpdate)
         return;
     *Handle = ShowFreeMemWait();
 }
