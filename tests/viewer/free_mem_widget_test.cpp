@@ -109,9 +109,9 @@ TEST_F(FreeMemTest, PassFreesCollapsedFoldersOffTheFocusPathAndGrowsTheThreshold
         FreeMemThread->TouchNode(Tree()->GetFirst());
         for (int i = 0; i < c.Touched; ++i)
             FreeMemThread->TouchNode(folders[i]);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return Passes->Shows >= c.Passes; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Passes->Shows >= c.Passes; }, 30000));
         const int cycles = FreeMemThread->Cycles() + 20;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return FreeMemThread->Cycles() >= cycles; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return FreeMemThread->Cycles() >= cycles; }, 30000));
 
         std::string unloaded;
         for (int i = 0; i < c.Touched; ++i)
