@@ -70,6 +70,17 @@ inline double TimedAndRolledBack(sqlite3 *db, const std::function<void()> &work)
     return seconds;
 }
 
+// The body of a benchmark program's main, once its application object exists.
+inline int RunBenchmarks(int &argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 // Writes the synthetic report of the given size (default options otherwise) to path.
 inline void WriteReport(const std::string &path, int64_t rows)
 {

@@ -16,6 +16,7 @@
 #include "viewer/utFreeMemThread.h"
 #include "viewer/utLoadThread.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -288,6 +289,8 @@ void TMainForm::FreeReportItems()
     TDirectoryList *rootItem = GetNodeItem(root, tv_FolderTree);
     tv_FilesTree->Clear();
     tv_FolderTree->Clear();
+    if (FreeMemThread)
+        FreeMemThread->ClearNodeList();
     delete rootItem;
     // Both pointed into the freed items and nodes.
     CurrentItem = nullptr;
@@ -377,6 +380,40 @@ TWaitForm *TMainForm::ShowWaitForm(const QString &Text)
     return ::ShowWaitForm(this, Text);
 }
 
+TWaitForm *TMainForm::ShowFreeMemWait()
+{
+    return ShowWaitForm(QStringLiteral("Deallocating of outdated resources. Please wait."));
+}
+
+void TMainForm::WMCreateFreeMemWait(HWND *Handle)
+{
+    *Handle = nullptr;
+    // Whoever runs a modal loop or holds a tree in update may hold nodes the pass would free.
+    const bool treeInUpdate = tv_FolderTree->UpdateCount() > 0 || tv_FilesTree->UpdateCount() > 0;
+    if ((WaitForm && WaitForm->Busy()) || QApplication::activeModalWidget() ||
+        QApplication::activePopupWidget() || treeInUpdate)
+        return;
+    *Handle = ShowFreeMemWait();
+}
+
+void TMainForm::WMShowWaitModal()
+{
+    TWaitForm *wait = WaitForm;
+    if (!wait)
+        return;
+    if (wait->InModalShow()) {
+        AfterWork([this] { WMShowWaitModal(); });
+        return;
+    }
+    // Handled first inside the modal loop: from then on the pass may change the trees.
+    PostCall(this, [wait] {
+        if (FreeMemThread && wait->InModalShow())
+            FreeMemThread->ModalShown();
+    });
+    wait->WMShowModal();
+    wait->Close();
+}
+
 bool TMainForm::event(QEvent *e)
 {
     if (TMessageEvent *message = TMessageEvent::From(e)) {
@@ -392,6 +429,12 @@ bool TMainForm::event(QEvent *e)
             return true;
         case WM_DECOMPRESS_ERROR:
             WMDecompressError();
+            return true;
+        case WM_CREATE_FREEMEM_WAIT:
+            WMCreateFreeMemWait(reinterpret_cast<HWND *>(message->WParam));
+            return true;
+        case WM_SHOW_WAIT_MODAL:
+            WMShowWaitModal();
             return true;
         default:
             break;

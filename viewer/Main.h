@@ -79,6 +79,14 @@ public:
     void pc_InformationChange(QObject *Sender);
     // Hands out the shared wait window for a work started from this window, with Text.
     TWaitForm *ShowWaitForm(const QString &Text);
+    // The folder unloading's hand-out: "Deallocating of outdated resources. Please wait."
+    TWaitForm *ShowFreeMemWait();
+    // WM_CREATE_FREEMEM_WAIT: writes the handed-out wait window into *Handle; none while another work
+    // holds the window, a modal window or menu is up, or a tree is in update (the pass then waits).
+    void WMCreateFreeMemWait(HWND *Handle);
+    // WM_SHOW_WAIT_MODAL: shows the wait window of the pass modally (after a work's modal show that
+    // began meanwhile), telling FreeMemThread from inside the modal loop.
+    void WMShowWaitModal();
 
     // ---- Opening a report
     // True when Path may be opened: not the open report, a report database (a compressed one is

@@ -62,6 +62,8 @@ public:
     // True while WMShowModal's modal loop runs, also after the close message has hidden the window
     // and until the loop has returned. Main thread.
     bool InModalShow() const { return FModalDepth > 0; }
+    // True while a hand-out is open or a modal show runs: a work holds the window. Main thread.
+    bool Busy() const { return FHandOuts > 0 || FModalDepth > 0; }
 
     // The starter's own close after the modal show. Ends the current hand-out: when no close message
     // ended it (no worker ran), formIsBusyMutex is given back here, so that another running copy

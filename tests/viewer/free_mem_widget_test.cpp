@@ -1,0 +1,198 @@
+// Unloading least recently used folders in the real main window (offscreen): what a pass frees, how
+// the threshold grows, and browsing while passes run.
+#include "viewer/Main.h"
+
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/utFreeMemThread.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+namespace {
+
+// Counts the passes' modal shows as the main window receives them.
+struct TPassCounter : QObject
+{
+    int Shows = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        TMessageEvent *m = TMessageEvent::From(e);
+        Shows += m && m->Msg == WM_SHOW_WAIT_MODAL;
+        return false;
+    }
+};
+
+class FreeMemTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        Form.reset();
+        SetLogFolder("");
+    }
+    // The window on Rows with no unloading thread until StartThread: the test decides what is touched.
+    void Start(const std::string &Rows)
+    {
+        Form.reset();
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+        const std::string path = support::ReportBuilder().Tree(Rows).Write(Temp.File("r.db3"));
+        Form = std::make_unique<TMainForm>(nullptr,
+                                           QStringList{QStringLiteral("v"), QString::fromStdString(path)});
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Tree()->GetFirst() && Tree()->GetFirst()->ChildCount; }));
+        delete FreeMemThread;
+        FreeMemThread = nullptr;
+        Passes = std::make_unique<TPassCounter>();
+        Form->installEventFilter(Passes.get());
+        Trims = 0;
+    }
+    void StartThread(int CycleMs)
+    {
+        FreeMemThread = new TFreeMemThread(Tree(), Form->tv_FilesTree, Form.get(), CycleMs);
+        FreeMemThread->Trim = [this] { ++Trims; };
+    }
+    TVirtualStringTree *Tree() const { return Form->tv_FolderTree; }
+    void Focus(PVirtualNode Node)
+    {
+        Tree()->SetFocusedNode(Node);
+        Tree()->SetSelected(Node, true);
+    }
+
+    support::TempDir Temp;
+    support::ModalGuard Guard;
+    support::BoxAnswerer Boxes{false};
+    std::unique_ptr<TMainForm> Form;
+    std::unique_ptr<TPassCounter> Passes;
+    int Trims = 0;
+};
+
+TEST_F(FreeMemTest, PassFreesCollapsedFoldersOffTheFocusPathAndGrowsTheThresholdWhenNoneCouldGo)
+{
+    std::string rows;
+    for (int i = 0; i < 65; ++i)
+        rows += QStringLiteral("D f%1\n  D s\n  F a 1\n").arg(i, 2, 10, QLatin1Char('0')).toStdString();
+    const struct
+    {
+        int Touched;          // f00.. touched after the root
+        std::string Expanded; // f00..: e expanded
+        int Focused;
+        std::string Unloaded; // f00..: u unloaded
+        const char *Tail;     // the list's last entries after the passes
+        int Threshold, Passes, Trims;
+    } cases[] = {
+        // The root and f00..f29: the 21 oldest are taken; those kept go back to the end in turn.
+        {30, "", 29, "uuuuuuuuuuuuuuuuuuuu..........", "f29 r.db3", 30, 1, 0},
+        {30, "...e", 10, "uuu.uuuuuu.uuuuuuuuu..........", "f29 r.db3 f03 f10", 30, 1, 0},
+        {30, std::string(20, 'e'), 29, std::string(30, '.'), "f18 f19", 35, 1, 0},
+        {29, "", 0, std::string(29, '.'), "f28", 30, 0, 0}, // 30 entries: no pass
+        // 66 kept each time: 35, 40, .., 70; the growths to 65 and 70 trim.
+        {65, std::string(65, 'e'), 64, std::string(65, '.'), "", 70, 8, 2},
+    };
+    for (const auto &c : cases) {
+        Start(rows);
+        std::vector<PVirtualNode> folders;
+        for (PVirtualNode n = Tree()->GetFirst()->FirstChild; n; n = n->NextSibling)
+            folders.push_back(n);
+        for (int i = 0; i < c.Touched; ++i) {
+            bool allowed = true;
+            Form->tv_FolderTreeExpanding(Tree(), folders[i], allowed);
+            Tree()->SetExpanded(folders[i], i < int(c.Expanded.size()) && c.Expanded[i] == 'e');
+        }
+        Focus(folders[c.Focused]);
+        StartThread(5);
+        FreeMemThread->TouchNode(Tree()->GetFirst());
+        for (int i = 0; i < c.Touched; ++i)
+            FreeMemThread->TouchNode(folders[i]);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Passes->Shows >= c.Passes; }, 30000));
+        const int cycles = FreeMemThread->Cycles() + 20;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return FreeMemThread->Cycles() >= cycles; }, 30000));
+
+        std::string unloaded;
+        for (int i = 0; i < c.Touched; ++i)
+            unloaded += folders[i]->ChildCount ? '.' : 'u';
+        EXPECT_EQ(unloaded, c.Unloaded);
+        QStringList names;
+        for (PVirtualNode n : FreeMemThread->Nodes())
+            names << GetNodeItem(n, Tree())->name;
+        EXPECT_TRUE(names.join(' ').endsWith(QLatin1String(c.Tail))) << names.join(' ').toStdString();
+        EXPECT_EQ(FreeMemThread->GetThreshold(), c.Threshold);
+        EXPECT_EQ(Passes->Shows, c.Passes);
+        EXPECT_EQ(Trims, c.Trims);
+        // An unloaded folder keeps its button; expanding it loads it again and touches it.
+        if (c.Unloaded[0] == 'u') {
+            EXPECT_TRUE(TVirtualStringTree::HasChildren(folders[0]));
+            Tree()->SetExpanded(folders[0], true);
+            EXPECT_EQ(folders[0]->ChildCount, 2u);
+            EXPECT_EQ(FreeMemThread->Nodes().back(), folders[0]);
+        }
+    }
+}
+
+TEST(FreeMemThreadTest, TouchMovesANodeToTheEndOnce)
+{
+    TVirtualNode n[4];
+    const std::pair<int, std::vector<PVirtualNode>> cases[] = {
+        {1, {&n[0], &n[2], &n[1]}}, {2, {&n[0], &n[1], &n[2]}}, {3, {&n[0], &n[1], &n[2], &n[3]}}};
+    for (const auto &[touch, after] : cases) {
+        TFreeMemThread thread(nullptr, nullptr, nullptr);
+        for (int i : {0, 1, 2, touch})
+            thread.TouchNode(&n[i]);
+        EXPECT_EQ(thread.Nodes(), after);
+    }
+}
+
+// Some 500 folders expanded, collapsed, focused and stepped through while passes run every
+// millisecond: nothing points at a freed node or item (the sanitizers watch), nodes and items agree,
+// and closing the window while a pass may be under way ends.
+TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
+{
+    std::string rows;
+    for (int a = 0; a < 8; ++a) {
+        rows += "D a\n";
+        for (int b = 0; b < 8; ++b) {
+            rows += "  D b\n";
+            for (int c = 0; c < 7; ++c)
+                rows += "    D c\n      F f 1\n";
+        }
+    }
+    Start(rows);
+    StartThread(1);
+    std::mt19937 random(7);
+    for (int step = 0; step <= 800; ++step) {
+        std::vector<PVirtualNode> folders;
+        for (PVirtualNode n = Tree()->GetFirst(); n; n = Tree()->GetNext(n))
+            if (TVirtualStringTree::IsVisible(n))
+                folders.push_back(n);
+        PVirtualNode node = folders[random() % folders.size()], next = Tree()->GetNext(Tree()->FocusedNode());
+        while (next && !TVirtualStringTree::IsVisible(next))
+            next = Tree()->GetNext(next);
+        const int action = random() % 4;
+        if (action < 2)
+            Tree()->SetExpanded(node, action == 0);
+        else // a random folder, or the next one as the arrow key steps
+            Focus(action == 2 || !next ? node : next);
+        QTest::qWait(step % 10 ? 0 : 2);
+        if (step % 100)
+            continue;
+        std::set<PVirtualNode> live;
+        for (PVirtualNode n = Tree()->GetFirst(); n; n = Tree()->GetNext(n)) {
+            live.insert(n);
+            ASSERT_EQ(GetNodeItem(n, Tree())->NodeInFoldTr, n);
+            ASSERT_EQ(GetNodeItem(n, Tree())->ChildCount(), n->ChildCount);
+        }
+        const std::vector<PVirtualNode> listed = FreeMemThread->Nodes();
+        EXPECT_EQ(std::set<PVirtualNode>(listed.begin(), listed.end()).size(), listed.size());
+        for (PVirtualNode n : listed)
+            ASSERT_TRUE(live.count(n));
+    }
+    EXPECT_GT(Passes->Shows, 0);
+    Form.reset();
+}
+
+} // namespace
