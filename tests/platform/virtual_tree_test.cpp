@@ -206,4 +206,3 @@ TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
     Tree.EndUpdate();
     EXPECT_EQ(Tree.GetFirst(), nullptr);
 }
-

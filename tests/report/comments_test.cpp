@@ -1,6 +1,6 @@
 #include "report/uCheckHelper.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -158,4 +158,3 @@ TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
     ASSERT_EQ(all.size(), size_t(depth));
     EXPECT_EQ(all.back(), 1000 + depth);
 }
-

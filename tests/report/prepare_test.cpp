@@ -1,5 +1,5 @@
 #include "report/uSQLiteFunc.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

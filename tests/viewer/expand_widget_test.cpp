@@ -9,8 +9,9 @@
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFile>
@@ -86,22 +87,10 @@ protected:
         Tree.EndUpdate();
     }
 
-    // The names of Node's children in the tree's order; hidden ones in brackets.
-    QStringList Children(PVirtualNode Node)
-    {
-        QStringList names;
-        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling) {
-            const QString name = GetNodeItem(c, &Tree)->name;
-            names << (TVirtualStringTree::IsVisible(c) ? name : QLatin1Char('[') + name + QLatin1Char(']'));
-        }
-        return names;
-    }
+    QStringList Children(PVirtualNode Node) { return support::ChildNames(&Tree, Node); }
     PVirtualNode Child(PVirtualNode Node, const QString &Name)
     {
-        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
-            if (GetNodeItem(c, &Tree)->name == Name)
-                return c;
-        return nullptr;
+        return support::FindNode(&Tree, Name, Node);
     }
     // The stored (checked, checkForFolder) of an id, or (-1, -1) without a row.
     std::pair<int, int> Stored(int64_t ID)

@@ -6,7 +6,7 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/support/BoxAnswerer.h"
+#include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/udImg.h"
 #include "viewer/ufWaitForm.h"
@@ -30,20 +30,18 @@ namespace {
 using support::CheckRow;
 const std::string Placeholder = "Your comment to file";
 
-class FileListTest : public ::testing::Test
+class FileListTest : public support::MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
+        MainWindowFixture::SetUp();
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     }
     void TearDown() override
     {
-        Form.reset();
+        MainWindowFixture::TearDown();
         QLocale::setDefault(QLocale::system());
-        SetLogFolder("");
     }
     // The window on the report, once its root's children are loaded; then Folder focused as a click does.
     void Start(const support::ReportBuilder &Report, const char *Folder)
@@ -55,12 +53,9 @@ protected:
         Focus(Folder);
     }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
-    PVirtualNode Find(TVirtualStringTree *Tree, const char *Name) const
+    static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
     {
-        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
-            if (GetNodeItem(n, Tree)->name == QLatin1String(Name))
-                return n;
-        return nullptr;
+        return support::FindNode(Tree, QLatin1String(Name));
     }
     void Focus(const char *Folder)
     {
@@ -87,10 +82,6 @@ protected:
                     return false;
         return true;
     }
-
-    support::TempDir Temp;
-    support::ModalGuard Guard;
-    std::unique_ptr<TMainForm> Form;
 };
 
 TEST_F(FileListTest, FocusingAFolderListsItsChildrenInOrderWithInheritedAndOwnTicks)

@@ -9,12 +9,13 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/report/ReportTesting.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/FailingWaitForm.h"
 #include "tests/support/LogLines.h"
+#include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFile>
@@ -35,25 +36,9 @@ namespace {
 
 const char *const Key = "SOFTWARE\\Korrin Lab\\ParvixViewer";
 
-class MainWindowTest : public ::testing::Test
+class MainWindowTest : public support::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        FOldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toUtf8());
-        SetLogFolder(FLogDir.path().toStdString() + "/");
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        SetLogFolder({});
-        if (FOldConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfig);
-    }
-
     // Starts the window as the program does, without a parameter, and lets the message loop run the
     // messages posted during creation.
     void Start()
@@ -83,7 +68,7 @@ protected:
     void OpenReport(const char *Note)
     {
         Start();
-        Path = FReports.filePath(QStringLiteral("report.db3"));
+        Path = QString::fromStdString(Temp.File("report.db3"));
         support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Path.toStdString());
         ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &ReportDB), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(ReportDB, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -104,12 +89,7 @@ protected:
         Form->tb_Next->setEnabled(true);
     }
 
-    std::unique_ptr<TMainForm> Form;
-    QTemporaryDir FReports;
     QString Path;
-    QTemporaryDir FConfig;
-    QTemporaryDir FLogDir;
-    QByteArray FOldConfig;
 };
 
 // Whether Expected appear in Lines in this order (other lines may come between).
@@ -143,9 +123,10 @@ TEST_F(MainWindowTest, WithoutParameterNoReportIsOpenAndTheStartIsLogged)
     EXPECT_TRUE(dateLine) << lines[0].toStdString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Version OS: \\d+\\.\\d+$")).match(lines[1]).hasMatch())
         << lines[1].toStdString();
-    EXPECT_TRUE(InOrder(lines, {"TMainForm.LoadFormParams - start", "TMainForm.Create - read baseName parameter",
-                                "TMainForm.InitializeTrees - start", "TMainForm.InitializeTrees - finish",
-                                "TMainForm.FinishLoad - start", "TMainForm.FinishLoad - finish"}));
+    EXPECT_TRUE(
+        InOrder(lines, {"TMainForm.LoadFormParams - start", "TMainForm.Create - read baseName parameter",
+                        "TMainForm.InitializeTrees - start", "TMainForm.InitializeTrees - finish",
+                        "TMainForm.FinishLoad - start", "TMainForm.FinishLoad - finish"}));
     // Without a saved state the design-time geometry stays and no finish line is written.
     EXPECT_FALSE(lines.contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
 
@@ -358,4 +339,3 @@ TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFa
 }
 
 } // namespace
-

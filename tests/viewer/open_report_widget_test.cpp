@@ -10,10 +10,11 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
-#include "tests/report/ReportTesting.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/FailingWaitForm.h"
+#include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QApplication>
@@ -72,14 +73,12 @@ F Zeta.txt 6
 )";
 // ids: Docs 1, Sub 2, deep.txt 3, b.txt 4, apps 5, tool.exe 6, readme.md 7, Zeta.txt 8
 
-class OpenReportTest : public ::testing::Test
+class OpenReportTest : public support::MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        FOldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
+        MainWindowFixture::SetUp();
         SetLogErrorDisplay([](const QString &msg) { ADD_FAILURE() << "log error: " << msg.toStdString(); });
         FOldCwd = fs::current_path();
         fs::create_directory(Temp.File("cwd"));
@@ -87,17 +86,11 @@ protected:
     }
     void TearDown() override
     {
-        if (Form) {
+        if (Form)
             Form->close();
-            Form.reset();
-        }
         fs::current_path(FOldCwd);
         SetLogErrorDisplay({});
-        SetLogFolder("");
-        if (FOldConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfig);
+        MainWindowFixture::TearDown();
     }
 
     // Starts the main window with the given command-line parameter (none when empty) and lets its
@@ -140,27 +133,11 @@ protected:
     QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
     TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FolderTree); }
-    QString Text(PVirtualNode Node) const
-    {
-        QString text;
-        Form->tv_FolderTreeGetText(Form->tv_FolderTree, Node, 0, ttNormal, text);
-        return text;
-    }
-    // Children names in the tree's order; hidden ones in brackets.
-    QStringList Children(PVirtualNode Node) const
-    {
-        QStringList names;
-        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
-            names << (TVirtualStringTree::IsVisible(c) ? Text(c)
-                                                       : QLatin1Char('[') + Text(c) + QLatin1Char(']'));
-        return names;
-    }
+    QString Text(PVirtualNode Node) const { return support::NodeName(Form->tv_FolderTree, Node); }
+    QStringList Children(PVirtualNode Node) const { return support::ChildNames(Form->tv_FolderTree, Node); }
     PVirtualNode Child(PVirtualNode Node, const QString &Name) const
     {
-        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
-            if (Text(c) == Name)
-                return c;
-        return nullptr;
+        return support::FindNode(Form->tv_FolderTree, Name, Node);
     }
     static std::string StoredBaseName()
     {
@@ -180,12 +157,7 @@ protected:
     }
     static std::string Head(const std::string &Path) { return reporttest::FileText(Path).substr(0, 15); }
 
-    support::TempDir Temp;
-    support::ModalGuard Guard;
-    std::unique_ptr<TMainForm> Form;
-
 private:
-    QByteArray FOldConfig;
     fs::path FOldCwd;
 };
 

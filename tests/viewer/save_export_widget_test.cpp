@@ -2,8 +2,7 @@
 // beside the report, the folder offer, and failures that must never look like success.
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/BoxAnswerer.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
 #include "viewer/Main.h"
 
 #include <QTest>
@@ -38,20 +37,18 @@ QString Ticks(const std::string &Path)
     return rows.join(QStringLiteral(" / "));
 }
 
-class SaveExportTest : public ::testing::Test
+class SaveExportTest : public support::MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
+        MainWindowFixture::SetUp();
         SetOpenFolderHook([this](const QUrl &Url) { Opened << Url.toLocalFile(); });
     }
     void TearDown() override
     {
-        Form.reset();
+        MainWindowFixture::TearDown();
         SetOpenFolderHook({});
-        SetLogFolder("");
     }
     // Writes a report at Name (in the temporary folder) and opens it in the main window for work;
     // ExportName is where its export file is expected.
@@ -82,9 +79,6 @@ protected:
         return boxes.Texts;
     }
 
-    support::TempDir Temp;
-    support::ModalGuard Guard; // a worker that never closes the wait window fails the test
-    std::unique_ptr<TMainForm> Form;
     std::string Report, Export;
     QStringList Opened; // folders the desktop was asked to open
 };

@@ -1,0 +1,70 @@
+#pragma once
+// For tests of the real main window (offscreen): settings and log in a temporary folder while a test
+// runs, and the trees' nodes found and listed by their items' names.
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/Main.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace support {
+
+// Settings and log go to Temp; the window, when one was made, goes before they are restored.
+class MainWindowFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FOldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        SetLogFolder("");
+        if (FOldConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", FOldConfig);
+    }
+
+    TempDir Temp;
+    ModalGuard Guard; // a modal show nothing ends fails the test instead of hanging it
+    std::unique_ptr<TMainForm> Form;
+
+private:
+    QByteArray FOldConfig;
+};
+
+inline QString NodeName(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    return GetNodeItem(Node, Tree)->name;
+}
+
+// Node's children names in the tree's order; hidden ones in brackets.
+inline QStringList ChildNames(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    QStringList names;
+    for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+        names << (TVirtualStringTree::IsVisible(c) ? NodeName(Tree, c) : u'[' + NodeName(Tree, c) + u']');
+    return names;
+}
+
+// The first node named Name below Node (anywhere in the tree when Node is null).
+inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVirtualNode Node = nullptr)
+{
+    for (PVirtualNode n = Node ? Node->FirstChild : Tree->GetFirst(); n;
+         n = Node ? n->NextSibling : Tree->GetNext(n))
+        if (NodeName(Tree, n) == Name)
+            return n;
+    return nullptr;
+}
+
+} // namespace support
