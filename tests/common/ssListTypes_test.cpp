@@ -65,4 +65,3 @@ TEST(TRecordList, LoadingClearsFirstAndCopesWithShortOrOddStreams)
         EXPECT_EQ(Items(list), c.items);
     }
 }
-

@@ -1,5 +1,6 @@
 #include "platform/Messages.h"
 #include "platform/TThread.h"
+#include "tests/support/FunctionThread.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -43,25 +44,7 @@ void SpinUntil(const std::function<bool()> &done)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-class TFunctionThread : public TThread
-{
-public:
-    explicit TFunctionThread(std::function<void(TFunctionThread &)> body, bool suspended = true)
-        : TThread(true), FBody(std::move(body))
-    {
-        if (!suspended)
-            Resume();
-    }
-    ~TFunctionThread() override { ++Destroyed; }
-    void SetReturn(int v) { ReturnValue = v; }
-    static inline std::atomic<int> Destroyed{0};
-
-protected:
-    void Execute() override { FBody(*this); }
-
-private:
-    std::function<void(TFunctionThread &)> FBody;
-};
+using TFunctionThread = support::FunctionThread;
 
 } // namespace
 

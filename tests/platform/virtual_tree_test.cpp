@@ -87,22 +87,6 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     EXPECT_EQ(States(), "mcuuuuc");
 }
 
-TEST_F(VirtualTree, EventsComeForEveryChangedNodeCheckedOnesLast)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    PVirtualNode c1 = Add(p, "c1");
-    Add(p, "c2");
-    Add(c1, "g");
-
-    Tree.SetCheckState(c1, csCheckedNormal);
-    EXPECT_EQ(Log, (std::vector<std::string>{"checking c1 2", "checking g 2", "checking p 4", "checked c1",
-                                             "checked g", "checked p"}));
-    // An unchanged state raises nothing.
-    Log.clear();
-    EXPECT_FALSE(Tree.SetCheckState(c1, csCheckedNormal));
-    EXPECT_TRUE(Log.empty());
-}
-
 TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
 {
     PVirtualNode p = Add(nullptr, "p");

@@ -134,29 +134,4 @@ TEST_F(DirectoryListTest, CommentStateIsLookedUpOnceAtCreation)
     sqlite3_close_v2(db);
 }
 
-// Expand buttons of the folder tree show in the folder-loading tests.
-TEST_F(DirectoryListTest, AddChildItemInEachTree)
-{
-    auto folder = Item(QStringLiteral("Docs"), 1, true);
-    TVirtualStringTree tree; // the folder tree, Tag 0
-    PVirtualNode hidden =
-        AddChildItem(folder.get(), nullptr, &tree, nullptr, Item(QStringLiteral("x"), 3).release());
-    EXPECT_FALSE(TVirtualStringTree::IsVisible(hidden)) << "a file's node is present but hidden";
-    TVirtualStringTree files;
-    files.Tag = 1;
-    auto *listed = Item(QStringLiteral("a.txt"), 2, false, 1).release();
-    PVirtualNode node = AddChildItem(folder.get(), nullptr, &files, nullptr, listed);
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(files.NodeParent(node), nullptr);
-    EXPECT_TRUE(TVirtualStringTree::IsVisible(node));
-    EXPECT_EQ(listed->NodeInFoldTr, nullptr) << "the file list leaves the folder-tree node alone";
-    TVirtualStringTree other;
-    other.Tag = 7;
-    EXPECT_EQ(AddChildItem(folder.get(), nullptr, &other, nullptr, Item(QStringLiteral("b"), 4).release()),
-              nullptr);
-    EXPECT_EQ(folder->ChildCount(), 3u) << "the items are still the folder's";
-    files.Clear();
-    tree.Clear();
-}
-
 } // namespace

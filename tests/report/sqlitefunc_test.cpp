@@ -145,19 +145,6 @@ TEST(DecodeUtf8Char, SequencesAndTheirLimits)
     }
 }
 
-// The decoder takes only the shortest form, so what it reads back fixes the encoder's lengths.
-TEST(EncodeUtf8Char, ShortestFormsUpTo31Bits)
-{
-    for (uint32_t cp : {0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xFFFDu, 0x10000u, 0x1FFFFFu, 0x200000u, 0x3FFFFFFu,
-                        0x4000000u, 0x7FFFFFFFu}) {
-        char buf[6] = {};
-        const int n = EncodeUtf8Char(cp, buf);
-        uint32_t back = 0;
-        EXPECT_EQ(DecodeUtf8Char(buf, size_t(n), back), n) << std::hex << cp;
-        EXPECT_EQ(back, cp) << std::hex << cp;
-    }
-}
-
 TEST(Utf8ToWide, MalformedInputResynchronises)
 {
     const QChar bad(0xFFFD);

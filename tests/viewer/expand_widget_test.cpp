@@ -259,34 +259,6 @@ TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSay
     EXPECT_EQ(Ticks(sub), QStringLiteral("d.txt-"));
 }
 
-TEST_F(ExpandTest, CheckedFolderWithAStoredUncheckedChildBecomesMixedAndIsStored)
-{
-    Open(support::ReportBuilder()
-             .Tree(TickDrive)
-             .Check(Row(-1, -1, 1, 1))
-             .Check(Row(1, -1, 1, 1))
-             .Check(Row(2, 1, 0, 0)));
-    RootNode->CheckState = csCheckedNormal;
-    Load(RootNode);
-    EXPECT_EQ(Ticks(RootNode), QStringLiteral("Docs+ top.txt+"));
-    PVirtualNode docs = RootNode->FirstChild;
-
-    std::vector<PVirtualNode> checking, checked;
-    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode Node, TCheckState &, bool &) {
-        checking.push_back(Node);
-    };
-    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode Node) { checked.push_back(Node); };
-    Load(docs);
-    EXPECT_EQ(Ticks(docs), QStringLiteral("Sub+ a.txt- b.txt+ c.txt+"));
-    EXPECT_EQ(docs->CheckState, csMixedNormal);
-    EXPECT_EQ(RootNode->CheckState, csMixedNormal); // the tracking reaches the ancestors too
-    EXPECT_EQ(Stored(1), std::make_pair(2, 1));     // mixed stored, the whole-folder tick kept
-    // The events of the control: the child, then the folder and the root it changed.
-    PVirtualNode a = Child(docs, "a.txt");
-    EXPECT_EQ(checking, (std::vector<PVirtualNode>{a, docs, RootNode}));
-    EXPECT_EQ(checked, (std::vector<PVirtualNode>{a, docs, RootNode}));
-}
-
 // Three children stored checked; the checking event does something to the stored state of one.
 enum TAct { Pass, Refuse, MakeMixed, Raise };
 struct TStoredTickCase

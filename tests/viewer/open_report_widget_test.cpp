@@ -15,6 +15,7 @@
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+#include "tests/support/WaitSpy.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QApplication>
@@ -37,30 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const QString CannotOpen = QStringLiteral("Can not open report file!");
-
-// Watches every wait window of the program: the texts workers put on it and its modal shows.
-class TWaitSpy : public QObject
-{
-public:
-    TWaitSpy() { qApp->installEventFilter(this); }
-    ~TWaitSpy() override { qApp->removeEventFilter(this); }
-    QStringList Texts; // as each WM_WAITFORM_UPDATE reaches the window
-    int Shows = 0;
-
-protected:
-    bool eventFilter(QObject *Watched, QEvent *e) override
-    {
-        if (auto *wait = qobject_cast<TWaitForm *>(Watched)) {
-            if (TMessageEvent *msg = TMessageEvent::From(e); msg && msg->Msg == WM_WAITFORM_UPDATE) {
-                // The worker posts one update with each text and then waits for a second one.
-                if (Texts.isEmpty() || Texts.constLast() != wait->MessageText())
-                    Texts << wait->MessageText();
-            } else if (e->type() == QEvent::Show)
-                ++Shows;
-        }
-        return false;
-    }
-};
 
 const char *const Drive = R"(D Docs
   D Sub
@@ -168,7 +145,7 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
     const std::string path = DriveReport();
     support::BoxAnswerer boxes(false);
     Start();
-    TWaitSpy spy;
+    support::WaitSpy spy;
     Drop({Q(path)});
 
     // The preparation's texts, every percentage in order.
@@ -243,16 +220,16 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoade
     EXPECT_TRUE(Item(Child(rootNode, "readme.md"))->HasComment());
 
     // Expanding Docs loads it under the wait window; the loaded nodes show the stored ticks.
-    TWaitSpy spy;
+    support::WaitSpy spy;
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
-    EXPECT_EQ(spy.Shows, 1);
+    EXPECT_EQ(spy.WaitShows, 1);
     EXPECT_EQ(Children(docsNode), (QStringList{"Sub", "[b.txt]"}));
     EXPECT_EQ(Child(docsNode, "Sub")->CheckState, csCheckedNormal);
     EXPECT_EQ(Child(docsNode, "b.txt")->CheckState, csCheckedNormal);
     // Its second expansion reads nothing and shows no wait window.
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, false));
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
-    EXPECT_EQ(spy.Shows, 1);
+    EXPECT_EQ(spy.WaitShows, 1);
     EXPECT_EQ(Item(docsNode)->ChildCount(), 2u);
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
 }

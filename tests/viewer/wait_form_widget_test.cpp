@@ -6,6 +6,8 @@
 #include "platform/TThread.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
+#include "tests/support/FunctionThread.h"
+#include "tests/support/WaitSpy.h"
 
 #include <QApplication>
 #include <QFile>
@@ -25,33 +27,17 @@ namespace {
 
 const QString LoadText = QStringLiteral("Load folder data. Please wiat, it can take some time.");
 
-// A worker as the system writes them: suspended and freeing itself.
-class TTestWorker : public TThread
-{
-public:
-    explicit TTestWorker(std::function<void()> Work) : TThread(true), FWork(std::move(Work))
-    {
-        FreeOnTerminate = true;
-    }
-
-protected:
-    void Execute() override
-    {
-        if (FWork)
-            FWork();
-    }
-
-private:
-    std::function<void()> FWork;
-};
-
 // Starts a worker on Wait that posts the close message as its very last act, also when its work
 // throws; the future becomes ready once it has.
 std::future<void> StartWorker(TWaitForm *Wait, std::function<void()> Work = {})
 {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> result = done->get_future();
-    auto *worker = new TTestWorker(std::move(Work));
+    auto *worker = new support::FunctionThread([Work = std::move(Work)](support::FunctionThread &) {
+        if (Work)
+            Work();
+    });
+    worker->FreeOnTerminate = true; // as the system's workers do
     worker->OnFinish = [Wait, done] {
         PostMessage(Wait, WM_WAITFORM_CLOSE);
         done->set_value();
@@ -74,32 +60,6 @@ bool OtherThreadGetsBusyMutex(uint32_t TimeOut)
                       })
         .get();
 }
-
-// Counts the shows of the wait window and of every other dialog (a message box would be one).
-class TShowSpy : public QObject
-{
-public:
-    explicit TShowSpy(QWidget *Wait) : FWait(Wait) { qApp->installEventFilter(this); }
-    ~TShowSpy() override { qApp->removeEventFilter(this); }
-    int WaitShows = 0;
-    int OtherDialogShows = 0;
-
-protected:
-    bool eventFilter(QObject *obj, QEvent *e) override
-    {
-        // Sees the workers' messages too; From() is how a receiver takes them over.
-        if (TMessageEvent::From(e))
-            return false;
-        if (e->type() == QEvent::Show && obj == FWait)
-            ++WaitShows;
-        else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(obj))
-            ++OtherDialogShows;
-        return false;
-    }
-
-private:
-    QWidget *FWait;
-};
 
 class WaitFormTest : public ::testing::Test
 {
@@ -146,7 +106,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
         w = ShowWaitForm(nullptr, LoadText);
-        TShowSpy spy(w);
+        support::WaitSpy spy;
         std::future<void> done = StartWorker(w, c.Work);
         if (!c.Work)
             done.get();
@@ -225,7 +185,7 @@ TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
     // A first hand-out the starter closes itself, without a worker: the close is refused and the
     // window never shown, yet the mutex comes back.
     TWaitForm *w = ShowWaitForm(nullptr, QStringLiteral("Extracting report."));
-    TShowSpy spy(w);
+    support::WaitSpy spy;
     EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
     w->Close();
     QCoreApplication::processEvents();
