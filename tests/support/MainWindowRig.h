@@ -5,9 +5,9 @@
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/TempSettings.h"
 #include "viewer/Main.h"
 
-#include <QByteArray>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -19,28 +19,17 @@ namespace support {
 class MainWindowFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        FOldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
-    }
+    void SetUp() override { SetLogFolder(Temp.Path() + "/"); }
     void TearDown() override
     {
         Form.reset();
         SetLogFolder("");
-        if (FOldConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfig);
     }
 
     TempDir Temp;
+    TempSettings Settings{Temp.File("config")};
     ModalGuard Guard; // a modal show nothing ends fails the test instead of hanging it
     std::unique_ptr<TMainForm> Form;
-
-private:
-    QByteArray FOldConfig;
 };
 
 inline QString NodeName(TVirtualStringTree *Tree, PVirtualNode Node)

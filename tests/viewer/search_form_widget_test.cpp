@@ -120,9 +120,7 @@ TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
          .MaxSize = "9000000000000",
          .MaxUnit = 3,
          .Sql = Where + "(F_SIZE <= 9223372036854775807) );"},
-        {.Name = "picker, created", .PickerKind = 0, .Sql = Where + Year("F_CREATE") + " );"},
         {.Name = "picker, changed", .PickerKind = 1, .Sql = Where + Year("F_UPDATE") + " );"},
-        {.Name = "picker, opened", .PickerKind = 2, .Sql = Where + Year("F_ACCESS") + " );"},
         {.Name = "list, in list order",
          .Ranges = {2, 0, 0}, // Opened, Created, Changed
          .Sql = Where + Year("F_ACCESS") + " and " + Year("F_CREATE") + " and " + Year("F_UPDATE") + " );"},
@@ -195,7 +193,6 @@ TEST_F(SearchFormTest, StatementFindsWhatTheSameHandWrittenQueryFinds)
                   " AND F_CREATE >= '2020-01-01 00:00:00' AND F_CREATE <= '2020-12-31 23:59:59'"
                   " AND F_NAME LIKE '%a%.txt%' AND F_NAME NOT LIKE '%log%'"));
     EXPECT_EQ(found, (std::set<int64_t>{10}));
-    EXPECT_EQ(Ids(Select + ";").size(), support::ParseTree(Tree).size());
 }
 
 TEST_F(SearchFormTest, NameEditsTickMoveAndUntick)

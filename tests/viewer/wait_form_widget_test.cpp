@@ -7,12 +7,12 @@
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/FunctionThread.h"
+#include "tests/support/ReportTesting.h"
 #include "tests/support/WaitSpy.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -66,16 +66,13 @@ class WaitFormTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        SetLogFolder(FLogDir.path().toStdString() + "/");
         SetLogErrorDisplay([](const QString &msg) { ADD_FAILURE() << "log error: " << msg.toStdString(); });
-        CreateLogFile();
     }
     void TearDown() override
     {
         FreeWaitForm();
         EXPECT_TRUE(WaitForm.isNull());
         SetLogErrorDisplay({});
-        SetLogFolder({});
     }
 
     // The modal show; a loop that no close message ends is a failure, not a hang.
@@ -85,7 +82,7 @@ protected:
         w->WMShowModal();
     }
 
-    QTemporaryDir FLogDir;
+    reporttest::TempLog Log;
 };
 
 TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
@@ -126,10 +123,9 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
         w->Close();
         FreeWaitForm();
     }
-    QFile log(QString::fromStdString(LogFileName()));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("TWaitForm.END_MSG_HANDLE - close WaitForm - start\r\n"
-                                       "TWaitForm.END_MSG_HANDLE - close WaitForm - finish\r\n"));
+    EXPECT_TRUE(QByteArray::fromStdString(Log.Text())
+                    .contains("TWaitForm.END_MSG_HANDLE - close WaitForm - start\r\n"
+                              "TWaitForm.END_MSG_HANDLE - close WaitForm - finish\r\n"));
 }
 
 TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
