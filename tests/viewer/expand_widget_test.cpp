@@ -12,6 +12,7 @@
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+#include "tests/support/TickReport.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -35,37 +37,23 @@ sqlite3 *HookDB()
 class ExpandTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        SetLogFolder(Temp.Path() + "/");
-        CreateLogFile();
-        SetReportDBHook(HookDB);
-    }
+    void SetUp() override { SetReportDBHook(HookDB); }
     void TearDown() override
     {
         Tree.Clear();
         Root.reset();
-        DestroyCheckHelper();
-        if (DB)
-            sqlite3_close_v2(DB);
+        FreeWaitForm();
+        Report.reset();
         HookedDB = nullptr;
         SetReportDBHook(nullptr);
-        FreeWaitForm();
-        SetLogFolder("");
     }
 
     // Writes and prepares the report and opens it for work, as the main window does.
-    void Open(const support::ReportBuilder &Report, bool Prepare = true)
+    void Open(const support::ReportBuilder &Builder, bool Prepare = true)
     {
-        const std::string path = Report.Write(Temp.File("report.db3"));
-        ASSERT_EQ(sqlite3_open(path.c_str(), &DB), SQLITE_OK);
-        if (Prepare) {
+        DB = Report.emplace(Builder, Prepare).DB;
+        if (!Prepare)
             ExecSqlScript(DB, "BEGIN TRANSACTION;");
-            for (const TPrepareStep &step : ReportPreparationSteps)
-                step.Run(DB);
-            ExecSqlScript(DB, "COMMIT;");
-        }
-        ExecSqlScript(DB, "BEGIN TRANSACTION;");
         HookedDB = DB;
         Root =
             std::make_unique<TDirectoryList>(QStringLiteral("report.db3"), -1, 0, 0, true, false, 0, 0, 0, 0);
@@ -95,15 +83,8 @@ protected:
     // The stored (checked, checkForFolder) of an id, or (-1, -1) without a row.
     std::pair<int, int> Stored(int64_t ID)
     {
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(DB, "SELECT checked, checkForFolder FROM check_and_comment_map WHERE fileID = ?",
-                           -1, &stmt, nullptr);
-        sqlite3_bind_int64(stmt, 1, ID);
-        std::pair<int, int> result{-1, -1};
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            result = {sqlite3_column_int(stmt, 0), sqlite3_column_int(stmt, 1)};
-        sqlite3_finalize(stmt);
-        return result;
+        const std::optional<ticktest::StoredRow> row = Report->Row(ID);
+        return row ? std::pair(row->checked, row->checkForFolder) : std::pair(-1, -1);
     }
     // Node's children with their ticks: "-" unchecked, "+" checked, "~" mixed, "?" a pressed state.
     QString Ticks(PVirtualNode Node)
@@ -116,6 +97,7 @@ protected:
     QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
 
     support::TempDir Temp;
+    std::optional<ticktest::TickReport> Report; // the log goes beside it
     QWidget Owner;
     TVirtualStringTree Tree;
     sqlite3 *DB = nullptr;
