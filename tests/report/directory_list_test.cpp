@@ -7,7 +7,7 @@
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -42,8 +42,6 @@ class DirectoryListTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        SetLogFolder(FTemp.Path() + "/");
-        CreateLogFile();
         SetReportDBHook(&TestReportDB);
         FillIconList(FIcons, FSystem);
     }
@@ -53,13 +51,12 @@ protected:
         if (OpenDB)
             sqlite3_close_v2(OpenDB);
         OpenDB = nullptr;
-        SetLogFolder("");
     }
 
     // Writes the report and makes it the open report of the hook; counts the statements run on it.
     sqlite3 *OpenReport(support::ReportBuilder Builder)
     {
-        const std::string path = Builder.WithCheckTable().Write(FTemp.File("report.db"));
+        const std::string path = Builder.WithCheckTable().Write(FLog.Dir.File("report.db"));
         EXPECT_EQ(sqlite3_open(path.c_str(), &OpenDB), SQLITE_OK);
         sqlite3_trace_v2(
             OpenDB, SQLITE_TRACE_STMT,
@@ -71,7 +68,7 @@ protected:
         return OpenDB;
     }
 
-    support::TempDir FTemp;
+    reporttest::TempLog FLog;
     TImageList FIcons;
     TSystemImageList FSystem;
     int Statements = 0;

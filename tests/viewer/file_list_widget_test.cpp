@@ -163,9 +163,6 @@ TEST_F(FileListTest, TheShownFolderAgainOrAKeyboardMoveInSearchModeChangeOnlyThe
 TEST_F(FileListTest, SizeColumnAndSizeDisplay)
 {
     Start(support::ReportBuilder().Tree("D Small\n  F x 500\n"), "Small");
-    EXPECT_EQ(Text(Form->lbl_sizeLabel), "0.00 MB (1 KB)");
-    Form->ShowSize(GetNodeItem(Root(), Form->tv_FolderTree), {Form->lbl_sizeLabel});
-    EXPECT_EQ(Text(Form->lbl_sizeLabel), "0.00 MB (0 KB)");
     // Bytes, Size column | size display; one line under German regional settings.
     for (const auto &[bytes, texts, language] :
          std::vector<std::tuple<int64_t, std::string, QLocale::Language>>{
@@ -188,7 +185,7 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
     }
 }
 
-TEST_F(FileListTest, HeaderClicksSortEachColumnBothWaysAndShadeIt)
+TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
 {
     Start(
         support::ReportBuilder().Tree("D Docs\n  D zdir\n  D Adir\n  F b.txt 1024 date=1980-01-02 03:04:05\n"
@@ -214,10 +211,6 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWaysAndShadeIt)
         // The control's own sort through the compare event finds the rows in order already.
         Form->tv_FilesTree->SortTree(header.SortColumn(), header.SortDirection());
         EXPECT_EQ(Rows(), rows);
-        for (int i = 0; i < header.ColumnCount(); ++i)
-            EXPECT_EQ(!header.Column(i).ParentColor && header.Column(i).Color == QColor(0xF7, 0xF7, 0xF7),
-                      i == column)
-                << rows << ", column " << i;
     }
 }
 
@@ -234,8 +227,6 @@ TEST_F(FileListTest, FocusingARowShowsItsSizeCommentAndDeletedMarkAndADoubleClic
              {"zdir", "0.00 MB (1 KB)", Placeholder, false}}) {
         Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, row));
         EXPECT_EQ(Text(Form->lbl_sizeLabel) + "|" + Comment(), size + "|" + comment);
-        EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text) == QColor(0x80, 0x80, 0x80),
-                  comment == Placeholder);
         EXPECT_EQ(DeletedMarkShown(), deleted) << row;
     }
     // Row double-clicked, the folder tree's focused node and the rows after it.

@@ -123,9 +123,6 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
         w->Close();
         FreeWaitForm();
     }
-    EXPECT_TRUE(QByteArray::fromStdString(Log.Text())
-                    .contains("TWaitForm.END_MSG_HANDLE - close WaitForm - start\r\n"
-                              "TWaitForm.END_MSG_HANDLE - close WaitForm - finish\r\n"));
 }
 
 TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
