@@ -92,20 +92,6 @@ protected:
     QString Path;
 };
 
-// Whether Expected appear in Lines in this order (other lines may come between).
-::testing::AssertionResult InOrder(const QStringList &Lines, std::initializer_list<const char *> Expected)
-{
-    qsizetype at = 0;
-    for (const char *line : Expected) {
-        at = Lines.indexOf(QLatin1String(line), at);
-        if (at < 0)
-            return ::testing::AssertionFailure() << "missing in order: " << line << "\nlog:\n"
-                                                 << Lines.join(QLatin1Char('\n')).toStdString();
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
-}
-
 TEST_F(MainWindowTest, WithoutParameterNoReportIsOpenAndTheCopyrightEndsThisYear)
 {
     Start();
@@ -188,10 +174,6 @@ TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns
     PVirtualNode root = Form->tv_FolderTree->GetFirst();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->ChildCount(root), 2u);
-    // The root's load ran under its own modal show, inside FinishLoad.
-    EXPECT_TRUE(InOrder(LogLines(), {"TMainForm.FinishLoad - start", "TMainForm.CreateRoot - Expanded",
-                                     "ThreadExpand.Execute - Post", "TMainForm.CreateRoot - EndUpdate",
-                                     "TMainForm.FinishLoad - finish"}));
     Form->close();
     EXPECT_EQ(ReportDB, nullptr);
 }
