@@ -3,7 +3,6 @@
 
 #include "platform/ImageList.h"
 #include "platform/ShellApi.h"
-#include "platform/VirtualStringTree.h"
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
@@ -14,7 +13,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 

@@ -21,7 +21,6 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>

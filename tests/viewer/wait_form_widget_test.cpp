@@ -11,7 +11,6 @@
 #include "tests/support/WaitSpy.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
