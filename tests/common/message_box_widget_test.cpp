@@ -1,5 +1,4 @@
 #include "common/ssDlgExtW.h"
-#include "platform/MulDiv.h"
 #include "platform/StringTable.h"
 
 #include <QApplication>
@@ -37,17 +36,6 @@ void AnswerNextBox(std::function<void(TMessageForm *)> Inspect, std::vector<Qt::
 QPushButton *Button(QWidget *Form, const char *Name)
 {
     return Form->findChild<QPushButton *>(QLatin1String(Name));
-}
-
-TEST(MulDiv, RoundsHalfAwayFromZeroLikeWindows)
-{
-    EXPECT_EQ(MulDiv(50, 7, 4), 88); // 87.5
-    EXPECT_EQ(MulDiv(6, 13, 8), 10); // 9.75
-    EXPECT_EQ(MulDiv(-50, 7, 4), -88);
-    EXPECT_EQ(MulDiv(-50, -7, -4), -88);
-    EXPECT_EQ(MulDiv(1, 1, 0), -1);
-    EXPECT_EQ(MulDiv(0x7fffffff, 4, 2), -1);
-    EXPECT_EQ(MulDiv(0x7fffffff, 0x7fffffff, 0x7fffffff), 0x7fffffff);
 }
 
 TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)

@@ -1,4 +1,5 @@
 #include "common/ssListTypes.h"
+#include "tests/support/ReportTesting.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -25,14 +26,6 @@ void Load(TRecordList &list, const QByteArray &bytes)
     buf.setData(bytes);
     buf.open(QIODevice::ReadOnly);
     list.LoadFromStream(buf);
-}
-
-std::vector<int64_t> Items(const TInt64List &list)
-{
-    std::vector<int64_t> items;
-    for (int i = 0; i < list.Count(); ++i)
-        items.push_back(list.GetItem(i));
-    return items;
 }
 
 } // namespace
@@ -62,7 +55,6 @@ TEST(TRecordList, LoadingClearsFirstAndCopesWithShortOrOddStreams)
         list.Add(99);
         EXPECT_EQ(ErrorText([&] { Load(list, c.bytes); }),
                   c.error ? QString::fromLatin1(c.error) : QStringLiteral("<nothing raised>"));
-        EXPECT_EQ(Items(list), c.items);
+        EXPECT_EQ(reporttest::Items(list), c.items);
     }
 }
-

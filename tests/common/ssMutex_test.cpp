@@ -1,5 +1,4 @@
 #include "common/ssMutex.h"
-#include "common/ssOSError.h"
 
 #include <atomic>
 #include <csignal>
@@ -144,17 +143,6 @@ TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
     }
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
         close(fd);
-}
-
-TEST(TMutex, ANameTheSystemRefusesRaisesTheOperatingSystemError)
-{
-    try {
-        TMutex m(std::string(300, 'x'));
-        FAIL() << "no error raised";
-    } catch (const EOSError &e) {
-        EXPECT_NE(e.ErrorCode(), 0);
-        EXPECT_TRUE(e.Message().endsWith(QStringLiteral("(%1)").arg(e.ErrorCode()))) << e.what();
-    }
 }
 
 TEST(TMutex, AnObjectLeftMarkedForRemovalUnderItsNameIsReplaced)

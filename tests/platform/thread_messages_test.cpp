@@ -1,9 +1,10 @@
 #include "platform/Messages.h"
 #include "platform/TThread.h"
+#include "tests/support/FunctionThread.h"
 
 #include <QCoreApplication>
 #include <QDialog>
-#include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -35,33 +36,7 @@ protected:
     }
 };
 
-void SpinUntil(const std::function<bool()> &done)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-class TFunctionThread : public TThread
-{
-public:
-    explicit TFunctionThread(std::function<void(TFunctionThread &)> body, bool suspended = true)
-        : TThread(true), FBody(std::move(body))
-    {
-        if (!suspended)
-            Resume();
-    }
-    ~TFunctionThread() override { ++Destroyed; }
-    void SetReturn(int v) { ReturnValue = v; }
-    static inline std::atomic<int> Destroyed{0};
-
-protected:
-    void Execute() override { FBody(*this); }
-
-private:
-    std::function<void(TFunctionThread &)> FBody;
-};
+using TFunctionThread = support::FunctionThread;
 
 } // namespace
 
@@ -75,7 +50,7 @@ TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
     worker.join();
     PostMessage(&r, WM_USER + 99);
     EXPECT_TRUE(r.Got.empty()) << "posting must not deliver at once";
-    SpinUntil([&r] { return r.Got.size() == 201; });
+    EXPECT_TRUE(QTest::qWaitFor([&r] { return r.Got.size() == 201; }));
     ASSERT_EQ(r.Got.size(), 201u);
     for (unsigned i = 0; i < 200; ++i)
         EXPECT_EQ(r.Got[i], WM_USER + i % 11);
@@ -98,7 +73,7 @@ TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
         fromWorker = SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 5);
         done = true;
     });
-    SpinUntil([&] { return done.load(); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(fromWorker.load(), 45);
     ASSERT_EQ(r.Got.size(), 2u);
@@ -117,10 +92,7 @@ TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
         t->FreeOnTerminate = true;
         t->Resume();
     }
-    QElapsedTimer timer;
-    timer.start();
-    while (TFunctionThread::Destroyed - before < 50 && timer.elapsed() < 10000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    (void)QTest::qWaitFor([&] { return TFunctionThread::Destroyed - before == 50; }, 10000);
     EXPECT_EQ(TFunctionThread::Destroyed - before, 50);
 }
 
@@ -176,7 +148,7 @@ TEST(Messages, PostCallRunsOnTheTargetsThreadAndSkipsATargetThatWentAway)
     });
     worker.join();
     delete gone;
-    SpinUntil([&] { return ran.load() > 0; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran.load() > 0; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(ran.load(), 1);
     EXPECT_EQ(ranOn, std::this_thread::get_id());

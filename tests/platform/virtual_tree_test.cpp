@@ -87,22 +87,6 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     EXPECT_EQ(States(), "mcuuuuc");
 }
 
-TEST_F(VirtualTree, EventsComeForEveryChangedNodeCheckedOnesLast)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    PVirtualNode c1 = Add(p, "c1");
-    Add(p, "c2");
-    Add(c1, "g");
-
-    Tree.SetCheckState(c1, csCheckedNormal);
-    EXPECT_EQ(Log, (std::vector<std::string>{"checking c1 2", "checking g 2", "checking p 4", "checked c1",
-                                             "checked g", "checked p"}));
-    // An unchanged state raises nothing.
-    Log.clear();
-    EXPECT_FALSE(Tree.SetCheckState(c1, csCheckedNormal));
-    EXPECT_TRUE(Log.empty());
-}
-
 TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
 {
     PVirtualNode p = Add(nullptr, "p");
@@ -156,7 +140,7 @@ TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturn
     EXPECT_EQ(aliveAfterDetach, (std::vector<bool>{true, true}));
 }
 
-TEST_F(VirtualTree, ExpandingEventCanRefuseAndTheTogglingMarkKeepsTheLoadersWord)
+TEST_F(VirtualTree, ExpandingEventCanRefuseAndIsAskedForANodeWithoutChildren)
 {
     PVirtualNode a = Add(nullptr, "a");
     bool allow = false;
@@ -171,26 +155,6 @@ TEST_F(VirtualTree, ExpandingEventCanRefuseAndTheTogglingMarkKeepsTheLoadersWord
     allow = true;
     EXPECT_TRUE(Tree.SetExpanded(a, true));
     EXPECT_EQ(expanded, 1);
-    // A node loaded outside a toggle keeps a toggling mark set by its loader and is not toggled.
-    PVirtualNode b = Add(nullptr, "b");
-    Tree.SetToggling(b, true);
-    EXPECT_FALSE(Tree.SetExpanded(b, true));
-    EXPECT_TRUE(TVirtualStringTree::Toggling(b));
-
-    // A collapse asked for during the node's own expansion has no effect.
-    PVirtualNode folder = Add(nullptr, "folder");
-    Tree.OnExpanding = [&](TVirtualStringTree *t, PVirtualNode n, bool &) {
-        // What the loader does for a folder that turns out to hold only files.
-        t->SetVisible(t->AddChild(n), false);
-        t->SetHasChildren(n, false);
-        t->SetToggling(n, true);
-        EXPECT_FALSE(t->SetExpanded(n, false));
-    };
-    EXPECT_TRUE(Tree.SetExpanded(folder, true));
-    EXPECT_TRUE(TVirtualStringTree::Expanded(folder));
-    EXPECT_FALSE(TVirtualStringTree::Toggling(folder)); // the tree's own toggle cleared it
-    EXPECT_FALSE(TVirtualStringTree::HasChildren(folder));
-    EXPECT_EQ(folder->ChildCount, 1u);
 }
 
 TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
@@ -206,4 +170,3 @@ TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
     Tree.EndUpdate();
     EXPECT_EQ(Tree.GetFirst(), nullptr);
 }
-

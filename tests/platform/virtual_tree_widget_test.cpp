@@ -1,7 +1,6 @@
 // The tree control's view, offscreen: the user's clicks, keys and header clicks reach the tree in the
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
-#include "tests/platform/VirtualTreeChecks.h"
-
+#include "tests/support/VirtualTreeChecks.h"
 
 #include <algorithm>
 #include <string>

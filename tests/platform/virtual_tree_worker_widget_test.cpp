@@ -2,7 +2,7 @@
 // shown and busy (painting, laying out, asking the model): the view must read nothing of the nodes
 // meanwhile and show the tree's state afterwards. Run under ThreadSanitizer and AddressSanitizer too.
 #include "platform/Messages.h"
-#include "tests/platform/VirtualTreeChecks.h"
+#include "tests/support/VirtualTreeChecks.h"
 
 #include <QDialog>
 #include <QTimer>

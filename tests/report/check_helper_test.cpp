@@ -1,6 +1,6 @@
 // The tick store where the random tick test does not reach: wide ids, deep chains, a missing table.
 #include "report/uExtraFunctions.h"
-#include "tests/report/TickReport.h"
+#include "tests/support/TickReport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Long random sequences of ticks on generated reports. After every tick the stored rows are checked
 // against rules stated here from what a tick means, not from how the store works them out.
 #include "report/uExtraFunctions.h"
-#include "tests/report/TickReport.h"
+#include "tests/support/TickReport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
 #include "report/uCheckHelper.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/TickReport.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <optional>
 #include <vector>
 
 using reporttest::Items;
@@ -21,27 +22,15 @@ std::vector<int64_t> Subfolders(sqlite3 *db, int64_t id)
 class Comments : public ::testing::Test
 {
 protected:
-    void TearDown() override { CloseReport(); }
-    void CloseReport()
-    {
-        DestroyCheckHelper(); // it is bound to the connection
-        sqlite3_close_v2(FDB);
-        FDB = nullptr;
-    }
-
     // Writes and opens a prepared report of the builder's rows, the tree and the given tick rows.
     sqlite3 *OpenReport(const std::string &tree, const std::vector<support::CheckRow> &checks = {},
                         support::ReportBuilder builder = support::ReportBuilder())
     {
-        CloseReport();
+        FReport.reset(); // its check helper is bound to the connection
         builder.Tree(tree).WithCheckTable();
         for (const auto &row : checks)
             builder.Check(row);
-        const std::string path = builder.Write(FLog.Dir.File("report.db"));
-        EXPECT_EQ(sqlite3_open(path.c_str(), &FDB), SQLITE_OK);
-        for (const TPrepareStep &step : ReportPreparationSteps)
-            ExecSqlScript(FDB, step.Sql);
-        return FDB;
+        return FDB = FReport.emplace(builder).DB;
     }
 
     // The item's row as "quoted comment|checked|id_parent|checkForFolder", "" when it has none.
@@ -54,7 +43,7 @@ protected:
     }
     std::string RowCount() { return reporttest::Query(FDB, "SELECT count(*) FROM check_and_comment_map;"); }
 
-    reporttest::TempLog FLog;
+    std::optional<ticktest::TickReport> FReport;
     sqlite3 *FDB = nullptr;
 };
 
@@ -158,4 +147,3 @@ TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
     ASSERT_EQ(all.size(), size_t(depth));
     EXPECT_EQ(all.back(), 1000 + depth);
 }
-

@@ -67,17 +67,6 @@ TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHaveAndUnreadableOnesGiveTheFirst
                 March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds, 1e-9);
 }
 
-TEST(DateTimeValues, ReportDaysQDateTimeAndNegativeDays)
-{
-
-    const QDateTime moment(QDate(2013, 3, 5), QTime(14, 7, 9, 250));
-    EXPECT_NEAR(QDateTimeToDateTime(moment), March5th2013 + (14 * 3600 + 7 * 60 + 9.25) * Seconds, 1e-9);
-    EXPECT_EQ(DateTimeToQDateTime(QDateTimeToDateTime(moment)), moment);
-    // before the epoch the fraction still counts forward within the day
-    EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
-    EXPECT_DOUBLE_EQ(QDateTimeToDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
-}
-
 TEST(SplitWideString, OnePartIsTakenWholeOtherwiseEachPartIsTrimmed)
 {
     QStringList parts = {QStringLiteral("old")};

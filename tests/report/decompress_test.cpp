@@ -2,9 +2,9 @@
 #include "report/uExtraFunctions.h"
 
 #include "common/ssException.h"
-#include "tests/report/ReportTesting.h"
 #include "tests/support/DecompressHost.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 #include "tests/support/SyntheticReport.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +60,8 @@ public:
     {
         FOk = syscall(SYS_capget, &FHeader, FSaved) == 0;
         __user_cap_data_struct reduced[2] = {FSaved[0], FSaved[1]};
-        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        reduced[0].effective &=
+            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
         FOk = FOk && syscall(SYS_capset, &FHeader, reduced) == 0;
     }
     ~TNoPermissionOverride()
@@ -186,7 +187,8 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
         {"an SQLite header and junk", Compressed(sqliteJunk, scratch), None, "no report", "close"},
         {"an empty stream", Compressed("", scratch), None, "no report", "close"},
         {"an empty file", "", None, "before its end mark", "error close"},
-        {"a stream cut in half", packed.substr(0, packed.size() / 2), None, "before its end mark", "error close"},
+        {"a stream cut in half", packed.substr(0, packed.size() / 2), None, "before its end mark",
+         "error close"},
         {"a wrong check value", badCheck, None, "incorrect data check", "error close"},
         {"a database that is not compressed", plain, None, "incorrect header check", "error close"},
         {"a full disk", packed, FullDisk, std::strerror(EFBIG), "error close"},

@@ -3,18 +3,16 @@
 
 #include "platform/ImageList.h"
 #include "platform/ShellApi.h"
-#include "platform/VirtualStringTree.h"
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -42,8 +40,6 @@ class DirectoryListTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        SetLogFolder(FTemp.Path() + "/");
-        CreateLogFile();
         SetReportDBHook(&TestReportDB);
         FillIconList(FIcons, FSystem);
     }
@@ -53,13 +49,12 @@ protected:
         if (OpenDB)
             sqlite3_close_v2(OpenDB);
         OpenDB = nullptr;
-        SetLogFolder("");
     }
 
     // Writes the report and makes it the open report of the hook; counts the statements run on it.
     sqlite3 *OpenReport(support::ReportBuilder Builder)
     {
-        const std::string path = Builder.WithCheckTable().Write(FTemp.File("report.db"));
+        const std::string path = Builder.WithCheckTable().Write(FLog.Dir.File("report.db"));
         EXPECT_EQ(sqlite3_open(path.c_str(), &OpenDB), SQLITE_OK);
         sqlite3_trace_v2(
             OpenDB, SQLITE_TRACE_STMT,
@@ -71,7 +66,7 @@ protected:
         return OpenDB;
     }
 
-    support::TempDir FTemp;
+    reporttest::TempLog FLog;
     TImageList FIcons;
     TSystemImageList FSystem;
     int Statements = 0;
@@ -132,31 +127,6 @@ TEST_F(DirectoryListTest, CommentStateIsLookedUpOnceAtCreation)
     SetReportDBHook(&TestReportDB);
     EXPECT_EQ(Item(QStringLiteral("a.txt"), 1)->commentState, 0) << "no report open";
     sqlite3_close_v2(db);
-}
-
-// Expand buttons of the folder tree show in the folder-loading tests.
-TEST_F(DirectoryListTest, AddChildItemInEachTree)
-{
-    auto folder = Item(QStringLiteral("Docs"), 1, true);
-    TVirtualStringTree tree; // the folder tree, Tag 0
-    PVirtualNode hidden =
-        AddChildItem(folder.get(), nullptr, &tree, nullptr, Item(QStringLiteral("x"), 3).release());
-    EXPECT_FALSE(TVirtualStringTree::IsVisible(hidden)) << "a file's node is present but hidden";
-    TVirtualStringTree files;
-    files.Tag = 1;
-    auto *listed = Item(QStringLiteral("a.txt"), 2, false, 1).release();
-    PVirtualNode node = AddChildItem(folder.get(), nullptr, &files, nullptr, listed);
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(files.NodeParent(node), nullptr);
-    EXPECT_TRUE(TVirtualStringTree::IsVisible(node));
-    EXPECT_EQ(listed->NodeInFoldTr, nullptr) << "the file list leaves the folder-tree node alone";
-    TVirtualStringTree other;
-    other.Tag = 7;
-    EXPECT_EQ(AddChildItem(folder.get(), nullptr, &other, nullptr, Item(QStringLiteral("b"), 4).release()),
-              nullptr);
-    EXPECT_EQ(folder->ChildCount(), 3u) << "the items are still the folder's";
-    files.Clear();
-    tree.Clear();
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "report/uExtraFunctions.h"
 
 #include "report/uLog.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/ReportTesting.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -3,9 +3,10 @@
 #include "platform/Registry.h"
 #include "report/uLog.h"
 #include "tests/support/LogLines.h"
+#include "tests/support/ReportTesting.h"
+#include "tests/support/TempSettings.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
 #include <variant>
@@ -17,23 +18,6 @@ const char *const Key = "SOFTWARE\\Korrin Lab\\ParvixViewer";
 class RegEditTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(FConfig.isValid());
-        ASSERT_TRUE(FLogDir.isValid());
-        FOldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toUtf8());
-        SetLogFolder(FLogDir.path().toStdString() + "/");
-        CreateLogFile();
-    }
-    void TearDown() override
-    {
-        SetLogFolder({});
-        if (FOldConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfig);
-    }
     static QStringList LogLines() { return support::LogLines(); }
     // Stores an integer, or a text.
     static void Put(const char *name, std::variant<int32_t, std::string> value)
@@ -57,9 +41,8 @@ protected:
         return text + (s->FullScreen ? "1" : "0");
     }
 
-    QTemporaryDir FConfig;
-    QTemporaryDir FLogDir;
-    QByteArray FOldConfig;
+    reporttest::TempLog Log;
+    support::TempSettings Settings{Log.Dir.File("config")};
 };
 
 // The settings file holds a path of any bytes without letting it spill into another value.
@@ -92,7 +75,7 @@ TEST_F(RegEditTest, FailuresRaiseAfterTheFinishLine)
     EXPECT_EQ(LogLines().last(), QStringLiteral("ReadBaseNameFromReg - finish. Base name = kept"));
 
     // a settings folder that is a file
-    QFile blocker(FConfig.path() + QStringLiteral("/blocker"));
+    QFile blocker(QString::fromStdString(Log.Dir.File("blocker")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     qputenv("XDG_CONFIG_HOME", blocker.fileName().toUtf8());

@@ -10,8 +10,8 @@
 #include <QString>
 
 #include <functional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace support {

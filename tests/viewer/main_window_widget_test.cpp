@@ -9,18 +9,18 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/report/ReportTesting.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/FailingWaitForm.h"
 #include "tests/support/LogLines.h"
+#include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFile>
 #include <QGroupBox>
 #include <QMimeData>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -35,25 +35,9 @@ namespace {
 
 const char *const Key = "SOFTWARE\\Korrin Lab\\ParvixViewer";
 
-class MainWindowTest : public ::testing::Test
+class MainWindowTest : public support::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        FOldConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", FConfig.path().toUtf8());
-        SetLogFolder(FLogDir.path().toStdString() + "/");
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        SetLogFolder({});
-        if (FOldConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", FOldConfig);
-    }
-
     // Starts the window as the program does, without a parameter, and lets the message loop run the
     // messages posted during creation.
     void Start()
@@ -83,7 +67,7 @@ protected:
     void OpenReport(const char *Note)
     {
         Start();
-        Path = FReports.filePath(QStringLiteral("report.db3"));
+        Path = QString::fromStdString(Temp.File("report.db3"));
         support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Path.toStdString());
         ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &ReportDB), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(ReportDB, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -104,50 +88,14 @@ protected:
         Form->tb_Next->setEnabled(true);
     }
 
-    std::unique_ptr<TMainForm> Form;
-    QTemporaryDir FReports;
     QString Path;
-    QTemporaryDir FConfig;
-    QTemporaryDir FLogDir;
-    QByteArray FOldConfig;
 };
 
-// Whether Expected appear in Lines in this order (other lines may come between).
-::testing::AssertionResult InOrder(const QStringList &Lines, std::initializer_list<const char *> Expected)
+TEST_F(MainWindowTest, WithoutParameterNoReportIsOpenAndTheCopyrightEndsThisYear)
 {
-    qsizetype at = 0;
-    for (const char *line : Expected) {
-        at = Lines.indexOf(QLatin1String(line), at);
-        if (at < 0)
-            return ::testing::AssertionFailure() << "missing in order: " << line << "\nlog:\n"
-                                                 << Lines.join(QLatin1Char('\n')).toStdString();
-        ++at;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-TEST_F(MainWindowTest, WithoutParameterNoReportIsOpenAndTheStartIsLogged)
-{
-    const QDateTime started = QDateTime::currentDateTime();
     Start();
-    const QDateTime built = QDateTime::currentDateTime();
     EXPECT_EQ(MainForm, Form.get());
     EXPECT_TRUE(baseName.isEmpty() && ReportDB == nullptr);
-
-    // The start-up log; its date line is the start time in the user's date and time format.
-    const QStringList lines = LogLines();
-    ASSERT_GE(lines.size(), 2);
-    bool dateLine = false;
-    for (QDateTime t = started.addSecs(-1); t <= built.addSecs(1) && !dateLine; t = t.addSecs(1))
-        dateLine = lines[0] == DateTimeToStr(QDateTimeToDateTime(t));
-    EXPECT_TRUE(dateLine) << lines[0].toStdString();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Version OS: \\d+\\.\\d+$")).match(lines[1]).hasMatch())
-        << lines[1].toStdString();
-    EXPECT_TRUE(InOrder(lines, {"TMainForm.LoadFormParams - start", "TMainForm.Create - read baseName parameter",
-                                "TMainForm.InitializeTrees - start", "TMainForm.InitializeTrees - finish",
-                                "TMainForm.FinishLoad - start", "TMainForm.FinishLoad - finish"}));
-    // Without a saved state the design-time geometry stays and no finish line is written.
-    EXPECT_FALSE(lines.contains(QStringLiteral("TMainForm.LoadFormParams - finish")));
 
     // The copyright ends with the current year, never before 2014 (a clock set back).
     for (const auto &[clock, shown] : {std::pair{2010, "-2014"}, {2013, "-2014"}, {2031, "-2031"}}) {
@@ -225,10 +173,6 @@ TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns
     PVirtualNode root = Form->tv_FolderTree->GetFirst();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->ChildCount(root), 2u);
-    // The root's load ran under its own modal show, inside FinishLoad.
-    EXPECT_TRUE(InOrder(LogLines(), {"TMainForm.FinishLoad - start", "TMainForm.CreateRoot - Expanded",
-                                     "ThreadExpand.Execute - Post", "TMainForm.CreateRoot - EndUpdate",
-                                     "TMainForm.FinishLoad - finish"}));
     Form->close();
     EXPECT_EQ(ReportDB, nullptr);
 }
@@ -284,13 +228,12 @@ TEST_F(MainWindowTest, ClosingCommitsTheReportEmptiesTheTreesAndStoresTheNormalB
                     Get("splitter1_top"), Get("splitter2_left"), Get("fullScreen")}),
         QList<int>({620, 470, 35, 25, Form->gb_InfoGroupBox->height(), Form->gb_FoldersTree->width(), 1}));
     // The transaction was committed.
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(Path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    EXPECT_EQ(reporttest::Query(db, "SELECT value FROM information WHERE field_Name = 'note';"), "kept\n");
-    sqlite3_close(db);
+    EXPECT_EQ(
+        reporttest::QueryFile(Path.toStdString(), "SELECT value FROM information WHERE field_Name = 'note';"),
+        "kept\n");
 }
 
-TEST_F(MainWindowTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
+TEST_F(MainWindowTest, AFailingCommitIsShownAndClosingGoesOn)
 {
     OpenReport("lost");
     // Another reader keeps a lock on the file, so the commit cannot write it.
@@ -310,10 +253,6 @@ TEST_F(MainWindowTest, AFailingCommitIsLoggedShownAndClosingGoesOn)
     ASSERT_EQ(boxes.Texts.size(), 1);
     EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("database is locked")))
         << boxes.Texts[0].toStdString();
-    const QStringList lines = LogLines();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString &line) {
-        return line.startsWith(QStringLiteral("TMainForm.FinishWork - commit error  : "));
-    }));
     // Closing went on: the report is closed and the geometry stored.
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Form->tv_FolderTree->TotalCount(), 0u);
@@ -358,4 +297,3 @@ TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFa
 }
 
 } // namespace
-

@@ -2,8 +2,8 @@
 // beside the report, the folder offer, and failures that must never look like success.
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/BoxAnswerer.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/Main.h"
 
 #include <QTest>
@@ -18,40 +18,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The tick rows of the database at Path, read through a connection of its own, as "cell|cell|...".
+// The tick rows of the database at Path, read through a connection of its own, as "cell|cell|...",
+// then " / " and the information values.
 QString Ticks(const std::string &Path)
 {
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt *stmt = nullptr;
-    sqlite3_prepare_v2(
-        db,
-        "SELECT group_concat(id || '|' || comment || '|' || checked || '|' || fileID || '|' || "
-        "ifnull(flag, 'null'), ' ') FROM check_and_comment_map "
-        "UNION ALL SELECT group_concat(value) FROM information;",
-        -1, &stmt, nullptr);
-    QStringList rows;
-    while (sqlite3_step(stmt) == SQLITE_ROW)
-        rows << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return rows.join(QStringLiteral(" / "));
+    return QString::fromStdString(
+               reporttest::QueryFile(Path,
+                                     "SELECT (SELECT ifnull(group_concat(id || '|' || comment || '|' || "
+                                     "checked || '|' || fileID || '|' || ifnull(flag, 'null'), ' '), '') "
+                                     "FROM check_and_comment_map) || ' / ' || (SELECT group_concat(value) "
+                                     "FROM information);"))
+        .chopped(1);
 }
 
-class SaveExportTest : public ::testing::Test
+class SaveExportTest : public support::MainWindowFixture
 {
 protected:
     void SetUp() override
     {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
+        MainWindowFixture::SetUp();
         SetOpenFolderHook([this](const QUrl &Url) { Opened << Url.toLocalFile(); });
     }
     void TearDown() override
     {
-        Form.reset();
+        MainWindowFixture::TearDown();
         SetOpenFolderHook({});
-        SetLogFolder("");
     }
     // Writes a report at Name (in the temporary folder) and opens it in the main window for work;
     // ExportName is where its export file is expected.
@@ -82,9 +73,6 @@ protected:
         return boxes.Texts;
     }
 
-    support::TempDir Temp;
-    support::ModalGuard Guard; // a worker that never closes the wait window fails the test
-    std::unique_ptr<TMainForm> Form;
     std::string Report, Export;
     QStringList Opened; // folders the desktop was asked to open
 };

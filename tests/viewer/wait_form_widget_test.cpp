@@ -6,11 +6,12 @@
 #include "platform/TThread.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
+#include "tests/support/FunctionThread.h"
+#include "tests/support/ReportTesting.h"
+#include "tests/support/WaitSpy.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -25,33 +26,17 @@ namespace {
 
 const QString LoadText = QStringLiteral("Load folder data. Please wiat, it can take some time.");
 
-// A worker as the system writes them: suspended and freeing itself.
-class TTestWorker : public TThread
-{
-public:
-    explicit TTestWorker(std::function<void()> Work) : TThread(true), FWork(std::move(Work))
-    {
-        FreeOnTerminate = true;
-    }
-
-protected:
-    void Execute() override
-    {
-        if (FWork)
-            FWork();
-    }
-
-private:
-    std::function<void()> FWork;
-};
-
 // Starts a worker on Wait that posts the close message as its very last act, also when its work
 // throws; the future becomes ready once it has.
 std::future<void> StartWorker(TWaitForm *Wait, std::function<void()> Work = {})
 {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> result = done->get_future();
-    auto *worker = new TTestWorker(std::move(Work));
+    auto *worker = new support::FunctionThread([Work = std::move(Work)](support::FunctionThread &) {
+        if (Work)
+            Work();
+    });
+    worker->FreeOnTerminate = true; // as the system's workers do
     worker->OnFinish = [Wait, done] {
         PostMessage(Wait, WM_WAITFORM_CLOSE);
         done->set_value();
@@ -75,47 +60,18 @@ bool OtherThreadGetsBusyMutex(uint32_t TimeOut)
         .get();
 }
 
-// Counts the shows of the wait window and of every other dialog (a message box would be one).
-class TShowSpy : public QObject
-{
-public:
-    explicit TShowSpy(QWidget *Wait) : FWait(Wait) { qApp->installEventFilter(this); }
-    ~TShowSpy() override { qApp->removeEventFilter(this); }
-    int WaitShows = 0;
-    int OtherDialogShows = 0;
-
-protected:
-    bool eventFilter(QObject *obj, QEvent *e) override
-    {
-        // Sees the workers' messages too; From() is how a receiver takes them over.
-        if (TMessageEvent::From(e))
-            return false;
-        if (e->type() == QEvent::Show && obj == FWait)
-            ++WaitShows;
-        else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(obj))
-            ++OtherDialogShows;
-        return false;
-    }
-
-private:
-    QWidget *FWait;
-};
-
 class WaitFormTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        SetLogFolder(FLogDir.path().toStdString() + "/");
         SetLogErrorDisplay([](const QString &msg) { ADD_FAILURE() << "log error: " << msg.toStdString(); });
-        CreateLogFile();
     }
     void TearDown() override
     {
         FreeWaitForm();
         EXPECT_TRUE(WaitForm.isNull());
         SetLogErrorDisplay({});
-        SetLogFolder({});
     }
 
     // The modal show; a loop that no close message ends is a failure, not a hang.
@@ -125,7 +81,7 @@ protected:
         w->WMShowModal();
     }
 
-    QTemporaryDir FLogDir;
+    reporttest::TempLog Log;
 };
 
 TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
@@ -146,7 +102,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
         w = ShowWaitForm(nullptr, LoadText);
-        TShowSpy spy(w);
+        support::WaitSpy spy;
         std::future<void> done = StartWorker(w, c.Work);
         if (!c.Work)
             done.get();
@@ -166,10 +122,6 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
         w->Close();
         FreeWaitForm();
     }
-    QFile log(QString::fromStdString(LogFileName()));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("TWaitForm.END_MSG_HANDLE - close WaitForm - start\r\n"
-                                       "TWaitForm.END_MSG_HANDLE - close WaitForm - finish\r\n"));
 }
 
 TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
@@ -225,7 +177,7 @@ TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
     // A first hand-out the starter closes itself, without a worker: the close is refused and the
     // window never shown, yet the mutex comes back.
     TWaitForm *w = ShowWaitForm(nullptr, QStringLiteral("Extracting report."));
-    TShowSpy spy(w);
+    support::WaitSpy spy;
     EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
     w->Close();
     QCoreApplication::processEvents();

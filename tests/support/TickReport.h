@@ -3,7 +3,7 @@
 // check_and_comment_map. The log goes to the report's temporary folder.
 #include "report/uCheckHelper.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/report/ReportTesting.h"
+#include "tests/support/ReportTesting.h"
 
 #include <chrono>
 #include <cstdio>

@@ -36,6 +36,16 @@ inline std::string Query(sqlite3 *db, const std::string &sql, bool typed = false
     return out;
 }
 
+// Query's rows on a read-only connection of its own to the database at Path.
+inline std::string QueryFile(const std::string &Path, const std::string &Sql, bool Typed = false)
+{
+    sqlite3 *db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(Path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK) << Path;
+    const std::string out = Query(db, Sql, Typed);
+    sqlite3_close(db);
+    return out;
+}
+
 inline std::vector<int64_t> Items(const TInt64List &list)
 {
     std::vector<int64_t> items;

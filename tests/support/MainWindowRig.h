@@ -1,0 +1,59 @@
+#pragma once
+// For tests of the real main window (offscreen): settings and log in a temporary folder while a test
+// runs, and the trees' nodes found and listed by their items' names.
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "tests/support/TempSettings.h"
+#include "viewer/Main.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace support {
+
+// Settings and log go to Temp; the window, when one was made, goes before they are restored.
+class MainWindowFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override { SetLogFolder(Temp.Path() + "/"); }
+    void TearDown() override
+    {
+        Form.reset();
+        SetLogFolder("");
+    }
+
+    TempDir Temp;
+    TempSettings Settings{Temp.File("config")};
+    ModalGuard Guard; // a modal show nothing ends fails the test instead of hanging it
+    std::unique_ptr<TMainForm> Form;
+};
+
+inline QString NodeName(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    return GetNodeItem(Node, Tree)->name;
+}
+
+// Node's children names in the tree's order; hidden ones in brackets.
+inline QStringList ChildNames(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    QStringList names;
+    for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+        names << (TVirtualStringTree::IsVisible(c) ? NodeName(Tree, c) : u'[' + NodeName(Tree, c) + u']');
+    return names;
+}
+
+// The first node named Name below Node (anywhere in the tree when Node is null).
+inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVirtualNode Node = nullptr)
+{
+    for (PVirtualNode n = Node ? Node->FirstChild : Tree->GetFirst(); n;
+         n = Node ? n->NextSibling : Tree->GetNext(n))
+        if (NodeName(Tree, n) == Name)
+            return n;
+    return nullptr;
+}
+
+} // namespace support
