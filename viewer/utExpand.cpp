@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -69,28 +70,54 @@ void NoteSqliteFailure(int Code, sqlite3 *DB)
     NoteFailure(ESQLite3::Create(Code, Utf8ToWide(sqlite3_errmsg(DB))).Message().toStdString());
 }
 
-// A time column through the report's date rule; Buffer is reused from row to row.
-double ColumnDate(sqlite3_stmt *Stmt, int Column, std::string &Buffer)
+class TDBMutexHold
+{
+public:
+    explicit TDBMutexHold(sqlite3_stmt *Stmt) : FMutex(sqlite3_db_mutex(sqlite3_db_handle(Stmt)))
+    {
+        sqlite3_mutex_enter(FMutex);
+    }
+    ~TDBMutexHold() { sqlite3_mutex_leave(FMutex); }
+    TDBMutexHold(const TDBMutexHold &) = delete;
+    TDBMutexHold &operator=(const TDBMutexHold &) = delete;
+
+private:
+    sqlite3_mutex *const FMutex;
+};
+
+// A time column through the report's date rule.
+double ColumnDate(sqlite3_stmt *Stmt, int Column)
 {
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, Column));
-    Buffer.assign(text ? text : "", text ? static_cast<size_t>(sqlite3_column_bytes(Stmt, Column)) : 0);
-    return ReportStrToDateTime(Buffer);
+    return ReportStrToDateTime(
+        text ? std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, Column))) : std::string_view());
 }
 
 // The item one row of the children's statement stands for, below the folder ParentID.
-std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID, std::string &DateBuffer)
+std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID)
 {
-    const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, colName));
-    const bool isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
-    const double created = ColumnDate(Stmt, colCreate, DateBuffer);
-    const double updated = ColumnDate(Stmt, colUpdate, DateBuffer);
-    const double accessed = ColumnDate(Stmt, colAccess, DateBuffer);
-    return std::make_unique<TDirectoryList>(
-        name ? Utf8BufToWide(name, static_cast<size_t>(sqlite3_column_bytes(Stmt, colName))) : QString(),
-        sqlite3_column_int64(Stmt, colIdFile), ParentID,
-        sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize), isFolder,
-        IntToBool(sqlite3_column_int(Stmt, colIsDeleted)), sqlite3_column_int(Stmt, colAttr), created,
-        updated, accessed);
+    QString name;
+    int64_t id, size;
+    bool isFolder, isDeleted;
+    int32_t attr;
+    double created, updated, accessed;
+    {
+        // Each column call takes the connection's mutex; held here, they only count up and down.
+        const TDBMutexHold hold(Stmt);
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, colName));
+        if (text)
+            name = Utf8BufToWide(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, colName)));
+        id = sqlite3_column_int64(Stmt, colIdFile);
+        isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
+        size = sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize);
+        isDeleted = IntToBool(sqlite3_column_int(Stmt, colIsDeleted));
+        attr = sqlite3_column_int(Stmt, colAttr);
+        created = ColumnDate(Stmt, colCreate);
+        updated = ColumnDate(Stmt, colUpdate);
+        accessed = ColumnDate(Stmt, colAccess);
+    }
+    return std::make_unique<TDirectoryList>(std::move(name), id, ParentID, size, isFolder, isDeleted, attr,
+                                            created, updated, accessed);
 }
 
 // Hands Item to ParentItem's children through AddChildItem. When that fails before the list took the
@@ -162,12 +189,11 @@ void ThreadExpand::Execute()
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
-        std::string dateBuffer;
         sqlite3_stmt *rows = stmt->Handle();
         int stepped;
         while ((stepped = sqlite3_step(rows)) == SQLITE_ROW) {
             try {
-                std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id, dateBuffer);
+                std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id);
                 const bool isFolder = item->isFolder;
                 hasSubfolder = hasSubfolder || isFolder;
                 PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
