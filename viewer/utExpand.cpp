@@ -70,10 +70,11 @@ void NoteSqliteFailure(int Code, sqlite3 *DB)
     NoteFailure(ESQLite3::Create(Code, Utf8ToWide(sqlite3_errmsg(DB))).Message().toStdString());
 }
 
+// The connection's own mutex, held for a scope (re-entered by every call SQLite makes inside it).
 class TDBMutexHold
 {
 public:
-    explicit TDBMutexHold(sqlite3_stmt *Stmt) : FMutex(sqlite3_db_mutex(sqlite3_db_handle(Stmt)))
+    explicit TDBMutexHold(sqlite3 *DB) : FMutex(DB ? sqlite3_db_mutex(DB) : nullptr)
     {
         sqlite3_mutex_enter(FMutex);
     }
@@ -85,39 +86,29 @@ private:
     sqlite3_mutex *const FMutex;
 };
 
-// A time column through the report's date rule.
-double ColumnDate(sqlite3_stmt *Stmt, int Column)
+// A text column; a null data() for NULL. The caller holds the connection's mutex, which makes the
+// column's value safe to read through: one call that takes the mutex instead of two.
+std::string_view ColumnText(sqlite3_stmt *Stmt, int Column)
 {
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, Column));
-    return ReportStrToDateTime(
-        text ? std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, Column))) : std::string_view());
+    sqlite3_value *value = sqlite3_column_value(Stmt, Column);
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+    return text ? std::string_view(text, static_cast<size_t>(sqlite3_value_bytes(value))) : std::string_view();
 }
 
-// The item one row of the children's statement stands for, below the folder ParentID.
+// The item one row of the children's statement stands for, below the folder ParentID; the caller
+// holds the connection's mutex.
 std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID)
 {
-    QString name;
-    int64_t id, size;
-    bool isFolder, isDeleted;
-    int32_t attr;
-    double created, updated, accessed;
-    {
-        // Each column call takes the connection's mutex; held here, they only count up and down.
-        const TDBMutexHold hold(Stmt);
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, colName));
-        if (text)
-            name = Utf8BufToWide(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, colName)));
-        id = sqlite3_column_int64(Stmt, colIdFile);
-        isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
-        size = sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize);
-        isDeleted = IntToBool(sqlite3_column_int(Stmt, colIsDeleted));
-        attr = sqlite3_column_int(Stmt, colAttr);
-        created = ColumnDate(Stmt, colCreate);
-        updated = ColumnDate(Stmt, colUpdate);
-        accessed = ColumnDate(Stmt, colAccess);
-    }
-    return std::make_unique<TDirectoryList>(std::move(name), id, ParentID, size, isFolder, isDeleted, attr,
-                                            created, updated, accessed);
+    const std::string_view name = ColumnText(Stmt, colName);
+    const bool isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
+    const double created = ReportStrToDateTime(ColumnText(Stmt, colCreate));
+    const double updated = ReportStrToDateTime(ColumnText(Stmt, colUpdate));
+    const double accessed = ReportStrToDateTime(ColumnText(Stmt, colAccess));
+    return std::make_unique<TDirectoryList>(
+        name.data() ? Utf8BufToWide(name.data(), name.size()) : QString(), sqlite3_column_int64(Stmt, colIdFile),
+        ParentID, sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize), isFolder,
+        IntToBool(sqlite3_column_int(Stmt, colIsDeleted)), sqlite3_column_int(Stmt, colAttr), created,
+        updated, accessed);
 }
 
 // Hands Item to ParentItem's children through AddChildItem. When that fails before the list took the
@@ -191,9 +182,17 @@ void ThreadExpand::Execute()
 
         sqlite3_stmt *rows = stmt->Handle();
         int stepped;
-        while ((stepped = sqlite3_step(rows)) == SQLITE_ROW) {
+        for (;;) {
             try {
-                std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id);
+                std::unique_ptr<TDirectoryList> item;
+                {
+                    // The step, the column reads and the item's comment lookup each take the
+                    // connection's mutex; held across them, they only count up and down.
+                    const TDBMutexHold hold(DB);
+                    if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
+                        break;
+                    item = ItemFromRow(rows, folder->id);
+                }
                 const bool isFolder = item->isFolder;
                 hasSubfolder = hasSubfolder || isFolder;
                 PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
