@@ -164,23 +164,35 @@ bool ScanDayMonthYearTime(std::string_view s, double &result)
     return pos == s.size() && JoinParts(year, month, day, hour, minute, second, result);
 }
 
-// "yyyy-mm-dd hh:mm:ss", the layout reports are written in, read straight: the general path's
-// rearranging and scanning gives the same parts.
-bool ScanIsoLayout(std::string_view s, double &result)
+// A full text of either layout reports are written in, "yyyy-mm-dd hh:mm:ss" or "dd.mm.yyyy hh:mm:ss",
+// read straight: the general path's rearranging and scanning gives the same parts.
+bool ScanFullLayout(std::string_view s, double &result)
 {
-    static constexpr char Layout[] = "dddd-dd-dd dd:dd:dd";
-    if (s.size() != sizeof Layout - 1)
-        return false;
-    for (size_t i = 0; i < s.size(); ++i)
-        if (Layout[i] == 'd' ? s[i] < '0' || s[i] > '9' : s[i] != Layout[i])
-            return false;
-    const auto at = [s](size_t pos, size_t len) {
-        int value = 0;
-        for (size_t i = pos; i < pos + len; ++i)
-            value = value * 10 + (s[i] - '0');
-        return value;
+    struct TLayout
+    {
+        const char *Text;
+        size_t Year, Month, Day;
     };
-    return JoinParts(at(0, 4), at(5, 2), at(8, 2), at(11, 2), at(14, 2), at(17, 2), result);
+    static constexpr TLayout Layouts[] = {{"dddd-dd-dd dd:dd:dd", 0, 5, 8}, {"dd.dd.dddd dd:dd:dd", 6, 3, 0}};
+    static constexpr size_t Size = 19;
+    if (s.size() != Size)
+        return false;
+    for (const TLayout &layout : Layouts) {
+        size_t i = 0;
+        while (i < Size && (layout.Text[i] == 'd' ? s[i] >= '0' && s[i] <= '9' : s[i] == layout.Text[i]))
+            ++i;
+        if (i < Size)
+            continue;
+        const auto at = [s](size_t pos, size_t len) {
+            int value = 0;
+            for (size_t k = pos; k < pos + len; ++k)
+                value = value * 10 + (s[k] - '0');
+            return value;
+        };
+        return JoinParts(at(layout.Year, 4), at(layout.Month, 2), at(layout.Day, 2), at(11, 2), at(14, 2),
+                         at(17, 2), result);
+    }
+    return false;
 }
 
 } // namespace
@@ -195,7 +207,7 @@ double ReportStrToDateTime(std::string_view Str)
     // Three of these for every item loaded: the rearranged text is put together on the stack.
     double result = 0;
     bool read;
-    if (ScanIsoLayout(Str, result))
+    if (ScanFullLayout(Str, result))
         return result;
     if (Str.find('-') != std::string_view::npos)
         read = ScanDayMonthYearTime(TRearranged(Str, 8, 5, 0).View(), result);
