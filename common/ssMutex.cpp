@@ -107,20 +107,24 @@ public:
             return;
         }
         if (!FMore)
-            FMore = new std::vector<THeld>; // kept for the thread's life, as rare as deep nesting
+            FMore = new std::vector<THeld>; // as rare as nesting that deep; freed when it empties
         FMore->push_back({Serial, 1});
     }
     void Remove(THeld *Held)
     {
         if (Held >= FSlots && Held < FSlots + InPlace) {
             *Held = FSlots[--FInPlace];
-            if (FMore && !FMore->empty()) {
+            if (FMore)
                 FSlots[FInPlace++] = FMore->back();
-                FMore->pop_back();
-            }
         } else {
             *Held = FMore->back();
+        }
+        if (FMore) {
             FMore->pop_back();
+            if (FMore->empty()) {
+                delete FMore;
+                FMore = nullptr;
+            }
         }
     }
 

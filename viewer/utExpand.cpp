@@ -92,7 +92,8 @@ std::string_view ColumnText(sqlite3_stmt *Stmt, int Column)
 {
     sqlite3_value *value = sqlite3_column_value(Stmt, Column);
     const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
-    return text ? std::string_view(text, static_cast<size_t>(sqlite3_value_bytes(value))) : std::string_view();
+    return text ? std::string_view(text, static_cast<size_t>(sqlite3_value_bytes(value)))
+                : std::string_view();
 }
 
 // The item one row of the children's statement stands for, below the folder ParentID; the caller
@@ -104,11 +105,11 @@ std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID
     const double created = ReportStrToDateTime(ColumnText(Stmt, colCreate));
     const double updated = ReportStrToDateTime(ColumnText(Stmt, colUpdate));
     const double accessed = ReportStrToDateTime(ColumnText(Stmt, colAccess));
-    return std::make_unique<TDirectoryList>(
-        name.data() ? Utf8BufToWide(name.data(), name.size()) : QString(), sqlite3_column_int64(Stmt, colIdFile),
-        ParentID, sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize), isFolder,
-        IntToBool(sqlite3_column_int(Stmt, colIsDeleted)), sqlite3_column_int(Stmt, colAttr), created,
-        updated, accessed);
+    return std::make_unique<TDirectoryList>(name.data() ? Utf8BufToWide(name.data(), name.size()) : QString(),
+                                            sqlite3_column_int64(Stmt, colIdFile), ParentID,
+                                            sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize),
+                                            isFolder, IntToBool(sqlite3_column_int(Stmt, colIsDeleted)),
+                                            sqlite3_column_int(Stmt, colAttr), created, updated, accessed);
 }
 
 // Hands Item to ParentItem's children through AddChildItem. When that fails before the list took the
