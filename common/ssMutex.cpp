@@ -14,7 +14,9 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <type_traits>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -76,7 +78,65 @@ bool NameLeadsTo(const std::string &ShmName, int Fd)
 // How many Gets of each mutex the calling thread holds, by the mutex's serial. Release asks this
 // rather than letting a non-owner unlock, which the pthread mutex would refuse as well but which
 // thread checkers take for a fault. A thread's entries end with it, as its ownership does.
-thread_local std::unordered_map<uint64_t, uint32_t> t_Held;
+// The log takes a mutex for every line: a thread's first few entries live in place, so a Get costs
+// no allocation, and the table needs no destructor that a late Get at thread exit could outlive.
+struct THeld
+{
+    uint64_t Serial;
+    uint32_t Count;
+};
+
+class THeldTable
+{
+public:
+    THeld *Find(uint64_t Serial)
+    {
+        for (uint32_t i = 0; i < FInPlace; ++i)
+            if (FSlots[i].Serial == Serial)
+                return &FSlots[i];
+        if (FMore)
+            for (THeld &held : *FMore)
+                if (held.Serial == Serial)
+                    return &held;
+        return nullptr;
+    }
+    void Add(uint64_t Serial)
+    {
+        if (FInPlace < InPlace) {
+            FSlots[FInPlace++] = {Serial, 1};
+            return;
+        }
+        if (!FMore)
+            FMore = new std::vector<THeld>; // as rare as nesting that deep; freed when it empties
+        FMore->push_back({Serial, 1});
+    }
+    void Remove(THeld *Held)
+    {
+        if (Held >= FSlots && Held < FSlots + InPlace) {
+            *Held = FSlots[--FInPlace];
+            if (FMore)
+                FSlots[FInPlace++] = FMore->back();
+        } else {
+            *Held = FMore->back();
+        }
+        if (FMore) {
+            FMore->pop_back();
+            if (FMore->empty()) {
+                delete FMore;
+                FMore = nullptr;
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t InPlace = 8;
+    THeld FSlots[InPlace];
+    uint32_t FInPlace = 0;
+    std::vector<THeld> *FMore = nullptr;
+};
+static_assert(std::is_trivially_destructible_v<THeldTable>);
+
+thread_local THeldTable t_Held;
 std::atomic<uint64_t> g_Serial{0};
 
 // One pthread mutex as the threads of this process take it.
@@ -105,7 +165,8 @@ bool TLock::Get(uint32_t TimeOut)
     int rc;
     if (TimeOut == INFINITE)
         rc = pthread_mutex_lock(FMutex);
-    else {
+    else if ((rc = pthread_mutex_trylock(FMutex)) == EBUSY) {
+        // Free mostly: the clock is read only when there is a wait to time.
         timespec until;
         clock_gettime(CLOCK_REALTIME, &until);
         until.tv_sec += static_cast<time_t>(TimeOut / 1000);
@@ -128,19 +189,29 @@ bool TLock::Get(uint32_t TimeOut)
     default:
         throw EOSError(rc, QStringLiteral("Mutex wait"));
     }
-    ++t_Held[FSerial];
+    if (THeld *held = t_Held.Find(FSerial))
+        ++held->Count;
+    else {
+        try {
+            t_Held.Add(FSerial);
+        } catch (...) {
+            // Unrecorded, the lock could never be given back.
+            pthread_mutex_unlock(FMutex);
+            throw;
+        }
+    }
     return true;
 }
 
 bool TLock::Release()
 {
-    const auto held = t_Held.find(FSerial);
-    if (held == t_Held.end())
+    THeld *held = t_Held.Find(FSerial);
+    if (!held)
         return false;
     const bool unlocked = pthread_mutex_unlock(FMutex) == 0;
     // A failed unlock means the count was wrong (a forked child's copy): forget it.
-    if (!unlocked || --held->second == 0)
-        t_Held.erase(held);
+    if (!unlocked || --held->Count == 0)
+        t_Held.Remove(held);
     return unlocked;
 }
 

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -34,10 +35,10 @@ sqlite3 *HookedReportDB()
     return hook ? hook() : nullptr;
 }
 
-TDirectoryList::TDirectoryList(const QString &name, int64_t id, int64_t id_parent, int64_t size,
-                               bool isFolder, bool isDeleted, int32_t f_attr, double f_create,
-                               double f_update, double f_access)
-    : name(name), id(id), id_parent(id_parent), size(size), f_create(f_create), f_update(f_update),
+TDirectoryList::TDirectoryList(QString name, int64_t id, int64_t id_parent, int64_t size, bool isFolder,
+                               bool isDeleted, int32_t f_attr, double f_create, double f_update,
+                               double f_access)
+    : name(std::move(name)), id(id), id_parent(id_parent), size(size), f_create(f_create), f_update(f_update),
       f_access(f_access), f_attr(f_attr), isFolder(isFolder), isDeleted(isDeleted)
 {
     if (id == -1 || id == SearchRootID)

@@ -39,8 +39,8 @@ class TDirectoryList
 public:
     // Stores the fields, gives the report's root (id -1) and a search root (SearchRootID) image 0
     // at once, and looks the comment state up (one query on the open-report connection).
-    TDirectoryList(const QString &name, int64_t id, int64_t id_parent, int64_t size, bool isFolder,
-                   bool isDeleted, int32_t f_attr, double f_create, double f_update, double f_access);
+    TDirectoryList(QString name, int64_t id, int64_t id_parent, int64_t size, bool isFolder, bool isDeleted,
+                   int32_t f_attr, double f_create, double f_update, double f_access);
     // Frees the loaded children with their subtrees.
     ~TDirectoryList();
     TDirectoryList(const TDirectoryList &) = delete;

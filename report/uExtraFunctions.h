@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class TImageList;
 class TSystemImageList;
@@ -34,7 +35,7 @@ bool IntToBool(int32_t Value);
 // a "."), read by fixed character positions and rearranged into day.month.year time, which is then read
 // in that fixed order whatever the user's regional settings are. A text that cannot be read gives
 // 1 January 1980, 00:00:00. Safe on any thread.
-double ReportStrToDateTime(const std::string &Str);
+double ReportStrToDateTime(std::string_view Str);
 // The day of Date as "year-mm-dd" (year without leading zeros); the time of day is dropped.
 std::string DateToReportStr(double Date);
 // The local date and time a date-time value stands for, and back (milliseconds are kept).

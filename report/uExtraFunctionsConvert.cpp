@@ -45,7 +45,7 @@ void SplitDateTime(double value, QDate &date, QTime &time)
 class TRearranged
 {
 public:
-    TRearranged(const std::string &s, size_t day, size_t month, size_t year)
+    TRearranged(std::string_view s, size_t day, size_t month, size_t year)
     {
         Mid(s, day, 2).push_back('.');
         Mid(s, month, 2).push_back('.');
@@ -55,7 +55,7 @@ public:
     std::string_view View() const { return std::string_view(FText, FSize); }
 
 private:
-    TRearranged &Mid(const std::string &s, size_t pos, size_t len)
+    TRearranged &Mid(std::string_view s, size_t pos, size_t len)
     {
         if (pos < s.size()) {
             len = std::min(len, s.size() - pos);
@@ -106,6 +106,36 @@ int ExpandYear(int year)
     return year < pivot ? year + 100 : year;
 }
 
+// Days from 0001-01-01 of the proleptic Gregorian calendar (QDate's), worked out without QDate: three
+// dates are read for every item loaded.
+constexpr int64_t CivilDays(int64_t year, int month, int day)
+{
+    year -= month <= 2;
+    const int64_t era = year / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+}
+
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The moment of the parts as JoinDateTime gives it, when they make a valid date and time.
+bool JoinParts(int year, int month, int day, int hour, int minute, int second, double &result)
+{
+    static constexpr int MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1 ||
+        day > MonthDays[month - 1] + (month == 2 && IsLeapYear(year)) || hour > 23 || minute > 59 ||
+        second > 59)
+        return false;
+    const double days = static_cast<double>(CivilDays(year, month, day) - CivilDays(1899, 12, 30));
+    const double fraction = static_cast<double>((hour * 3600 + minute * 60 + second) * 1000) / MSecsPerDay;
+    result = days < 0 ? days - fraction : days + fraction;
+    return true;
+}
+
 // Reads "d.m.y[ h[:m[:s]]]" in this fixed order: the rearranged report time text.
 bool ScanDayMonthYearTime(std::string_view s, double &result)
 {
@@ -131,11 +161,38 @@ bool ScanDayMonthYearTime(std::string_view s, double &result)
         }
         SkipBlanks(s, pos);
     }
-    const QDate date(year, month, day);
-    if (pos != s.size() || year < 1 || !date.isValid() || hour > 23 || minute > 59 || second > 59)
+    return pos == s.size() && JoinParts(year, month, day, hour, minute, second, result);
+}
+
+// A full text of either layout reports are written in, "yyyy-mm-dd hh:mm:ss" or "dd.mm.yyyy hh:mm:ss",
+// read straight: the general path's rearranging and scanning gives the same parts.
+bool ScanFullLayout(std::string_view s, double &result)
+{
+    struct TLayout
+    {
+        const char *Text;
+        size_t Year, Month, Day;
+    };
+    static constexpr TLayout Layouts[] = {{"dddd-dd-dd dd:dd:dd", 0, 5, 8}, {"dd.dd.dddd dd:dd:dd", 6, 3, 0}};
+    static constexpr size_t Size = 19;
+    if (s.size() != Size)
         return false;
-    result = JoinDateTime(date, QTime(hour, minute, second));
-    return true;
+    for (const TLayout &layout : Layouts) {
+        size_t i = 0;
+        while (i < Size && (layout.Text[i] == 'd' ? s[i] >= '0' && s[i] <= '9' : s[i] == layout.Text[i]))
+            ++i;
+        if (i < Size)
+            continue;
+        const auto at = [s](size_t pos, size_t len) {
+            int value = 0;
+            for (size_t k = pos; k < pos + len; ++k)
+                value = value * 10 + (s[k] - '0');
+            return value;
+        };
+        return JoinParts(at(layout.Year, 4), at(layout.Month, 2), at(layout.Day, 2), at(11, 2), at(14, 2),
+                         at(17, 2), result);
+    }
+    return false;
 }
 
 } // namespace
@@ -145,14 +202,16 @@ bool IntToBool(int32_t Value)
     return Value == 1;
 }
 
-double ReportStrToDateTime(const std::string &Str)
+double ReportStrToDateTime(std::string_view Str)
 {
     // Three of these for every item loaded: the rearranged text is put together on the stack.
     double result = 0;
     bool read;
-    if (Str.find('-') != std::string::npos)
+    if (ScanFullLayout(Str, result))
+        return result;
+    if (Str.find('-') != std::string_view::npos)
         read = ScanDayMonthYearTime(TRearranged(Str, 8, 5, 0).View(), result);
-    else if (Str.find('.') != std::string::npos)
+    else if (Str.find('.') != std::string_view::npos)
         read = ScanDayMonthYearTime(TRearranged(Str, 0, 3, 6).View(), result);
     else
         read = ScanDayMonthYearTime(Str, result);

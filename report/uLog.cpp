@@ -36,7 +36,7 @@ TSettings &Settings()
 std::atomic<bool> g_ErrorShown{false};
 std::atomic<TMutex *> g_OtherMutex{nullptr};
 
-std::string ExecutableFolder()
+std::string ReadExecutableFolder()
 {
     char buf[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
@@ -44,6 +44,34 @@ std::string ExecutableFolder()
         throw EOSError(n < 0 ? errno : ENAMETOOLONG, QStringLiteral("Cannot find the program's folder"));
     std::string path(buf, static_cast<size_t>(n));
     return path.substr(0, path.rfind('/') + 1);
+}
+
+// The program does not move while it runs: read once, not for every line.
+const std::string &ExecutableFolder()
+{
+    static const std::string folder = ReadExecutableFolder();
+    return folder;
+}
+
+constexpr char LogName[] = "ParvixViewer.log";
+
+// The log file's path with its terminating zero, put together in Path[0 .. Size); false when it does
+// not fit.
+bool LogFileNameInto(char *Path, size_t Size)
+{
+    const auto put = [Path, Size](const std::string &Folder) {
+        if (Folder.size() + sizeof LogName > Size)
+            return false;
+        std::memcpy(Path, Folder.data(), Folder.size());
+        std::memcpy(Path + Folder.size(), LogName, sizeof LogName);
+        return true;
+    };
+    {
+        std::lock_guard<std::mutex> lock(Settings().Lock);
+        if (!Settings().Folder.empty())
+            return put(Settings().Folder);
+    }
+    return put(ExecutableFolder());
 }
 
 void Display(const QString &Msg)
@@ -77,12 +105,12 @@ void ShowLogError(const QString &Msg)
             app, [Msg] { Display(Msg); }, Qt::QueuedConnection);
 }
 
-QString FileWhat(const char *Action, const std::string &Path)
+QString FileWhat(const char *Action, const char *Path)
 {
-    return QStringLiteral("Cannot %1 file \"%2\"").arg(QLatin1String(Action), QString::fromStdString(Path));
+    return QStringLiteral("Cannot %1 file \"%2\"").arg(QLatin1String(Action), QString::fromUtf8(Path));
 }
 
-void WriteAll(int Fd, const char *Text, size_t Size, const std::string &Path)
+void WriteAll(int Fd, const char *Text, size_t Size, const char *Path)
 {
     size_t done = 0;
     while (done < Size) {
@@ -96,9 +124,9 @@ void WriteAll(int Fd, const char *Text, size_t Size, const std::string &Path)
 }
 
 // Opens, writes and closes; the caller holds logMutex.
-void AppendLine(const std::string &Path, const char *Line, size_t Size)
+void AppendLine(const char *Path, const char *Line, size_t Size)
 {
-    const int fd = open(Path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = open(Path, O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         RaiseLastOSError(FileWhat("open", Path));
     try {
@@ -111,12 +139,16 @@ void AppendLine(const std::string &Path, const char *Line, size_t Size)
         RaiseLastOSError(FileWhat("close", Path));
 }
 
-// Folder loading writes lines by the hundred thousand: a line of usual length is put together on the
-// stack, so that it costs no allocation besides the path.
+// Folder loading writes lines by the hundred thousand: the path and a line of usual length are put
+// together on the stack, so that a line costs no allocation.
 void WriteLogLine(const char *Msg, size_t Length)
 {
     try {
-        const std::string path = LogFileName();
+        char pathBuffer[PATH_MAX];
+        std::string longPath;
+        const char *path = pathBuffer;
+        if (!LogFileNameInto(pathBuffer, sizeof pathBuffer))
+            path = (longPath = LogFileName()).c_str();
         TMutex &mutex = logMutex();
         if (!mutex.Get(LogWaitMs))
             return;
@@ -151,18 +183,14 @@ TMutex &logMutex()
 
 std::string LogFileName()
 {
-    static constexpr char Name[] = "ParvixViewer.log";
     std::string path;
     {
-        // Made in one allocation: every line of the log asks for it.
         std::lock_guard<std::mutex> lock(Settings().Lock);
-        const std::string &folder = Settings().Folder;
-        path.reserve(folder.size() + sizeof Name);
-        path.append(folder);
+        path = Settings().Folder;
     }
     if (path.empty())
         path = ExecutableFolder();
-    return path.append(Name);
+    return path.append(LogName);
 }
 
 void CreateLogFile()
@@ -171,9 +199,9 @@ void CreateLogFile()
         const std::string path = LogFileName();
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0)
-            RaiseLastOSError(FileWhat("create", path));
+            RaiseLastOSError(FileWhat("create", path.c_str()));
         if (close(fd) != 0)
-            RaiseLastOSError(FileWhat("close", path));
+            RaiseLastOSError(FileWhat("close", path.c_str()));
     } catch (const Exception &e) {
         ShowLogError(e.Message());
     }
@@ -199,7 +227,7 @@ void DeleteLogFile()
     try {
         const std::string path = LogFileName();
         if (unlink(path.c_str()) != 0 && errno != ENOENT)
-            RaiseLastOSError(FileWhat("delete", path));
+            RaiseLastOSError(FileWhat("delete", path.c_str()));
     } catch (const Exception &e) {
         ShowLogError(e.Message());
     }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -69,28 +70,46 @@ void NoteSqliteFailure(int Code, sqlite3 *DB)
     NoteFailure(ESQLite3::Create(Code, Utf8ToWide(sqlite3_errmsg(DB))).Message().toStdString());
 }
 
-// A time column through the report's date rule; Buffer is reused from row to row.
-double ColumnDate(sqlite3_stmt *Stmt, int Column, std::string &Buffer)
+// The connection's own mutex, held for a scope (re-entered by every call SQLite makes inside it).
+class TDBMutexHold
 {
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, Column));
-    Buffer.assign(text ? text : "", text ? static_cast<size_t>(sqlite3_column_bytes(Stmt, Column)) : 0);
-    return ReportStrToDateTime(Buffer);
+public:
+    explicit TDBMutexHold(sqlite3 *DB) : FMutex(DB ? sqlite3_db_mutex(DB) : nullptr)
+    {
+        sqlite3_mutex_enter(FMutex);
+    }
+    ~TDBMutexHold() { sqlite3_mutex_leave(FMutex); }
+    TDBMutexHold(const TDBMutexHold &) = delete;
+    TDBMutexHold &operator=(const TDBMutexHold &) = delete;
+
+private:
+    sqlite3_mutex *const FMutex;
+};
+
+// A text column; a null data() for NULL. The caller holds the connection's mutex, which makes the
+// column's value safe to read through: one call that takes the mutex instead of two.
+std::string_view ColumnText(sqlite3_stmt *Stmt, int Column)
+{
+    sqlite3_value *value = sqlite3_column_value(Stmt, Column);
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+    return text ? std::string_view(text, static_cast<size_t>(sqlite3_value_bytes(value)))
+                : std::string_view();
 }
 
-// The item one row of the children's statement stands for, below the folder ParentID.
-std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID, std::string &DateBuffer)
+// The item one row of the children's statement stands for, below the folder ParentID; the caller
+// holds the connection's mutex.
+std::unique_ptr<TDirectoryList> ItemFromRow(sqlite3_stmt *Stmt, int64_t ParentID)
 {
-    const auto *name = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, colName));
+    const std::string_view name = ColumnText(Stmt, colName);
     const bool isFolder = IntToBool(sqlite3_column_int(Stmt, colIsFolder));
-    const double created = ColumnDate(Stmt, colCreate, DateBuffer);
-    const double updated = ColumnDate(Stmt, colUpdate, DateBuffer);
-    const double accessed = ColumnDate(Stmt, colAccess, DateBuffer);
-    return std::make_unique<TDirectoryList>(
-        name ? Utf8BufToWide(name, static_cast<size_t>(sqlite3_column_bytes(Stmt, colName))) : QString(),
-        sqlite3_column_int64(Stmt, colIdFile), ParentID,
-        sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize), isFolder,
-        IntToBool(sqlite3_column_int(Stmt, colIsDeleted)), sqlite3_column_int(Stmt, colAttr), created,
-        updated, accessed);
+    const double created = ReportStrToDateTime(ColumnText(Stmt, colCreate));
+    const double updated = ReportStrToDateTime(ColumnText(Stmt, colUpdate));
+    const double accessed = ReportStrToDateTime(ColumnText(Stmt, colAccess));
+    return std::make_unique<TDirectoryList>(name.data() ? Utf8BufToWide(name.data(), name.size()) : QString(),
+                                            sqlite3_column_int64(Stmt, colIdFile), ParentID,
+                                            sqlite3_column_int64(Stmt, isFolder ? colChildrenSize : colSize),
+                                            isFolder, IntToBool(sqlite3_column_int(Stmt, colIsDeleted)),
+                                            sqlite3_column_int(Stmt, colAttr), created, updated, accessed);
 }
 
 // Hands Item to ParentItem's children through AddChildItem. When that fails before the list took the
@@ -162,12 +181,19 @@ void ThreadExpand::Execute()
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
-        std::string dateBuffer;
         sqlite3_stmt *rows = stmt->Handle();
         int stepped;
-        while ((stepped = sqlite3_step(rows)) == SQLITE_ROW) {
+        for (;;) {
             try {
-                std::unique_ptr<TDirectoryList> item = ItemFromRow(rows, folder->id, dateBuffer);
+                std::unique_ptr<TDirectoryList> item;
+                {
+                    // The step, the column reads and the item's comment lookup each take the
+                    // connection's mutex; held across them, they only count up and down.
+                    const TDBMutexHold hold(DB);
+                    if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
+                        break;
+                    item = ItemFromRow(rows, folder->id);
+                }
                 const bool isFolder = item->isFolder;
                 hasSubfolder = hasSubfolder || isFolder;
                 PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
