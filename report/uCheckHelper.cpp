@@ -19,11 +19,14 @@ constexpr uint8_t csChecked = 2;
 constexpr uint8_t csMixed = 4;
 constexpr int64_t RootID = -1;
 
-// A statement for Sql, or null when it cannot be prepared.
-sqlite3_stmt *Prepared(sqlite3 *DB, const char *Sql)
+// A statement for Sql, or null when it cannot be prepared (Code then says why).
+sqlite3_stmt *Prepared(sqlite3 *DB, const char *Sql, int *Code = nullptr)
 {
     sqlite3_stmt *Stmt = nullptr;
-    if (sqlite3_prepare_v2(DB, Sql, -1, &Stmt, nullptr) != SQLITE_OK) {
+    const int Result = sqlite3_prepare_v2(DB, Sql, -1, &Stmt, nullptr);
+    if (Code)
+        *Code = Result;
+    if (Result != SQLITE_OK) {
         sqlite3_finalize(Stmt);
         Stmt = nullptr;
     }
@@ -38,10 +41,10 @@ sqlite3_stmt *Prepared(sqlite3 *DB, const char *Sql)
 class TCheck_Helper::TRun
 {
 public:
-    TRun(sqlite3 *DB, TQuery &Query, int64_t ID)
+    TRun(sqlite3 *DB, TQuery &Query, int64_t ID) : FDB(DB)
     {
         if (!Query.Stmt)
-            Query.Stmt = Prepared(DB, Query.SQL);
+            Query.Stmt = Prepared(DB, Query.SQL, &FPrepareCode);
         FStmt = Query.Stmt;
         BindInt64(1, ID);
     }
@@ -65,9 +68,19 @@ public:
             sqlite3_bind_int64(FStmt, Index, Value);
     }
     bool Step() { return FStmt && sqlite3_step(FStmt) == SQLITE_ROW; }
+    // Step for the writes and for the reads that decide a write: an error, the prepare's too, raises
+    // ESQLite3, so that a write never fails unseen.
+    bool StepOrRaise()
+    {
+        if (!FStmt)
+            RaiseSqliteError(FPrepareCode, FDB);
+        return ::StepOrRaise(FStmt, FDB);
+    }
 
 private:
+    sqlite3 *const FDB;
     sqlite3_stmt *FStmt = nullptr;
+    int FPrepareCode = SQLITE_OK;
 };
 
 TCheck_Helper::TCheck_Helper(sqlite3 *DB)
@@ -142,10 +155,10 @@ bool TIdQuery::Step()
     return FStmt && sqlite3_step(FStmt) == SQLITE_ROW;
 }
 
-template <typename TRead> bool TCheck_Helper::QueryByID(TQuery &Query, int64_t ID, TRead Read)
+template <typename TRead> bool TCheck_Helper::QueryByID(TQuery &Query, int64_t ID, TRead Read, bool Raise)
 {
     TRun Run(FDB, Query, ID);
-    if (!Run.Step())
+    if (!(Raise ? Run.StepOrRaise() : Run.Step()))
         return false;
     Read(Run.Stmt());
     return true;
@@ -166,28 +179,38 @@ bool TCheck_Helper::GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderSt
     });
 }
 
-void TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
+uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
 {
+    // The row read here decides between update and insert, so a failed read must not pass as none.
+    int32_t OldState = 0;
     int32_t StoredFolder = 0;
-    const bool Exists = QueryByID(FCheckRecordSQL, ID,
-                                  [&](sqlite3_stmt *Stmt) { StoredFolder = sqlite3_column_int(Stmt, 1); });
+    const bool Exists = QueryByID(
+        FCheckRecordSQL, ID,
+        [&](sqlite3_stmt *Stmt) {
+            OldState = sqlite3_column_int(Stmt, 0);
+            StoredFolder = sqlite3_column_int(Stmt, 1);
+        },
+        true);
     const int32_t Stored = CheckStateToDB(State);
     if (Exists) {
         TRun Write(FDB, FUpdateSQL, ID);
         Write.BindInt(1, Stored); // parameter 1 of the update is the state, not the id
         Write.BindInt(2, State == csMixed ? StoredFolder : Stored);
         Write.BindInt64(3, ID);
-        Write.Step();
+        Write.StepOrRaise();
     } else {
-        const int64_t ParentID = GetParentID(ID);
+        int64_t ParentID = RootID;
+        QueryByID(
+            FParentIDSQL, ID, [&](sqlite3_stmt *Stmt) { ParentID = sqlite3_column_int64(Stmt, 0); }, true);
         TRun Write(FDB, FInsertSQL, ID);
         Write.BindInt(2, Stored);
         Write.BindInt(3, State == csMixed ? 0 : Stored);
         Write.BindInt64(4, ParentID);
-        Write.Step();
+        Write.StepOrRaise();
     }
     if (State != csMixed)
         SetCheckForChildren(State, ID);
+    return DBToCheckState(OldState);
 }
 
 void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
@@ -202,26 +225,24 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
         Pending.pop_back();
-        {
-            // One update per row below the item: kept prepared rather than made and parsed per row.
-            TRun Update(FDB, FPushDownSQL, Current);
-            if (Update.Stmt()) {
-                Update.BindInt(1, Stored);
-                Update.BindInt64(2, Current);
-                CheckSqliteResult(sqlite3_step(Update.Stmt()), FDB);
-            } else { // cannot be prepared: the script raises the engine's own code and text
-                ExecSqlScript(FDB, "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
-                                       " WHERE (id_parent = " + std::to_string(Current) + "); ");
-            }
-        }
+        // The child rows are read before they are updated (the update changes no fileID), so that
+        // an item without child rows, most of them, costs one statement instead of two.
         Children.clear();
+        bool HasRows = false;
         {
             TRun Run(FDB, FChildRowsSQL, Current);
-            while (Run.Step()) {
+            while (Run.StepOrRaise()) { // rows a failed read left out would keep their old state
+                HasRows = true;
                 const int64_t Child = sqlite3_column_int64(Run.Stmt(), 0);
                 if (Child != Current && Visited.insert(Child).second)
                     Children.push_back(Child);
             }
+        }
+        if (HasRows) {
+            TRun Update(FDB, FPushDownSQL, Current);
+            Update.BindInt(1, Stored);
+            Update.BindInt64(2, Current);
+            Update.StepOrRaise();
         }
         // Reversed, so that the first child row is the next one taken.
         Pending.insert(Pending.end(), Children.rbegin(), Children.rend());
@@ -362,9 +383,7 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
     TCheck_Helper &H = Helper(DB);
     std::unordered_set<int64_t> Walked;
     for (;;) {
-        uint8_t Old, OldFolder;
-        H.GetCheckRecord(ID, Old, OldFolder);
-        H.SetCheck(State, ID);
+        const uint8_t Old = H.SetCheck(State, ID);
         if (ID == RootID) {
             List.Add(RootID);
             return;
@@ -390,8 +409,8 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
     TStatementCell Lookup;
     const std::string Select =
         "SELECT checked, checkForFolder FROM check_and_comment_map WHERE (fileID = " + Id + ");";
-    sqlite3_prepare_v2(DB, Select.c_str(), -1, Lookup.Ptr(), nullptr);
-    const bool Exists = sqlite3_step(Lookup.Handle()) == SQLITE_ROW;
+    CheckSqliteResult(sqlite3_prepare_v2(DB, Select.c_str(), -1, Lookup.Ptr(), nullptr), DB);
+    const bool Exists = StepOrRaise(Lookup.Handle(), DB); // it decides between update and insert
     const int32_t StoredFolder = Exists ? sqlite3_column_int(Lookup.Handle(), 1) : 0;
     const int32_t Stored = CheckStateToDB(State);
     std::string Write;

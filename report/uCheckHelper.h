@@ -23,7 +23,8 @@ class TIdQuery;
 // Runs the store's queries on one connection. Its statements are prepared on first use and kept
 // (reset after every use, so none is busy between calls); the destructor finalizes them. So destroy
 // it before closing its connection with sqlite3_close, or close with sqlite3_close_v2, which waits
-// for them. Prepare failures are not raised: a query that cannot be prepared gives no row.
+// for them. A test that cannot be prepared or run gives no row; the writes, and the reads that decide
+// them, raise ESQLite3 instead.
 class TCheck_Helper
 {
 public:
@@ -39,10 +40,12 @@ public:
     bool GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderState);
     // Stores State on the item (updates its row or inserts one with its id_parent) and, unless State
     // is mixed, pushes it down. checkForFolder takes State's stored value, except that mixed keeps
-    // the stored one (0 on a new row). Does not touch the ancestors.
-    void SetCheck(uint8_t State, int64_t ID);
+    // the stored one (0 on a new row). Does not touch the ancestors. Returns the item's own state
+    // before (unchecked without a row). Raises ESQLite3 when the write, or a read it rests on, fails.
+    uint8_t SetCheck(uint8_t State, int64_t ID);
     // Sets checked := State's stored value on every row below ID through an unbroken chain of rows;
-    // checkForFolder is left alone and no row is created. Raises ESQLite3 when an update fails.
+    // checkForFolder is left alone and no row is created. Raises ESQLite3 when an update or a read of
+    // the child rows fails.
     void SetCheckForChildren(uint8_t State, int64_t ID);
 
     // Tests on ID's child rows (rows whose id_parent is ID); the mixed test leaves out the root's row.
@@ -77,8 +80,9 @@ private:
     // prepared on first use, null when that fails (tried again next time).
     sqlite3_stmt *KeptStatement(const char *SQL);
 
-    // Runs a single-id query and tells whether it gave a row; Read sees the row.
-    template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read);
+    // Runs a single-id query and tells whether it gave a row; Read sees the row. With Raise, a failed
+    // prepare or step raises ESQLite3 instead of reading as no row.
+    template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read, bool Raise = false);
     bool HasRowFor(TQuery &Query, int64_t ID);
 
     sqlite3 *const FDB;

@@ -46,6 +46,22 @@ void RaiseSqliteError(int code, sqlite3 *db)
     throw ESQLite3::CreateCode(code);
 }
 
+bool StepOrRaise(sqlite3_stmt *stmt, sqlite3 *db)
+{
+    int code = sqlite3_step(stmt);
+    if ((code & 0xFF) == SQLITE_ROW)
+        return true;
+    if ((code & 0xFF) == SQLITE_DONE)
+        return false;
+    // A legacy statement's step says only SQLITE_ERROR: its reset gives the code and the text.
+    if ((code & 0xFF) == SQLITE_ERROR) {
+        const int reset = sqlite3_reset(stmt);
+        if (reset != SQLITE_OK)
+            code = reset;
+    }
+    RaiseSqliteError(code, db);
+}
+
 void ExecSqlScript(sqlite3 *db, const std::string &sql)
 {
     if (!db)

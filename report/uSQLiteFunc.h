@@ -14,7 +14,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 class TInt64List;
 
-// A failed SQLite call. Only ExecSqlScript (through CheckSqliteResult) raises it.
+// A failed SQLite call: raised by ExecSqlScript and by the writes of ticks and comments.
 class ESQLite3 : public Exception
 {
 public:
@@ -41,6 +41,11 @@ int CheckSqliteResult(int code, sqlite3 *db);
 
 // Raises ESQLite3 with db's error text, or with the code alone when db is null.
 [[noreturn]] void RaiseSqliteError(int code, sqlite3 *db);
+
+// Steps stmt once: True on a row, False when it is done; any other end raises ESQLite3 with the
+// engine's precise code and text (also for a statement made by the legacy sqlite3_prepare). The
+// statement is left to its owner to reset or finalize.
+bool StepOrRaise(sqlite3_stmt *stmt, sqlite3 *db);
 
 // Binds text (UTF-8) to parameter index (from 1) of stmt. SQLite reads a shared, reference-counted
 // buffer in place and gives its reference back through ReleaseBoundText when it rebinds or finalizes.
@@ -120,11 +125,11 @@ extern const TPrepareStep ReportPreparationSteps[PrepareStepCount];
 extern const char *const CheckAndCommentMapTableSql;
 
 // ---------------------------------------------------------------------------------------------------
-// Comments and folder queries. None of them tests SQLite results: a failed prepare reads as no row.
+// Comments and folder queries. The reads test no SQLite result: a failed prepare reads as no row.
 
 // Makes sure the item has a row in check_and_comment_map (a new row carries the item's inherited tick
-// state, stored through the tick store), then writes comment into it. ESQLite3 from the tick store
-// passes through.
+// state, stored through the tick store), then writes comment into it. Raises ESQLite3 when the
+// lookup or a write fails.
 void SetComment(sqlite3 *db, const QString &comment, int64_t id);
 
 // Reads the item's comment into comment when the item has a row (left untouched otherwise). True when

@@ -34,8 +34,9 @@ void SetComment(sqlite3 *db, const QString &comment, int64_t id)
     TStatementCell lookup;
     TStatementCell update;
     const std::string select = WithId("SELECT fileID FROM check_and_comment_map WHERE (fileID = ", id, ");");
-    sqlite3_prepare_v2(db, select.c_str(), -1, lookup.Ptr(), nullptr);
-    if (sqlite3_step(lookup.Handle()) != SQLITE_ROW) {
+    // A failed lookup must not pass as no row: the tick store would store the item's state again.
+    CheckSqliteResult(sqlite3_prepare_v2(db, select.c_str(), -1, lookup.Ptr(), nullptr), db);
+    if (!StepOrRaise(lookup.Handle(), db)) {
         // A new row carries the state the item has by inheritance, stored by the tick store's rules.
         uint8_t state = 0;
         uint8_t folderState = 0;
@@ -43,11 +44,12 @@ void SetComment(sqlite3 *db, const QString &comment, int64_t id)
         TInt64List touched;
         SetCheckRecursive(db, checked ? 2 : 0, touched, id);
     }
-    sqlite3_prepare(db, "UPDATE check_and_comment_map SET comment = ? WHERE (fileID = ?);", -1, update.Ptr(),
-                    nullptr);
+    CheckSqliteResult(sqlite3_prepare(db, "UPDATE check_and_comment_map SET comment = ? WHERE (fileID = ?);",
+                                      -1, update.Ptr(), nullptr),
+                      db);
     sqlite3_bind_text(update.Handle(), 1, text.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_int64(update.Handle(), 2, id);
-    sqlite3_step(update.Handle());
+    StepOrRaise(update.Handle(), db);
 }
 
 bool GetComment(sqlite3 *db, QString &comment, int64_t id)

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using support::CheckRow;
 using support::ReportBuilder;
 using testing::ElementsAre;
@@ -130,21 +132,60 @@ TEST(TickFailures, WithoutTheTickTableQueriesFindNothingThePushDownRaisesAndNoth
     R.DB = nullptr;
 }
 
-// A push-down update that the engine refuses raises its code and text, and leaves no statement busy.
-TEST(TickFailures, ARefusedPushDownRaises)
+// Every write of a tick or a comment that the engine refuses raises its code and text, leaves f's row
+// as it was and no statement busy: f's own row inserted or updated, a push-down onto it, its comment.
+TEST(TickFailures, ARefusedWriteRaises)
 {
-    TickReport R(Report("D A id=1\n  F f id=2\n", {Stored(2, 1, 0, 0)}));
-    ExecSqlScript(R.DB, "CREATE TRIGGER refuse BEFORE UPDATE OF checked ON check_and_comment_map "
-                        "BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
-    try {
-        SetChecked(R.DB, Checked, 1); // stores 1, then pushes down to 2
-        ADD_FAILURE() << "no exception";
-    } catch (const ESQLite3 &E) {
-        EXPECT_EQ(E.ErrorCode & 0xFF, SQLITE_CONSTRAINT);
-        EXPECT_THAT(E.what(), HasSubstr("refused here"));
+    const std::string Insert = "INSERT ON check_and_comment_map WHEN NEW.fileID = 2",
+                      Update = "UPDATE ON check_and_comment_map WHEN OLD.fileID = 2",
+                      Comment = "UPDATE OF comment ON check_and_comment_map";
+    const auto Tick = [](uint8_t State, int64_t ID) {
+        return [=](sqlite3 *DB) {
+            TInt64List List;
+            SetCheckRecursive(DB, State, List, ID);
+        };
+    };
+    const auto Set = [](uint8_t State, int64_t ID) {
+        return [=](sqlite3 *DB) { SetChecked(DB, State, ID); };
+    };
+    const auto Note = [](sqlite3 *DB) { SetComment(DB, QStringLiteral("note"), 2); };
+    const struct
+    {
+        const std::string &Refused;
+        bool FHasRow;
+        std::function<void(sqlite3 *)> Write;
+    } Cases[] = {
+        {Insert, false, Tick(Checked, 2)},
+        {Update, true, Tick(Checked, 2)},
+        {Update, true, Tick(Mixed, 2)},
+        {Update, true, Tick(Checked, 1)},
+        {Insert, false, Set(Checked, 2)},
+        {Update, true, Set(Checked, 1)},
+        {Insert, false, Note},
+        {Comment, true, Note},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(int(&C - Cases));
+        // g checked makes A mixed, so that no push-down onto f follows a refused own-row write.
+        std::vector Rows{Stored(3, 1, 1, 1)};
+        if (C.FHasRow)
+            Rows.push_back(Stored(2, 1, 0, 0));
+        TickReport R(Report("D A id=1\n  F f id=2\n  F g id=3\n", Rows));
+        ExecSqlScript(R.DB, "CREATE TRIGGER refuse BEFORE " + C.Refused +
+                                " BEGIN SELECT RAISE(ABORT, 'refused here'); END;");
+        const std::optional<StoredRow> Before = R.Row(2);
+        try {
+            C.Write(R.DB);
+            ADD_FAILURE() << "no exception";
+        } catch (const ESQLite3 &E) {
+            EXPECT_EQ(E.ErrorCode, SQLITE_CONSTRAINT);
+            EXPECT_EQ(E.ErrorMessage.toStdString(), "refused here");
+        }
+        EXPECT_EQ(R.Row(2), Before);
+        for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt;
+             Stmt = sqlite3_next_stmt(R.DB, Stmt))
+            EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
     }
-    for (sqlite3_stmt *Stmt = sqlite3_next_stmt(R.DB, nullptr); Stmt; Stmt = sqlite3_next_stmt(R.DB, Stmt))
-        EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
 }
 
 // A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its

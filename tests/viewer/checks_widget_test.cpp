@@ -23,6 +23,10 @@ const char *const Drive = "D A\n  D B\n    F x 1\n    F y 1\n  F z 1\nD C\n  F w
 const char *const Refuse =
     "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.id_parent = 2 "
     "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+// z's own row cannot be made.
+const char *const RefuseZ =
+    "CREATE TRIGGER refuse BEFORE INSERT ON check_and_comment_map WHEN NEW.fileID = 5 "
+    "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
 
 class ChecksTest : public ::testing::Test
 {
@@ -133,26 +137,27 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
         bool InList;
         const char *Node;
         TBy By;
-        bool Refused;
+        const char *Refused; // the trigger that refuses the tick's write, if any
         const char *Table;
         const char *Folders;
         bool Refilled;
     } cases[] = {
-        {"A", false, "B", Mouse, false, "-1:2/0 1:2/0 2:1/1", "A~ B+ x+ y+ z C", true},
-        {"A", false, "A", Space, false, "-1:2/0 1:1/1", "A+ B+ x+ y+ z+ C", true},
-        {"A", false, "C", Mouse, false, "-1:2/0 6:1/1", "A B x y z C+", false},
+        {"A", false, "B", Mouse, nullptr, "-1:2/0 1:2/0 2:1/1", "A~ B+ x+ y+ z C", true},
+        {"A", false, "A", Space, nullptr, "-1:2/0 1:1/1", "A+ B+ x+ y+ z+ C", true},
+        {"A", false, "C", Mouse, nullptr, "-1:2/0 6:1/1", "A B x y z C+", false},
         // The control's follow-on changes and a folder load's come with no press before them.
-        {"A", false, "C", Nothing, false, "", "A B x y z C+", false},
+        {"A", false, "C", Nothing, nullptr, "", "A B x y z C+", false},
         // A file row: the folder tree's ancestors at once, the list as it is.
-        {"B", true, "x", Mouse, false, "-1:2/0 1:2/0 2:2/0 3:1/1", "A~ B~ x+ y z C", false},
-        {"A", false, "B", Mouse, true, "3:0/0 4:0/0", "A B x y z C", false},
-        {"A", true, "B", Mouse, true, "3:0/0 4:0/0", "A B x y z C", false},
+        {"B", true, "x", Mouse, nullptr, "-1:2/0 1:2/0 2:2/0 3:1/1", "A~ B~ x+ y z C", false},
+        {"A", false, "B", Mouse, Refuse, "3:0/0 4:0/0", "A B x y z C", false},
+        {"A", true, "B", Mouse, Refuse, "3:0/0 4:0/0", "A B x y z C", false},
+        {"A", false, "z", Mouse, RefuseZ, "3:0/0 4:0/0", "A B x y z C", false},
     };
     for (const auto &c : cases) {
         support::ReportBuilder report;
         report.Tree(Drive).WithCheckTable();
         if (c.Refused)
-            report.Check({{}, 0, 3, 2, 0, 0}).Check({{}, 0, 4, 2, 0, 0}).Sql(Refuse);
+            report.Check({{}, 0, 3, 2, 0, 0}).Check({{}, 0, 4, 2, 0, 0}).Sql(c.Refused);
         Open(&report);
         Focus(c.Focused);
         support::BoxAnswerer boxes;
@@ -172,7 +177,7 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
                   c.Refused ? QStringList{QStringLiteral("SQLite3 Error 19 - refused")} : QStringList());
         EXPECT_EQ(Find(Form->tv_FilesTree, c.Node) &&
                       Find(Form->tv_FilesTree, c.Node)->CheckState == csUncheckedNormal,
-                  c.Refused);
+                  c.Refused != nullptr);
         EXPECT_TRUE(Form->tv_FolderTree->OnChecking && Form->tv_FolderTree->OnChecked);
     }
 }
