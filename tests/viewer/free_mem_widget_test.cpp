@@ -172,7 +172,7 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
             nodes.insert(n);
         return nodes;
     };
-    std::mt19937 random(7);
+    std::mt19937 random(2);
     int historySteps = 0;
     for (int step = 0; step <= 800; ++step) {
         std::vector<PVirtualNode> folders;
