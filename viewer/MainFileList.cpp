@@ -255,7 +255,12 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
 
 void TMainForm::tv_FolderTreeResize(QObject *)
 {
-    tv_FilesTree->Repaint();
+    // Rows added to the folder tree can resize it inside a wait window while a worker fills the list:
+    // the list then belongs to the worker, and the end of its update repaints it. The lock keeps a
+    // worker from starting an update in between.
+    const std::lock_guard<std::recursive_mutex> lock(tv_FilesTree->ViewLock());
+    if (tv_FilesTree->UpdateCount() == 0)
+        tv_FilesTree->Repaint();
     tbar_FolderToolBar->repaint();
 }
 

@@ -147,9 +147,11 @@ TEST(FreeMemThreadTest, TouchMovesANodeToTheEndOnce)
     }
 }
 
-// Some 500 folders expanded, collapsed, focused and stepped through while passes run every
-// millisecond: nothing points at a freed node or item (the sanitizers watch), nodes and items agree,
-// and closing the window while a pass may be under way ends.
+// Some 500 folders expanded, collapsed, focused, stepped through and visited again through the
+// history (Back, Next, Up) while passes run every millisecond: nothing points at a freed node or item
+// (the sanitizers watch), nodes and items agree, a history step lands on a live node of the folder its
+// entry recorded (unless a pass dropped that entry meanwhile), and closing the window while a pass may
+// be under way ends.
 TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
 {
     std::string rows;
@@ -163,7 +165,15 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
     }
     Start(rows);
     StartThread(1);
-    std::mt19937 random(7);
+    Focus(Tree()->GetFirst());
+    const auto live = [this](PVirtualNode Node) {
+        PVirtualNode n = Tree()->GetFirst();
+        while (n && n != Node)
+            n = Tree()->GetNext(n);
+        return n != nullptr;
+    };
+    std::mt19937 random(2);
+    int historySteps = 0;
     for (int step = 0; step <= 800; ++step) {
         std::vector<PVirtualNode> folders;
         for (PVirtualNode n = Tree()->GetFirst(); n; n = Tree()->GetNext(n))
@@ -172,25 +182,46 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
         PVirtualNode node = folders[random() % folders.size()], next = Tree()->GetNext(Tree()->FocusedNode());
         while (next && !TVirtualStringTree::IsVisible(next))
             next = Tree()->GetNext(next);
-        const int action = random() % 4;
-        if (action < 2)
+        const int action = random() % 7;
+        if (action < 2) {
             Tree()->SetExpanded(node, action == 0);
-        else // a random folder, or the next one as the arrow key steps
+        } else if (action < 4) { // a random folder, or the next one as the arrow key steps
             Focus(action == 2 || !next ? node : next);
+        } else {
+            THistoryItem *target = action == 4   ? HistoryCurrent->Prev
+                                   : action == 5 ? HistoryCurrent->Next
+                                                 : nullptr;
+            PVirtualNode focused = Tree()->FocusedNode(), parent = Tree()->NodeParent(focused);
+            // Back and Next with no entry there, and Up on the root, stay.
+            PVirtualNode goal = target ? target->Node : action == 6 && parent ? parent : focused;
+            const int shows = Passes->Shows;
+            action == 4 ? Form->tb_PrevClick() : action == 5 ? Form->tb_NextClick() : Form->tb_UpClick();
+            focused = Tree()->FocusedNode();
+            ASSERT_TRUE(live(focused)) << step;
+            ASSERT_EQ(focused, HistoryCurrent->Node) << step;
+            // A pass during the step may have dropped the entry; the step then lands on a neighbour.
+            if (Passes->Shows == shows)
+                ASSERT_EQ(focused, goal) << step;
+            historySteps += target != nullptr;
+        }
         QTest::qWait(step % 10 ? 0 : 2);
         if (step % 100)
             continue;
-        std::set<PVirtualNode> live;
         for (PVirtualNode n = Tree()->GetFirst(); n; n = Tree()->GetNext(n)) {
-            live.insert(n);
             ASSERT_EQ(GetNodeItem(n, Tree())->NodeInFoldTr, n);
             ASSERT_EQ(GetNodeItem(n, Tree())->ChildCount(), n->ChildCount);
         }
         const std::vector<PVirtualNode> listed = FreeMemThread->Nodes();
         EXPECT_EQ(std::set<PVirtualNode>(listed.begin(), listed.end()).size(), listed.size());
         for (PVirtualNode n : listed)
-            ASSERT_TRUE(live.count(n));
+            ASSERT_TRUE(live(n));
     }
+    THistoryItem *e = HistoryCurrent;
+    while (e->Prev)
+        e = e->Prev;
+    for (; e; e = e->Next)
+        EXPECT_TRUE(live(e->Node));
+    EXPECT_GT(historySteps, 50);
     EXPECT_GT(Passes->Shows, 0);
     Form.reset();
 }
