@@ -16,6 +16,7 @@
 #include "viewer/utFreeMemThread.h"
 #include "viewer/utLoadThread.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -282,11 +283,14 @@ void TMainForm::FreeSearchStmt()
 
 void TMainForm::FreeReportItems()
 {
+    // A result page goes with the report; its paging with the statement.
+    ClearFilesTree();
+    gb_MoreResults->hide();
+    mi_MoreResults->setEnabled(false);
     PVirtualNode root = tv_FolderTree->GetFirst();
     if (!root)
         return;
     TDirectoryList *rootItem = GetNodeItem(root, tv_FolderTree);
-    tv_FilesTree->Clear();
     tv_FolderTree->Clear();
     delete rootItem;
     // Both pointed into the freed items and nodes.
@@ -392,6 +396,15 @@ bool TMainForm::event(QEvent *e)
             return true;
         case WM_DECOMPRESS_ERROR:
             WMDecompressError();
+            return true;
+        case WM_SEARCH_FOUND_CHECKED:
+            WMSearchFoundChecked();
+            return true;
+        case WM_SEARCH_FOUND_UNCHECKED:
+            WMSearchFoundUnchecked();
+            return true;
+        case WM_SEARCH_NO_MORE:
+            WMSearchNoMoreResults();
             return true;
         default:
             break;
