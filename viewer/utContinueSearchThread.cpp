@@ -50,10 +50,21 @@ void TThread_ContinueSearch::AddRow(sqlite3_stmt *Stmt)
     PVirtualNode node = AddInTreeView(FilesTree, ParentNode, row);
     uint8_t state = 0;
     uint8_t folderState = 0;
+    bool found = IsChecked(DB, row->id, state, folderState);
+    if (!found) {
+        // Without a row of its own an item takes what its parent's nearest ancestor with a row gives,
+        // the same for all its siblings: the walk up is made once per parent and page.
+        auto [inherited, first] = FInherited.try_emplace(row->id_parent, false);
+        if (first)
+            inherited->second = IsCheckedInherited(DB, row->id, state, folderState);
+        found = inherited->second;
+        state = csCheckedNormal;
+    }
     bool unchecked = true;
-    if (IsCheckedInherited(DB, row->id, state, folderState)) {
-        // The checking event is detached: nothing is stored, and the tracking works the root out.
-        FilesTree->SetCheckState(node, static_cast<TCheckState>(state));
+    if (found) {
+        // Straight into the node: nothing is stored, and the root is worked out once, after the page
+        // (through the control each row would recount all the rows before it).
+        node->CheckState = static_cast<TCheckState>(state);
         unchecked = state == csUncheckedNormal;
         if (state == csCheckedNormal && !FCheckedPosted)
             FCheckedPosted = PostMessage(MainForm, WM_SEARCH_FOUND_CHECKED);
@@ -89,6 +100,7 @@ void TThread_ContinueSearch::Execute()
             break;
         result = sqlite3_step(stmt);
     }
+    FilesTree->RecomputeCheckState(ParentNode);
     // A failing statement would give empty pages for ever: paging ends as at the statement's end.
     if (result != SQLITE_ROW)
         PostMessage(MainForm, WM_SEARCH_NO_MORE);

@@ -11,6 +11,9 @@
 #include "platform/TThread.h"
 #include "platform/VirtualStringTree.h"
 
+#include <cstdint>
+#include <unordered_map>
+
 struct sqlite3;
 struct sqlite3_stmt;
 class TMainForm;
@@ -40,6 +43,8 @@ private:
     sqlite3 *DB;
     TWaitForm *WaitForm;
     TMainForm *MainForm;
+    // Per parent id: whether a row without a tick row of its own counts as checked.
+    std::unordered_map<int64_t, bool> FInherited;
     bool FCheckedPosted = false;
     bool FUncheckedPosted = false;
 };
