@@ -19,6 +19,7 @@
 #include <sqlite3.h>
 
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -35,6 +36,7 @@ protected:
         Form.reset();
         SetLogFolder("");
     }
+    // The window on the report (none: the one written before).
     void Open(const support::ReportBuilder *Report)
     {
         Form.reset();
@@ -42,14 +44,14 @@ protected:
         Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
         ASSERT_TRUE(QTest::qWaitFor([this] { return Form->tv_FolderTree->GetFirst() && ReportDB; }, 5000));
     }
-    void Search(const QString &Text)
+    void Search(const char *Text)
     {
-        Form->edit_Search->setText(Text);
+        Form->edit_Search->setText(QString::fromUtf8(Text));
         QTest::keyClick(Form->edit_Search, Qt::Key_Return);
     }
     PVirtualNode Root() const { return Form->tv_FilesTree->GetFirst(); }
     TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FilesTree); }
-    // The page's row names in order, each followed by its check state.
+    // The page's rows in order: "[name]state" each.
     QString Rows() const
     {
         QString rows;
@@ -65,36 +67,27 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
 {
     // x 6 is ticked as a whole (its file 7 without a row counts as checked), y 10 mixed.
     support::ReportBuilder report;
-    report.Tree("F a.txt\nF b.TXT\nF abc\nF ABC\nF abcd\nD x\n  F \" a \"\nF a\nF b\nD y 100\n  F in 7\n")
-        .Row({.id = 12, .parent = 10, .name = ""})
-        .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
-        .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
-        .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0});
-    Open(&report);
-    const struct
-    {
-        const char *Typed;
-        const char *Rows; // in report order, each with its state
-        TCheckState Root;
-    } cases[] = {
-        {"*.txt", "[a.txt]0[b.TXT]0", csUncheckedNormal},
-        {"a;b", "[a]0[b]0", csUncheckedNormal},
-        {"a, b.txt", "[b.TXT]0[a]0", csUncheckedNormal},
-        {" a ", "[ a ]2", csCheckedNormal},
-        {"ABC", "[abc]0[ABC]0", csUncheckedNormal},
-        {"x;a", "[x]2[a]0", csMixedNormal}, // the control's tracking alone would leave it checked
-        {"y", "[y]4", csMixedNormal},
-        {"", "[]0", csUncheckedNormal},
-        {"nothing", "", csUncheckedNormal},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.Typed);
-        Search(QString::fromUtf8(c.Typed));
-        EXPECT_EQ(Rows(), QString::fromUtf8(c.Rows));
-        EXPECT_EQ(Root()->CheckState, c.Root);
-        EXPECT_EQ(Item(Root())->name, QStringLiteral("Select all"));
+    Open(&report
+              .Tree("F a.txt\nF b.TXT\nF abc\nF ABC\nF abcd\nD x\n  F \" a \"\nF a\nF b\nD y 100\n  F in 7\n")
+              .Row({.id = 12, .parent = 10, .name = ""})
+              .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
+              .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
+              .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
+    // Typed, the rows found in report order with their states, the root's state.
+    for (const auto &[typed, rows, root] : {std::tuple{"*.txt", "[a.txt]0[b.TXT]0", csUncheckedNormal},
+                                            {"a;b", "[a]0[b]0", csUncheckedNormal},
+                                            {"a, b.txt", "[b.TXT]0[a]0", csUncheckedNormal},
+                                            {" a ", "[ a ]2", csCheckedNormal},
+                                            {"ABC", "[abc]0[ABC]0", csUncheckedNormal},
+                                            {"y", "[y]4", csMixedNormal},
+                                            {"x;a", "[x]2[a]0", csMixedNormal},
+                                            {"", "[]0", csUncheckedNormal},
+                                            {"nothing", "", csUncheckedNormal}}) {
+        Search(typed);
+        EXPECT_EQ(Rows(), QString::fromUtf8(rows)) << typed;
+        EXPECT_EQ(Root()->CheckState, root) << typed;
     }
-    Search(QStringLiteral("y"));
+    Search("y");
     EXPECT_EQ(Item(Root()->FirstChild)->size, 7); // a found folder: what lies below it
 }
 
@@ -104,33 +97,26 @@ TEST_F(SearchTest, PagesContinueOneStatementUntilItsEnd)
     for (int i = 1; i <= 4500; ++i)
         report.Row({.id = i, .name = i <= 2500 ? "m" : "n"});
     Open(&report);
-    const struct
-    {
-        const char *Typed;
-        QStringList Shown; // after the first page and each "More results..."
-    } cases[] = {
-        {"m", {"1 - 1000", "1001 - 2000", "2001 - 2500"}},
-        {"n", {"1 - 1000", "1001 - 2000", "0 - 0"}},
-    };
-    for (const auto &c : cases) {
-        Search(QString::fromUtf8(c.Typed));
+    // What "Shown" reads after the first page and each "More results...".
+    for (const auto &[typed, shown] : {std::pair{"m", QStringList{"1 - 1000", "1001 - 2000", "2001 - 2500"}},
+                                       std::pair{"n", QStringList{"1 - 1000", "1001 - 2000", "0 - 0"}}}) {
+        Search(typed);
         std::set<int64_t> ids;
-        for (const QString &shown : c.Shown) {
-            if (shown != c.Shown.first()) {
+        for (const QString &text : shown) {
+            if (text != shown.first()) {
                 EXPECT_TRUE(Form->btn_MoreResults->isEnabled());
                 Form->btn_MoreResults->click();
             }
-            EXPECT_EQ(Form->lbl_ShownCount->text(), shown);
+            EXPECT_EQ(Form->lbl_ShownCount->text(), text);
             for (PVirtualNode n = Root()->FirstChild; n; n = n->NextSibling)
                 ids.insert(Item(n)->id);
         }
-        EXPECT_EQ(QString::number(ids.size()), Form->lbl_FoundedCount->text()) << c.Typed;
-        EXPECT_FALSE(Form->btn_MoreResults->isEnabled() || Form->mi_MoreResults->isEnabled());
-        EXPECT_EQ(SearchStmt, nullptr);
+        EXPECT_EQ(QString::number(ids.size()), Form->lbl_FoundedCount->text()) << typed;
+        EXPECT_FALSE(Form->btn_MoreResults->isEnabled() || Form->mi_MoreResults->isEnabled() || SearchStmt);
     }
     // A search while a statement is open: only the new one is left.
-    Search(QStringLiteral("m"));
-    Search(QStringLiteral("n"));
+    Search("m");
+    Search("n");
     int statements = 0;
     for (sqlite3_stmt *s = sqlite3_next_stmt(ReportDB, nullptr); s; s = sqlite3_next_stmt(ReportDB, s))
         statements += QByteArray(sqlite3_sql(s)).startsWith("SELECT ID_FILE");
@@ -141,35 +127,25 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
 {
     support::ReportBuilder report;
     Open(&report.Tree("F a\n"));
-    for (QWidget *box :
-         {static_cast<QWidget *>(Form->edit_Search), static_cast<QWidget *>(Form->mem_Comments)}) {
-        const struct
-        {
-            const char *Text;
-            int Caret;
-            Qt::Key Key;
-            const char *Left;
-            int CaretAfter;
-        } cases[] = {
-            {"foo bar baz", 11, Qt::Key_Backspace, "foo bar", 7},
-            {"foo bar", 0, Qt::Key_Delete, "bar", 0},
-            {"foo bar baz", 7, Qt::Key_Backspace, "foo baz", 3},
-            {"one,two", 7, Qt::Key_Backspace, "one,", 4},
-            {"one two.x", 4, Qt::Key_Delete, "one x", 4},
-        };
-        for (const auto &c : cases) {
-            auto *line = qobject_cast<QLineEdit *>(box);
-            auto *memo = qobject_cast<QPlainTextEdit *>(box);
-            line ? line->setText(QString::fromUtf8(c.Text)) : memo->setPlainText(QString::fromUtf8(c.Text));
-            line ? line->setCursorPosition(c.Caret) : [&] {
-                QTextCursor cursor = memo->textCursor();
-                cursor.setPosition(c.Caret);
-                memo->setTextCursor(cursor);
-            }();
-            QTest::keyClick(box, c.Key, Qt::ControlModifier);
-            EXPECT_EQ(line ? line->text() : memo->toPlainText(), QString::fromUtf8(c.Left)) << c.Text;
-            EXPECT_EQ(line ? line->cursorPosition() : memo->textCursor().position(), c.CaretAfter) << c.Text;
-        }
+    QLineEdit *line = Form->edit_Search;
+    QPlainTextEdit *memo = Form->mem_Comments;
+    // The text, the caret, the key with Ctrl, the text and the caret left.
+    for (const auto &[text, caret, key, left, after] :
+         {std::tuple{"foo bar baz", 11, Qt::Key_Backspace, "foo bar", 7},
+          {"foo bar baz", 7, Qt::Key_Backspace, "foo baz", 3},
+          {"one,two", 7, Qt::Key_Backspace, "one,", 4},
+          {"foo bar", 0, Qt::Key_Delete, "bar", 0},
+          {"one two.x", 4, Qt::Key_Delete, "one x", 4}}) {
+        line->setText(QString::fromUtf8(text));
+        line->setCursorPosition(caret);
+        memo->setPlainText(line->text());
+        QTextCursor cursor = memo->textCursor();
+        cursor.setPosition(caret);
+        memo->setTextCursor(cursor);
+        QTest::keyClick(line, key, Qt::ControlModifier);
+        QTest::keyClick(memo, key, Qt::ControlModifier);
+        EXPECT_EQ(line->text() + "|" + memo->toPlainText(), QString::fromUtf8(left) + "|" + left) << text;
+        EXPECT_EQ(line->cursorPosition() + memo->textCursor().position(), 2 * after) << text;
     }
 }
 
@@ -178,7 +154,7 @@ TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
     support::ReportBuilder report;
     Open(&report.Tree("D A\n  F a1.txt\n  F a2.txt\nD B\n  F b1.txt\n  F b2.txt\n  F other\n"));
     SearchPageSize = 2;
-    Search(QStringLiteral("*.txt"));
+    Search("*.txt");
     TVirtualStringTree *files = Form->tv_FilesTree;
     Form->tv_FilesTreeMouseDown(files, Qt::LeftButton, {}, 0, 0);
     files->ToggleCheck(Root());
@@ -189,19 +165,19 @@ TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
     files->ToggleCheck(Root()->LastChild);
     EXPECT_EQ(Root()->CheckState, csMixedNormal);
     // A click on B ends the search mode.
-    PVirtualNode b = Form->tv_FolderTree->GetFirst()->FirstChild->NextSibling;
     Form->tv_FolderTreeMouseDown(Form->tv_FolderTree, Qt::LeftButton, {}, 0, 0);
-    Form->tv_FolderTree->SetFocusedNode(b);
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst()->LastChild);
     EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
     EXPECT_EQ(Item(files->GetFirst())->name, QStringLiteral("b1.txt"));
     Form->close();
     Open(nullptr);
-    for (int64_t id : {2, 3, 6}) {
+    QString checked;
+    for (int64_t id = 1; id <= 7; ++id) {
         uint8_t state = 0, folderState = 0;
-        EXPECT_TRUE(IsCheckedInherited(ReportDB, id, state, folderState) && state == csCheckedNormal) << id;
+        if (IsCheckedInherited(ReportDB, id, state, folderState) && state == csCheckedNormal)
+            checked += QString::number(id);
     }
-    uint8_t state = 0, folderState = 0;
-    EXPECT_FALSE(IsCheckedInherited(ReportDB, 5, state, folderState) && state == csCheckedNormal);
+    EXPECT_EQ(checked, QStringLiteral("1236")); // A with both its files, b2
 }
 
 } // namespace
