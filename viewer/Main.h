@@ -185,6 +185,9 @@ public:
     // Searches the open report by the names in edit_Search (";" or "," between them, "*" any text),
     // counts the matches and shows the first page. Nothing without a report.
     void tb_FastSearchClick();
+    // Opens the search dialog on the focused folder and, on OK, runs its statement as the fast search
+    // does, with its page size from then on. Nothing without a report.
+    void tb_FullSearchClick();
     // The next page of SearchStmt's rows under a new "Select all" root, fetched by
     // TThread_ContinueSearch under the wait window; the page it replaces is freed.
     void mi_MoreResultsClick();
@@ -318,6 +321,9 @@ private:
     void FreeReportItems();
     // Empties the file list; a result page's items go with it (MainSearch.cpp).
     void ClearFilesTree();
+    // Prepares Sql as the new SearchStmt with Params bound in order, counts its rows into
+    // lbl_FoundedCount and leaves it at its end; the count (MainSearch.cpp).
+    int64_t PrepareSearch(const std::string &Sql, const QStringList &Params);
     // The search box's and the comment box's keys, the paging controls (MainSearch.cpp).
     void ConnectSearch();
     // The root item of the result page on show; it owns the page's row items.

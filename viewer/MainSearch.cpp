@@ -1,10 +1,12 @@
-// The fast search, the result pages that it and the extended search show, and the editing keys that
+// The fast and the full search, the result pages that both show, and the editing keys that
 // the search box shares with the comment box.
 #include "viewer/Main.h"
 
+#include "common/ssDlgExtW.h"
 #include "report/uDirectoryList.h"
 #include "report/uExtraFunctions.h"
 #include "report/uSQLiteFunc.h"
+#include "viewer/ufSearchForm.h"
 #include "viewer/ufWaitForm.h"
 #include "viewer/utContinueSearchThread.h"
 
@@ -99,6 +101,7 @@ void TMainForm::ConnectSearch()
     edit_Search->installEventFilter(keys);
     mem_Comments->installEventFilter(keys);
     connect(tb_FastSearch, &QToolButton::clicked, this, [this] { tb_FastSearchClick(); });
+    connect(tb_FullSearch, &QToolButton::clicked, this, [this] { tb_FullSearchClick(); });
     connect(btn_MoreResults, &QPushButton::clicked, this, [this] { btn_MoreResultsClick(); });
     connect(mi_MoreResults, &QAction::triggered, this, [this] { mi_MoreResultsClick(); });
 }
@@ -137,16 +140,7 @@ void TMainForm::tb_FastSearchClick()
         const auto endUpdate = qScopeGuard([this] { tv_FilesTree->EndUpdate(); });
         ClearFilesTree();
     }
-    FreeSearchStmt();
-    SearchStmt = new sqlite3_stmt *(nullptr);
-    sqlite3_prepare_v2(ReportDB, WideToUtf8(sql).c_str(), -1, SearchStmt, nullptr);
-    for (int i = 0; i < terms.size(); ++i)
-        BindUtf8Text(*SearchStmt, i + 1, WideToUtf8(terms[i]));
-    int64_t count = 0;
-    // Left at its end: the first page's step starts it again.
-    while (sqlite3_step(*SearchStmt) == SQLITE_ROW)
-        ++count;
-    SetLabelText(lbl_FoundedCount, QString::number(count));
+    PrepareSearch(WideToUtf8(sql), terms);
     SetLabelText(lbl_ShownCount, QStringLiteral("0"));
 
     tv_FilesTree->BeginUpdate();
@@ -156,6 +150,51 @@ void TMainForm::tb_FastSearchClick()
         AttachFilesTreeChecking();
     });
     btn_MoreResultsClick();
+}
+
+int64_t TMainForm::PrepareSearch(const std::string &Sql, const QStringList &Params)
+{
+    FreeSearchStmt();
+    SearchStmt = new sqlite3_stmt *(nullptr);
+    sqlite3_prepare_v2(ReportDB, Sql.c_str(), -1, SearchStmt, nullptr);
+    for (int i = 0; i < Params.size(); ++i)
+        BindUtf8Text(*SearchStmt, i + 1, WideToUtf8(Params[i]));
+    int64_t count = 0;
+    // Left at its end: the first page's step starts it again.
+    while (sqlite3_step(*SearchStmt) == SQLITE_ROW)
+        ++count;
+    SetLabelText(lbl_FoundedCount, QString::number(count));
+    return count;
+}
+
+void TMainForm::tb_FullSearchClick()
+{
+    if (!ReportDB || !SearchForm)
+        return;
+    if (PVirtualNode focused = tv_FolderTree->FocusedNode()) {
+        TDirectoryList *folder = GetNodeItem(focused, tv_FolderTree);
+        SearchForm->lbl_FolderName->setText(folder->name);
+        SearchForm->lbl_FolderName->adjustSize();
+        SearchForm->FolderID = folder->id;
+    } else {
+        SearchForm->FolderID = -1;
+    }
+    SearchForm->SearchDB = ReportDB;
+    if (SearchForm->exec() != QDialog::Accepted)
+        return;
+    SetLabelText(lbl_ShownCount, QStringLiteral("0"));
+    SearchMode = true;
+    const int64_t count = PrepareSearch(SearchForm->SearchSQL, SearchForm->SearchParams);
+    // The dialog gives a readable limit; a page of 0 rows would skip a result with each page.
+    bool readable = false;
+    const int limit = SearchForm->edit_SearchLimit->text().toInt(&readable);
+    SearchPageSize = readable && limit > 0 ? limit : 1000;
+    if (count == 0)
+        WideMessageDlg(QStringLiteral("Files with current parameters were not found"), mtInformation,
+                       mbOKOnly);
+    tv_FilesTree->BeginUpdate();
+    const auto endUpdate = qScopeGuard([this] { tv_FilesTree->EndUpdate(); });
+    mi_MoreResultsClick();
 }
 
 void TMainForm::btn_MoreResultsClick()

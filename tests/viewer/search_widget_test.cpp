@@ -6,15 +6,23 @@
 #include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
+#include "viewer/ufSearchForm.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -178,6 +186,67 @@ TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
             checked += QString::number(id);
     }
     EXPECT_EQ(checked, QStringLiteral("1236")); // A with both its files, b2
+}
+
+TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSize)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(
+        "D A\n  F a.txt 3000 date=2020-05-01 10:00:00\n  F b.txt 10 date=2020-05-01 10:00:00\n"
+        "  F c.txt 5000 deleted date=2020-05-01 10:00:00\n  D A1\n    F d.txt 4000 date=2020-05-02 10:00:00\n"
+        "    F tmp.txt 4000 date=2020-05-01 10:00:00\n    F f.txt 4000 date=2019-05-01 10:00:00\n"
+        "F g.txt 4000 date=2020-05-01 10:00:00\n"));
+    TSearchForm dialog(Form.get());
+    SearchForm = &dialog;
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst()->FirstChild); // A
+    // Every kind of condition: A and below, not deleted, from 2 KB, created in 2020, *.txt but no tmp.
+    auto answer = [&](const char *Include, bool Ok) {
+        QTimer::singleShot(0, [&dialog, Include, Ok] {
+            dialog.cb_Deleted->setCurrentIndex(2);
+            dialog.cb_Folder->setCurrentIndex(2);
+            dialog.chb_UseSize->setChecked(true);
+            dialog.edit_MinSize->setText(QStringLiteral("2"));
+            dialog.cb_CapMinComboBox->setCurrentIndex(1);
+            dialog.chb_UseDate->setChecked(true);
+            dialog.dtp_Start->setDate(QDate(2020, 1, 1));
+            dialog.dtp_Finish->setDate(QDate(2020, 12, 31));
+            dialog.lb_AddName->clear();
+            dialog.edit_AddName->setText(QString::fromLatin1(Include));
+            dialog.edit_DelName->setText(QStringLiteral("tmp"));
+            dialog.chb_UseName->setChecked(true);
+            dialog.edit_SearchLimit->setText(QStringLiteral("1"));
+            (Ok ? dialog.bb_OkBitBtn : dialog.bb_CancelBitBtn)->click();
+        });
+        Form->tb_FullSearch->click();
+    };
+    answer("*.txt", true);
+    QString found;
+    for (; Root()->FirstChild; Form->btn_MoreResults->click())
+        found += QString::number(Item(Root()->FirstChild)->id);
+    QString expected;
+    sqlite3_stmt *direct = nullptr;
+    sqlite3_prepare_v2(
+        ReportDB,
+        "SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 5) AND "
+        "F_SIZE >= 2048 AND F_CREATE BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND F_NAME "
+        "LIKE '%.txt' AND F_NAME NOT LIKE '%tmp%'",
+        -1, &direct, nullptr);
+    while (sqlite3_step(direct) == SQLITE_ROW)
+        expected += QString::number(sqlite3_column_int64(direct, 0));
+    sqlite3_finalize(direct);
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(found, QStringLiteral("26"));
+    // Nothing found: the message and an empty page. Cancel then changes nothing.
+    support::BoxAnswerer boxes;
+    answer("nothing", true);
+    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Files with current parameters were not found")});
+    EXPECT_EQ(Form->lbl_ShownCount->text() + Form->lbl_FoundedCount->text(), QStringLiteral("0 - 00"));
+    Search("*.txt");
+    sqlite3_stmt **statement = SearchStmt;
+    answer("*.txt", false);
+    EXPECT_EQ(SearchStmt, statement);
+    EXPECT_EQ(Form->lbl_ShownCount->text() + "/" + Form->lbl_FoundedCount->text(), QStringLiteral("1 - 1/7"));
+    SearchForm = nullptr;
 }
 
 } // namespace
