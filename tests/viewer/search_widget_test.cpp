@@ -3,7 +3,6 @@
 // ticked, paged and left for a folder, whose ticks a reopened report still holds.
 #include "viewer/Main.h"
 
-#include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
@@ -27,7 +26,6 @@
 #include <sqlite3.h>
 
 #include <set>
-#include <tuple>
 
 namespace {
 
@@ -67,6 +65,17 @@ protected:
             rows += QLatin1Char('[') + Item(n)->name + QLatin1Char(']') + QString::number(n->CheckState);
         return rows;
     }
+    // The first column of Sql's rows on the open report, each followed by a blank.
+    static QString Column(const char *Sql)
+    {
+        QString values;
+        sqlite3_stmt *s = nullptr;
+        sqlite3_prepare_v2(ReportDB, Sql, -1, &s, nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            values += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s, 0))) + ' ';
+        sqlite3_finalize(s);
+        return values;
+    }
     support::TempDir Temp;
     std::unique_ptr<TMainForm> Form;
 };
@@ -81,19 +90,12 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
               .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
               .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
               .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
-    // Typed, the rows found in report order with their states, the root's state.
-    for (const auto &[typed, rows, root] : {std::tuple{"*.txt", "[a.txt]0[b.TXT]0", csUncheckedNormal},
-                                            {"a;b", "[a]0[b]0", csUncheckedNormal},
-                                            {"a, b.txt", "[b.TXT]0[a]0", csUncheckedNormal},
-                                            {" a ", "[ a ]2", csCheckedNormal},
-                                            {"ABC", "[abc]0[ABC]0", csUncheckedNormal},
-                                            {"y", "[y]4", csMixedNormal},
-                                            {"x;a", "[x]2[a]0", csMixedNormal},
-                                            {"", "[]0", csUncheckedNormal},
-                                            {"nothing", "", csUncheckedNormal}}) {
-        Search(typed);
-        EXPECT_EQ(Rows(), QString::fromUtf8(rows)) << typed;
-        EXPECT_EQ(Root()->CheckState, root) << typed;
+    // Typed | the rows found in report order with their states | the root's state.
+    for (const QString &c :
+         {"*.txt|[a.txt]0[b.TXT]0|0", "a;b|[a]0[b]0|0", "a, b.txt|[b.TXT]0[a]0|0", " a |[ a ]2|2",
+          "ABC|[abc]0[ABC]0|0", "y|[y]4|4", "x;a|[x]2[a]0|4", "|[]0|0", "nothing||0"}) {
+        Search(c.section('|', 0, 0).toUtf8());
+        EXPECT_EQ(Rows() + '|' + QString::number(Root()->CheckState), c.section('|', 1)) << c.toStdString();
     }
     Search("y");
     EXPECT_EQ(Item(Root()->FirstChild)->size, 7); // a found folder: what lies below it
@@ -137,14 +139,13 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     Open(&report.Tree("F a\n"));
     QLineEdit *line = Form->edit_Search;
     QPlainTextEdit *memo = Form->mem_Comments;
-    // The text, the caret, the key with Ctrl, the text and the caret left.
-    for (const auto &[text, caret, key, left, after] :
-         {std::tuple{"foo bar baz", 11, Qt::Key_Backspace, "foo bar", 7},
-          {"foo bar baz", 7, Qt::Key_Backspace, "foo baz", 3},
-          {"one,two", 7, Qt::Key_Backspace, "one,", 4},
-          {"foo bar", 0, Qt::Key_Delete, "bar", 0},
-          {"one two.x", 4, Qt::Key_Delete, "one x", 4}}) {
-        line->setText(QString::fromUtf8(text));
+    // The text, the caret, Ctrl with Backspace (<) or Delete (>), the text and the caret left.
+    for (const QString &c : {"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3", "one,two|7|<|one,|4",
+                             "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
+        const QString text = c.section('|', 0, 0), left = c.section('|', 3, 3);
+        const int caret = c.section('|', 1, 1).toInt(), after = c.section('|', 4, 4).toInt();
+        const Qt::Key key = c.section('|', 2, 2) == "<" ? Qt::Key_Backspace : Qt::Key_Delete;
+        line->setText(text);
         line->setCursorPosition(caret);
         memo->setPlainText(line->text());
         QTextCursor cursor = memo->textCursor();
@@ -152,8 +153,8 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
         memo->setTextCursor(cursor);
         QTest::keyClick(line, key, Qt::ControlModifier);
         QTest::keyClick(memo, key, Qt::ControlModifier);
-        EXPECT_EQ(line->text() + "|" + memo->toPlainText(), QString::fromUtf8(left) + "|" + left) << text;
-        EXPECT_EQ(line->cursorPosition() + memo->textCursor().position(), 2 * after) << text;
+        EXPECT_EQ(line->text() + '|' + memo->toPlainText(), left + '|' + left) << c.toStdString();
+        EXPECT_EQ(line->cursorPosition() + memo->textCursor().position(), 2 * after) << c.toStdString();
     }
 }
 
@@ -179,13 +180,9 @@ TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
     EXPECT_EQ(Item(files->GetFirst())->name, QStringLiteral("b1.txt"));
     Form->close();
     Open(nullptr);
-    QString checked;
-    for (int64_t id = 1; id <= 7; ++id) {
-        uint8_t state = 0, folderState = 0;
-        if (IsCheckedInherited(ReportDB, id, state, folderState) && state == csCheckedNormal)
-            checked += QString::number(id);
-    }
-    EXPECT_EQ(checked, QStringLiteral("1236")); // A with both its files, b2
+    // A with both its files, b2.
+    EXPECT_EQ(Column("SELECT fileID FROM check_and_comment_map WHERE checked = 1 ORDER BY fileID"),
+              "1 2 3 6 ");
 }
 
 TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSize)
@@ -222,20 +219,12 @@ TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSi
     answer("*.txt", true);
     QString found;
     for (; Root()->FirstChild; Form->btn_MoreResults->click())
-        found += QString::number(Item(Root()->FirstChild)->id);
-    QString expected;
-    sqlite3_stmt *direct = nullptr;
-    sqlite3_prepare_v2(
-        ReportDB,
-        "SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 5) AND "
-        "F_SIZE >= 2048 AND F_CREATE BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND F_NAME "
-        "LIKE '%.txt' AND F_NAME NOT LIKE '%tmp%'",
-        -1, &direct, nullptr);
-    while (sqlite3_step(direct) == SQLITE_ROW)
-        expected += QString::number(sqlite3_column_int64(direct, 0));
-    sqlite3_finalize(direct);
-    EXPECT_EQ(found, expected);
-    EXPECT_EQ(found, QStringLiteral("26"));
+        found += QString::number(Item(Root()->FirstChild)->id) + ' ';
+    EXPECT_EQ(found,
+              Column("SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 5) "
+                     "AND F_SIZE >= 2048 AND F_CREATE BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND "
+                     "F_NAME LIKE '%.txt' AND F_NAME NOT LIKE '%tmp%'"));
+    EXPECT_EQ(found, QStringLiteral("2 6 "));
     // Nothing found: the message and an empty page. Cancel then changes nothing.
     support::BoxAnswerer boxes;
     answer("nothing", true);
