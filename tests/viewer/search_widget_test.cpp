@@ -92,8 +92,8 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
               .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
     // Typed | the rows found in report order with their states | the root's state.
     for (const QString &c :
-         {"*.txt|[a.txt]0[b.TXT]0|0", "a;b|[a]0[b]0|0", "a, b.txt|[b.TXT]0[a]0|0", " a |[ a ]2|2",
-          "ABC|[abc]0[ABC]0|0", "y|[y]4|4", "x;a|[x]2[a]0|4", "|[]0|0", "nothing||0"}) {
+         QStringList{"*.txt|[a.txt]0[b.TXT]0|0", "a;b|[a]0[b]0|0", "a, b.txt|[b.TXT]0[a]0|0", " a |[ a ]2|2",
+                     "ABC|[abc]0[ABC]0|0", "y|[y]4|4", "x;a|[x]2[a]0|4", "|[]0|0", "nothing||0"}) {
         Search(c.section('|', 0, 0).toUtf8());
         EXPECT_EQ(Rows() + '|' + QString::number(Root()->CheckState), c.section('|', 1)) << c.toStdString();
     }
@@ -140,8 +140,8 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     QLineEdit *line = Form->edit_Search;
     QPlainTextEdit *memo = Form->mem_Comments;
     // The text, the caret, Ctrl with Backspace (<) or Delete (>), the text and the caret left.
-    for (const QString &c : {"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3", "one,two|7|<|one,|4",
-                             "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
+    for (const QString &c : QStringList{"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3",
+                                        "one,two|7|<|one,|4", "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
         const QString text = c.section('|', 0, 0), left = c.section('|', 3, 3);
         const int caret = c.section('|', 1, 1).toInt(), after = c.section('|', 4, 4).toInt();
         const Qt::Key key = c.section('|', 2, 2) == "<" ? Qt::Key_Backspace : Qt::Key_Delete;
