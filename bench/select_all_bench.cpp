@@ -3,16 +3,13 @@
 // page's root, its worker under the wait window and the folder tree's refresh. Against the same rows
 // ticked by SetCheckRecursive in a plain loop on the same connection in the same run. Each pass is
 // rolled back to a savepoint afterwards (untimed), so that every pass starts from the same rows.
-#include "bench/BenchSupport.h"
+#include "bench/MainWindowBench.h"
 #include "common/ssListTypes.h"
 #include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/Main.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
 
 #include <map>
 #include <memory>
@@ -41,19 +38,7 @@ struct Fixture
 
     Fixture()
     {
-        SetLogFolder(Temp.Path() + "/");
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        const std::string path = Temp.File("report.db3");
-        bench::WriteReport(path, ReportRows);
-        Form = std::make_unique<TMainForm>(
-            nullptr, QStringList{QStringLiteral("bench"), QString::fromStdString(path)});
-        QElapsedTimer opening;
-        opening.start();
-        while (!(Form->tv_FolderTree->GetFirst() && ReportDB)) {
-            if (opening.elapsed() > 120000)
-                std::abort();
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        }
+        Form = bench::OpenReportWindow(Temp, ReportRows);
         // Stored rows for the first items (ids run breadth first, so every one hangs below the root
         // through rows), all unchecked.
         bench::Exec(ReportDB, "INSERT OR IGNORE INTO check_and_comment_map(fileID, checked, checkForFolder, "
@@ -144,13 +129,5 @@ BENCHMARK(SelectAllPage)->UseManualTime()->Iterations(2)->Unit(benchmark::kMilli
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithWidgets(argc, argv);
 }

@@ -17,6 +17,7 @@
 #include "viewer/utLoadThread.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -283,11 +284,14 @@ void TMainForm::FreeSearchStmt()
 
 void TMainForm::FreeReportItems()
 {
+    // A result page goes with the report; its paging with the statement.
+    ClearFilesTree();
+    gb_MoreResults->hide();
+    mi_MoreResults->setEnabled(false);
     PVirtualNode root = tv_FolderTree->GetFirst();
     if (!root)
         return;
     TDirectoryList *rootItem = GetNodeItem(root, tv_FolderTree);
-    tv_FilesTree->Clear();
     tv_FolderTree->Clear();
     if (FreeMemThread)
         FreeMemThread->ClearNodeList();
@@ -435,6 +439,15 @@ bool TMainForm::event(QEvent *e)
             return true;
         case WM_SHOW_WAIT_MODAL:
             WMShowWaitModal();
+            return true;
+        case WM_SEARCH_FOUND_CHECKED:
+            WMSearchFoundChecked();
+            return true;
+        case WM_SEARCH_FOUND_UNCHECKED:
+            WMSearchFoundUnchecked();
+            return true;
+        case WM_SEARCH_NO_MORE:
+            WMSearchNoMoreResults();
             return true;
         default:
             break;

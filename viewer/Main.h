@@ -4,7 +4,7 @@
 // (building the components, captions, hints, images), MainOpen.cpp (opening a report),
 // MainFolderTree.cpp (the folder tree's events), MainFileList.cpp (the file list and what focusing shows),
 // MainNavigation.cpp (history, Up, Go to folder), MainChecks.cpp (ticks in both trees, "Select all",
-// the comment box), MainSave.cpp (saving and exporting).
+// the comment box), MainSave.cpp (saving and exporting), MainSearch.cpp (searches and result pages).
 #include "platform/ImageList.h"
 #include "platform/Messages.h"
 #include "platform/ShellApi.h"
@@ -189,6 +189,26 @@ public:
     // Binds the file list's checking event (also the re-attaching after a detachment).
     void AttachFilesTreeChecking();
 
+    // ---- Searches and result pages (MainSearch.cpp)
+    // Searches the open report by the names in edit_Search (";" or "," between them, "*" any text),
+    // counts the matches and shows the first page. Nothing without a report.
+    void tb_FastSearchClick();
+    // Opens the search dialog on the focused folder and, on OK, runs its statement as the fast search
+    // does, with its page size from then on. Nothing without a report.
+    void tb_FullSearchClick();
+    // The next page of SearchStmt's rows under a new "Select all" root, fetched by
+    // TThread_ContinueSearch under the wait window; the page it replaces is freed.
+    void mi_MoreResultsClick();
+    void btn_MoreResultsClick();
+    // Keys of edit_Search and mem_Comments (Key is Qt's key code; 0 when used up): Enter in edit_Search
+    // searches, Ctrl+A selects all, Ctrl+Backspace and Ctrl+Delete delete a word (KeyPress).
+    void edit_SearchKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void edit_SearchKeyPress(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    // The page's worker found a checked row, an unchecked one, the statement's end.
+    void WMSearchFoundChecked();
+    void WMSearchFoundUnchecked();
+    void WMSearchNoMoreResults();
+
     // ---- Saving and exporting (MainSave.cpp)
     // Commits the ticks and comments to the report; a new working transaction begins at once.
     void tb_SaveButtonClick();
@@ -307,6 +327,15 @@ private:
     void FreeSearchStmt();
     // Empties both trees and frees the report's items (the root item frees those below it).
     void FreeReportItems();
+    // Empties the file list; a result page's items go with it (MainSearch.cpp).
+    void ClearFilesTree();
+    // Prepares Sql as the new SearchStmt with Params bound in order, counts its rows into
+    // lbl_FoundedCount and leaves it at its end; the count (MainSearch.cpp).
+    int64_t PrepareSearch(const std::string &Sql, const QStringList &Params);
+    // The search box's and the comment box's keys, the paging controls (MainSearch.cpp).
+    void ConnectSearch();
+    // The root item of the result page on show; it owns the page's row items.
+    TDirectoryList *FResultPage = nullptr;
     // The file list's and the status bar's events, the folder tree's focus and resize (MainFileList.cpp).
     void ConnectFileList();
     // The trees' tick, mouse and key events and the comment box's focus (MainChecks.cpp).

@@ -242,7 +242,7 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
             new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
         UserCheckAction = false;
         tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
-        tv_FilesTree->Clear();
+        ClearFilesTree();
         started = true;
         worker->Resume();
         wait->WMShowModal();

@@ -444,6 +444,7 @@ void TMainForm::BuildComponents()
     ConnectFileList();
     ConnectNavigation();
     ConnectChecks();
+    ConnectSearch();
 }
 
 void TMainForm::PlaceMoreResultsButton()

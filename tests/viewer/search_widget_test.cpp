@@ -1,0 +1,241 @@
+// The fast search and its result pages on the real main window (offscreen): the terms and what they
+// find, paging through one statement, the root's state, the word keys of both boxes, and a search
+// ticked, paged and left for a folder, whose ticks a reopened report still holds.
+#include "viewer/Main.h"
+
+#include "report/uDirectoryList.h"
+#include "report/uLog.h"
+#include "tests/support/BoxAnswerer.h"
+#include "tests/support/ReportBuilder.h"
+#include "viewer/ufSearchForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <set>
+
+namespace {
+
+class SearchTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
+        SetLogFolder(Temp.Path() + "/");
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        SetLogFolder("");
+    }
+    // The window on the report (none: the one written before).
+    void Open(const support::ReportBuilder *Report)
+    {
+        Form.reset();
+        const std::string path = Report ? Report->Write(Temp.File("r.db3")) : Temp.File("r.db3");
+        Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
+        ASSERT_TRUE(QTest::qWaitFor([this] { return Form->tv_FolderTree->GetFirst() && ReportDB; }, 5000));
+    }
+    void Search(const char *Text)
+    {
+        Form->edit_Search->setText(QString::fromUtf8(Text));
+        QTest::keyClick(Form->edit_Search, Qt::Key_Return);
+    }
+    PVirtualNode Root() const { return Form->tv_FilesTree->GetFirst(); }
+    TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FilesTree); }
+    // The page's rows in order: "[name]state" each.
+    QString Rows() const
+    {
+        QString rows;
+        for (PVirtualNode n = Root()->FirstChild; n; n = n->NextSibling)
+            rows += QLatin1Char('[') + Item(n)->name + QLatin1Char(']') + QString::number(n->CheckState);
+        return rows;
+    }
+    // The first column of Sql's rows on the open report, each followed by a blank.
+    static QString Column(const char *Sql)
+    {
+        QString values;
+        sqlite3_stmt *s = nullptr;
+        sqlite3_prepare_v2(ReportDB, Sql, -1, &s, nullptr);
+        while (sqlite3_step(s) == SQLITE_ROW)
+            values += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s, 0))) + ' ';
+        sqlite3_finalize(s);
+        return values;
+    }
+    support::TempDir Temp;
+    std::unique_ptr<TMainForm> Form;
+};
+
+TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
+{
+    // x 6 is ticked as a whole (its file 7 without a row counts as checked), y 10 mixed.
+    support::ReportBuilder report;
+    Open(&report
+              .Tree("F a.txt\nF b.TXT\nF abc\nF ABC\nF abcd\nD x\n  F \" a \"\nF a\nF b\nD y 100\n  F in 7\n")
+              .Row({.id = 12, .parent = 10, .name = ""})
+              .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
+              .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
+              .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
+    // Typed | the rows found in report order with their states | the root's state.
+    for (const QString &c :
+         QStringList{"*.txt|[a.txt]0[b.TXT]0|0", "a;b|[a]0[b]0|0", "a, b.txt|[b.TXT]0[a]0|0", " a |[ a ]2|2",
+                     "ABC|[abc]0[ABC]0|0", "y|[y]4|4", "x;a|[x]2[a]0|4", "|[]0|0", "nothing||0"}) {
+        Search(c.section('|', 0, 0).toUtf8());
+        EXPECT_EQ(Rows() + '|' + QString::number(Root()->CheckState), c.section('|', 1)) << c.toStdString();
+    }
+    Search("y");
+    EXPECT_EQ(Item(Root()->FirstChild)->size, 7); // a found folder: what lies below it
+}
+
+TEST_F(SearchTest, PagesContinueOneStatementUntilItsEnd)
+{
+    support::ReportBuilder report;
+    for (int i = 1; i <= 4500; ++i)
+        report.Row({.id = i, .name = i <= 2500 ? "m" : "n"});
+    Open(&report);
+    // What "Shown" reads after the first page and each "More results...".
+    for (const auto &[typed, shown] : {std::pair{"m", QStringList{"1 - 1000", "1001 - 2000", "2001 - 2500"}},
+                                       std::pair{"n", QStringList{"1 - 1000", "1001 - 2000", "0 - 0"}}}) {
+        Search(typed);
+        std::set<int64_t> ids;
+        for (const QString &text : shown) {
+            if (text != shown.first()) {
+                EXPECT_TRUE(Form->btn_MoreResults->isEnabled());
+                Form->btn_MoreResults->click();
+            }
+            EXPECT_EQ(Form->lbl_ShownCount->text(), text);
+            for (PVirtualNode n = Root()->FirstChild; n; n = n->NextSibling)
+                ids.insert(Item(n)->id);
+        }
+        EXPECT_EQ(QString::number(ids.size()), Form->lbl_FoundedCount->text()) << typed;
+        EXPECT_FALSE(Form->btn_MoreResults->isEnabled() || Form->mi_MoreResults->isEnabled() || SearchStmt);
+    }
+    // A search while a statement is open: only the new one is left.
+    Search("m");
+    Search("n");
+    int statements = 0;
+    for (sqlite3_stmt *s = sqlite3_next_stmt(ReportDB, nullptr); s; s = sqlite3_next_stmt(ReportDB, s))
+        statements += QByteArray(sqlite3_sql(s)).startsWith("SELECT ID_FILE");
+    EXPECT_EQ(statements, 1);
+}
+
+TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree("F a\n"));
+    QLineEdit *line = Form->edit_Search;
+    QPlainTextEdit *memo = Form->mem_Comments;
+    // The text, the caret, Ctrl with Backspace (<) or Delete (>), the text and the caret left.
+    for (const QString &c : QStringList{"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3",
+                                        "one,two|7|<|one,|4", "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
+        const QString text = c.section('|', 0, 0), left = c.section('|', 3, 3);
+        const int caret = c.section('|', 1, 1).toInt(), after = c.section('|', 4, 4).toInt();
+        const Qt::Key key = c.section('|', 2, 2) == "<" ? Qt::Key_Backspace : Qt::Key_Delete;
+        line->setText(text);
+        line->setCursorPosition(caret);
+        memo->setPlainText(line->text());
+        QTextCursor cursor = memo->textCursor();
+        cursor.setPosition(caret);
+        memo->setTextCursor(cursor);
+        QTest::keyClick(line, key, Qt::ControlModifier);
+        QTest::keyClick(memo, key, Qt::ControlModifier);
+        EXPECT_EQ(line->text() + '|' + memo->toPlainText(), left + '|' + left) << c.toStdString();
+        EXPECT_EQ(line->cursorPosition() + memo->textCursor().position(), 2 * after) << c.toStdString();
+    }
+}
+
+TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree("D A\n  F a1.txt\n  F a2.txt\nD B\n  F b1.txt\n  F b2.txt\n  F other\n"));
+    SearchPageSize = 2;
+    Search("*.txt");
+    TVirtualStringTree *files = Form->tv_FilesTree;
+    Form->tv_FilesTreeMouseDown(files, Qt::LeftButton, {}, 0, 0);
+    files->ToggleCheck(Root());
+    EXPECT_EQ(Rows(), QStringLiteral("[a1.txt]2[a2.txt]2"));
+    Form->mi_MoreResults->trigger();
+    EXPECT_EQ(Rows(), QStringLiteral("[b1.txt]0[b2.txt]0"));
+    Form->tv_FilesTreeMouseDown(files, Qt::LeftButton, {}, 0, 0);
+    files->ToggleCheck(Root()->LastChild);
+    EXPECT_EQ(Root()->CheckState, csMixedNormal);
+    // A click on B ends the search mode.
+    Form->tv_FolderTreeMouseDown(Form->tv_FolderTree, Qt::LeftButton, {}, 0, 0);
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst()->LastChild);
+    EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
+    EXPECT_EQ(Item(files->GetFirst())->name, QStringLiteral("b1.txt"));
+    Form->close();
+    Open(nullptr);
+    // A with both its files, b2.
+    EXPECT_EQ(Column("SELECT fileID FROM check_and_comment_map WHERE checked = 1 ORDER BY fileID"),
+              "1 2 3 6 ");
+}
+
+TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSize)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(
+        "D A\n  F a.txt 3000 date=2020-05-01 10:00:00\n  F b.txt 10 date=2020-05-01 10:00:00\n"
+        "  F c.txt 5000 deleted date=2020-05-01 10:00:00\n  D A1\n    F d.txt 4000 date=2020-05-02 10:00:00\n"
+        "    F tmp.txt 4000 date=2020-05-01 10:00:00\n    F f.txt 4000 date=2019-05-01 10:00:00\n"
+        "F g.txt 4000 date=2020-05-01 10:00:00\n"));
+    TSearchForm dialog(Form.get());
+    SearchForm = &dialog;
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst()->FirstChild); // A
+    // Every kind of condition: A and below, not deleted, from 2 KB, created in 2020, *.txt but no tmp.
+    auto answer = [&](const char *Include, bool Ok) {
+        QTimer::singleShot(0, [&dialog, Include, Ok] {
+            dialog.cb_Deleted->setCurrentIndex(2);
+            dialog.cb_Folder->setCurrentIndex(2);
+            dialog.chb_UseSize->setChecked(true);
+            dialog.edit_MinSize->setText(QStringLiteral("2"));
+            dialog.cb_CapMinComboBox->setCurrentIndex(1);
+            dialog.chb_UseDate->setChecked(true);
+            dialog.dtp_Start->setDate(QDate(2020, 1, 1));
+            dialog.dtp_Finish->setDate(QDate(2020, 12, 31));
+            dialog.lb_AddName->clear();
+            dialog.edit_AddName->setText(QString::fromLatin1(Include));
+            dialog.edit_DelName->setText(QStringLiteral("tmp"));
+            dialog.chb_UseName->setChecked(true);
+            dialog.edit_SearchLimit->setText(QStringLiteral("1"));
+            (Ok ? dialog.bb_OkBitBtn : dialog.bb_CancelBitBtn)->click();
+        });
+        Form->tb_FullSearch->click();
+    };
+    answer("*.txt", true);
+    QString found;
+    for (; Root()->FirstChild; Form->btn_MoreResults->click())
+        found += QString::number(Item(Root()->FirstChild)->id) + ' ';
+    EXPECT_EQ(found,
+              Column("SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 5) "
+                     "AND F_SIZE >= 2048 AND F_CREATE BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND "
+                     "F_NAME LIKE '%.txt' AND F_NAME NOT LIKE '%tmp%'"));
+    EXPECT_EQ(found, QStringLiteral("2 6 "));
+    // Nothing found: the message and an empty page. Cancel then changes nothing.
+    support::BoxAnswerer boxes;
+    answer("nothing", true);
+    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Files with current parameters were not found")});
+    EXPECT_EQ(Form->lbl_ShownCount->text() + Form->lbl_FoundedCount->text(), QStringLiteral("0 - 00"));
+    Search("*.txt");
+    sqlite3_stmt **statement = SearchStmt;
+    answer("*.txt", false);
+    EXPECT_EQ(SearchStmt, statement);
+    EXPECT_EQ(Form->lbl_ShownCount->text() + "/" + Form->lbl_FoundedCount->text(), QStringLiteral("1 - 1/7"));
+    SearchForm = nullptr;
+}
+
+} // namespace
