@@ -347,18 +347,18 @@ private:
             const TDirectoryList &item = *FItems[Rows[i].Place];
             if (item.isFolder)
                 continue;
-            // The 8-bit extension starts at the name's last dot, so its UTF-16 text tells it apart.
+            // The 8-bit extension starts at the name's last dot, so its UTF-16 text tells it apart. A
+            // name without a dot is an extension of its own: those are asked for on every sort.
             const QStringView name(item.name);
             const qsizetype dot = name.lastIndexOf(u'.');
-            const QStringView extension = dot < 0 ? name : name.mid(dot);
-            const std::u16string_view key(extension.utf16(), static_cast<size_t>(extension.size()));
-            auto found = FRankOfExtension.find(key);
-            if (found == FRankOfExtension.end()) {
-                FName.clear();
-                Append8Bit(name, FName);
-                const QByteArray type = TypeNameOf(GetFileExtension(FName)).toLocal8Bit();
-                found = FRankOfExtension.emplace(key, &FRankOfText[FoldedKey(type)]).first;
+            if (dot < 0) {
+                ranks[i] = RankSlot(name);
+                continue;
             }
+            const std::u16string_view key(name.utf16() + dot, static_cast<size_t>(name.size() - dot));
+            auto found = FRankOfExtension.find(key);
+            if (found == FRankOfExtension.end())
+                found = FRankOfExtension.emplace(key, RankSlot(name)).first;
             ranks[i] = found->second;
         }
         uint64_t rank = 0;
@@ -366,6 +366,18 @@ private:
             text.second = rank++;
         for (size_t i = 0; i < Rows.size(); ++i)
             Rows[i].Key = ranks[i] ? *ranks[i] : ~uint64_t(0);
+    }
+
+    // Where the rank of the type text of a file of that name goes.
+    uint64_t *RankSlot(QStringView Name)
+    {
+        FName.clear();
+        Append8Bit(Name, FName);
+        const QString &type = TypeNameOf(GetFileExtension(FName));
+        auto found = FRankOfType.find(&type);
+        if (found == FRankOfType.end())
+            found = FRankOfType.emplace(&type, &FRankOfText[FoldedKey(type.toLocal8Bit())]).first;
+        return found->second;
     }
 
     TVirtualStringTree *FTree;
@@ -377,6 +389,7 @@ private:
     TTexts FTexts;
     std::string FName;
     std::unordered_map<std::u16string_view, uint64_t *> FRankOfExtension; // views into the items' names
+    std::unordered_map<const QString *, uint64_t *> FRankOfType; // TypeNameOf's texts, into FRankOfText
     std::map<std::string, uint64_t> FRankOfText;
 };
 
