@@ -156,22 +156,26 @@ void SortByKey(TSortRow *First, TSortRow *Last, std::vector<TSortRow> &Scratch)
         });
         return;
     }
-    std::array<std::array<uint32_t, 256>, 8> counts{};
+    // Digits of 11 bits: six passes at most, and the counts of one stay in the first-level cache.
+    constexpr int Bits = 11;
+    constexpr int Digits = (64 + Bits - 1) / Bits;
+    constexpr uint64_t Mask = (uint64_t(1) << Bits) - 1;
+    std::vector<std::array<uint32_t, Mask + 1>> counts(Digits);
     for (const TSortRow *r = First; r != Last; ++r)
-        for (size_t b = 0; b < 8; ++b)
-            ++counts[b][(r->Key >> (8 * b)) & 0xFF];
+        for (int d = 0; d < Digits; ++d)
+            ++counts[d][(r->Key >> (Bits * d)) & Mask];
     Scratch.resize(std::max(Scratch.size(), n));
     TSortRow *from = First;
     TSortRow *to = Scratch.data();
-    for (size_t b = 0; b < 8; ++b) {
-        std::array<uint32_t, 256> &at = counts[b];
-        if (at[(First->Key >> (8 * b)) & 0xFF] == n)
-            continue; // the same byte in every row
+    for (int d = 0; d < Digits; ++d) {
+        std::array<uint32_t, Mask + 1> &at = counts[d];
+        if (at[(First->Key >> (Bits * d)) & Mask] == n)
+            continue; // the same digit in every row
         uint32_t sum = 0;
         for (uint32_t &count : at)
             sum += std::exchange(count, sum);
         for (const TSortRow *r = from; r != from + n; ++r)
-            to[at[(r->Key >> (8 * b)) & 0xFF]++] = *r;
+            to[at[(r->Key >> (Bits * d)) & Mask]++] = *r;
         std::swap(from, to);
     }
     if (from != First)
