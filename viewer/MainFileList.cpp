@@ -392,7 +392,18 @@ private:
     std::vector<TSortRow> FScratch;
     TTexts FTexts;
     std::string FName;
-    std::unordered_map<std::u16string_view, uint64_t *> FRankOfExtension; // views into the items' names
+    // Extensions are short and few: a plain multiply-and-add hash does.
+    struct TExtensionHash
+    {
+        size_t operator()(std::u16string_view Text) const
+        {
+            size_t hash = 0;
+            for (const char16_t c : Text)
+                hash = hash * 131 + c;
+            return hash;
+        }
+    };
+    std::unordered_map<std::u16string_view, uint64_t *, TExtensionHash> FRankOfExtension; // into names
     std::unordered_map<const QString *, uint64_t *> FRankOfType; // TypeNameOf's texts, into FRankOfText
     std::map<std::string, uint64_t> FRankOfText;
 };
