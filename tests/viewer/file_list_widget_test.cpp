@@ -230,6 +230,11 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
                 " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
     Start(support::ReportBuilder().Tree(tree), "Big");
     TVirtualStringTree *list = Form->tv_FilesTree;
+    TVirtualTreeView *view = Form->tv_FilesTreeView;
+    // The view's current and selected row follow their node through every reorder.
+    PVirtualNode focused = Find(list, "same-long-prefix-1.TXT");
+    list->SetFocusedNode(focused);
+    list->SetSelected(focused, true);
     for (int column : {0, 1, 2, 5, 0, 4, 5}) {
         for (int click = 0; click < 2; ++click) {
             std::vector<PVirtualNode> expected;
@@ -246,6 +251,8 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
             for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
                 rows.push_back(n);
             EXPECT_EQ(rows, expected) << "column " << column << (ascending ? " up" : " down");
+            EXPECT_EQ(view->NodeOf(view->currentIndex()), focused);
+            EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{view->IndexOf(focused)});
         }
     }
 }
