@@ -146,7 +146,7 @@ struct TSortRow
 };
 
 // Orders rows that come in the order of Place by Key, then Place: a least-significant-digit radix sort
-// (which keeps the order of equal keys) over the key bytes in which the rows differ.
+// (which keeps the order of equal keys) over the digits in which the rows differ.
 void SortByKey(TSortRow *First, TSortRow *Last, std::vector<TSortRow> &Scratch)
 {
     const auto n = static_cast<size_t>(Last - First);
