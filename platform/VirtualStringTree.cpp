@@ -170,6 +170,7 @@ PVirtualNode TVirtualStringTree::AddChild(PVirtualNode Parent, void *Data)
     BeforeChange();
     if (!Parent)
         Parent = &FRoot;
+    ForgetChildList();
     auto *n = new TVirtualNode;
     n->Data = Data;
     n->Parent = Parent;
@@ -230,6 +231,7 @@ void TVirtualStringTree::FreeSubtree(PVirtualNode Node)
 
 void TVirtualStringTree::UnlinkChild(PVirtualNode Node)
 {
+    ForgetChildList();
     PVirtualNode p = Node->Parent;
     if (Node->PrevSibling)
         Node->PrevSibling->NextSibling = Node->NextSibling;
@@ -315,6 +317,7 @@ void TVirtualStringTree::DeleteChildren(PVirtualNode Node, bool ResetHasChildren
         Node = &FRoot;
     if (Node->FirstChild) {
         BeforeChange();
+        ForgetChildList();
         for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
             RaiseFreeNode(c);
         if (!InUpdate() && FObserver)
@@ -681,6 +684,7 @@ bool TVirtualStringTree::SortChildren(PVirtualNode Node, int Column, TSortDirect
     v.reserve(Node->ChildCount);
     for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
         v.push_back(c);
+    ForgetChildList();
     const auto &compare = OnCompareNodes;
     std::stable_sort(v.begin(), v.end(), [&](PVirtualNode a, PVirtualNode b) {
         int r = 0;
@@ -692,21 +696,19 @@ bool TVirtualStringTree::SortChildren(PVirtualNode Node, int Column, TSortDirect
 
 bool TVirtualStringTree::RelinkChildren(PVirtualNode Node, const std::vector<PVirtualNode> &Sorted)
 {
+    // One pass over the children: with a hundred thousand of them, each visit is likely a cache miss.
     bool moved = false;
-    for (size_t i = 0; i < Sorted.size(); ++i)
-        if (Sorted[i]->Index != i) {
-            moved = true;
-            break;
-        }
+    for (size_t i = 0; i < Sorted.size(); ++i) {
+        PVirtualNode n = Sorted[i];
+        moved |= n->Index != i;
+        n->Index = static_cast<uint32_t>(i);
+        n->PrevSibling = i ? Sorted[i - 1] : nullptr;
+        n->NextSibling = i + 1 < Sorted.size() ? Sorted[i + 1] : nullptr;
+    }
     if (!moved)
         return false;
     Node->FirstChild = Sorted.front();
     Node->LastChild = Sorted.back();
-    for (size_t i = 0; i < Sorted.size(); ++i) {
-        Sorted[i]->Index = static_cast<uint32_t>(i);
-        Sorted[i]->PrevSibling = i ? Sorted[i - 1] : nullptr;
-        Sorted[i]->NextSibling = i + 1 < Sorted.size() ? Sorted[i + 1] : nullptr;
-    }
     if (InUpdate())
         MarkChildrenChanged(Node);
     return true;
@@ -720,7 +722,32 @@ void TVirtualStringTree::SetChildOrder(PVirtualNode Node, const std::vector<PVir
         return;
     BeforeChange();
     if (RelinkChildren(Node, Children) && !InUpdate() && FObserver)
-        FObserver->Sorted();
+        FObserver->ChildrenSorted(Node, Children);
+    if (&Children != &FChildList)
+        FChildList = Children;
+    FChildListOf = Node;
+}
+
+const std::vector<PVirtualNode> &TVirtualStringTree::ChildList(PVirtualNode Node)
+{
+    if (!Node)
+        Node = &FRoot;
+    if (FChildListOf != Node) {
+        FChildList.clear();
+        FChildList.reserve(Node->ChildCount);
+        for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
+            FChildList.push_back(c);
+        FChildListOf = Node;
+    }
+    return FChildList;
+}
+
+void TVirtualStringTree::ForgetChildList()
+{
+    if (FChildListOf) {
+        FChildListOf = nullptr;
+        std::vector<PVirtualNode>().swap(FChildList); // a million rows once need not stay reserved
+    }
 }
 
 void TVirtualStringTree::Sort(PVirtualNode Node, int Column, TSortDirection Direction, bool Recursive)

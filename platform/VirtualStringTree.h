@@ -151,6 +151,8 @@ public:
     virtual void NodeButtonChanged(PVirtualNode Node) = 0;     // has-children mark
     virtual void NodeExpandedChanged(PVirtualNode Node) = 0;
     virtual void Sorted() = 0;
+    // Parent's children were put into Order (each child once) outside an update.
+    virtual void ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order) = 0;
     virtual void FocusChanged() = 0;
     virtual void SelectionChanged() = 0;
     virtual void Invalidate() = 0; // texts, images or check states changed
@@ -288,6 +290,10 @@ public:
     // Puts Node's children (null: the top level) into the order of Children, which holds each of them
     // once: for a sort that orders the rows by keys of its own instead of the compare event.
     void SetChildOrder(PVirtualNode Node, const std::vector<PVirtualNode> &Children);
+    // Node's children (null: the top level) in order. The list is kept, and the reference holds, until
+    // children are added, deleted or moved: a sort after a reorder then need not walk siblings that lie
+    // scattered in memory, one cache miss after the other.
+    const std::vector<PVirtualNode> &ChildList(PVirtualNode Node);
 
     // ---- The view ----
     // The node in the row at (X, Y) of the view's client area; null without a view or row.
@@ -376,6 +382,7 @@ private:
     bool SortChildren(PVirtualNode Node, int Column, TSortDirection Direction);
     // Relinks Node's children in the order of Sorted; returns whether any moved.
     bool RelinkChildren(PVirtualNode Node, const std::vector<PVirtualNode> &Sorted);
+    void ForgetChildList();
 
     TVirtualNode FRoot;
     uint32_t FTotalCount = 0;
@@ -389,6 +396,8 @@ private:
     bool FResyncPending = false; // guarded by FViewLock
     TVirtualTreeObserver *FObserver = nullptr;
     TVirtualTreeChanges FChanges; // of the pending update; written by whoever changes the nodes
+    PVirtualNode FChildListOf = nullptr; // whose children FChildList holds; null for none
+    std::vector<PVirtualNode> FChildList;
 };
 
 // Holds one or two trees in update for a scope: BeginUpdate on each as it is made, EndUpdate on each in

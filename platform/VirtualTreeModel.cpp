@@ -491,6 +491,41 @@ void TVirtualTreeModel::Sorted()
     Q_EMIT layoutChanged();
 }
 
+void TVirtualTreeModel::ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order)
+{
+    TMirror *m = Find(Parent);
+    if (!m)
+        return; // the view never asked for these rows
+    Q_EMIT layoutAboutToBeChanged({}, VerticalSortHint);
+    // Only the persistent indexes of Parent's rows move; their nodes are read before the rows change.
+    QModelIndexList from;
+    std::vector<PVirtualNode> nodes;
+    for (const QModelIndex &i : persistentIndexList())
+        if (i.internalPointer() == m) {
+            from.append(i);
+            nodes.push_back(NodeOf(i));
+        }
+    // The rows take the new order as it comes when every child is visible, without reading the nodes.
+    if (m->Rows.size() == Order.size()) {
+        m->Rows = Order;
+    } else {
+        m->Rows.clear();
+        for (PVirtualNode c : Order)
+            if (c->States & vsVisible)
+                m->Rows.push_back(c);
+    }
+    for (TMirror *c : m->Children)
+        c->Row = RowOf(m, c->Node);
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const int row = nodes[static_cast<size_t>(i)] ? RowOf(m, nodes[static_cast<size_t>(i)]) : -1;
+        to.append(row >= 0 ? createIndex(row, from[i].column(), m) : QModelIndex());
+    }
+    changePersistentIndexList(from, to);
+    Q_EMIT layoutChanged({}, VerticalSortHint);
+}
+
 void TVirtualTreeModel::ColumnsChanged()
 {
     ResetAll();

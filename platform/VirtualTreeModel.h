@@ -56,6 +56,7 @@ public:
     void ChildrenRemoving(PVirtualNode Parent);
     void NodeVisibilityChanged(PVirtualNode Node);
     void Sorted();
+    void ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order);
     void ColumnsChanged();
 
     // Takes over the structural changes of an update. Returns true when the model was reset as a

@@ -313,6 +313,11 @@ void TVirtualTreeView::Sorted()
     FModel->Sorted();
 }
 
+void TVirtualTreeView::ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order)
+{
+    FModel->ChildrenSorted(Parent, Order);
+}
+
 void TVirtualTreeView::FocusChanged()
 {
     SyncCurrent(true);

@@ -45,6 +45,7 @@ public:
     void NodeButtonChanged(PVirtualNode Node) override;
     void NodeExpandedChanged(PVirtualNode Node) override;
     void Sorted() override;
+    void ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order) override;
     void FocusChanged() override;
     void SelectionChanged() override;
     void Invalidate() override;

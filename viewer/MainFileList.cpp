@@ -19,14 +19,19 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QStringEncoder>
 #include <QToolBar>
 
 #include <algorithm>
+#include <array>
 #include <bit>
-#include <compare>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -61,14 +66,19 @@ QString TwoDecimals(double Value)
     return locale.toString(Value, 'f', 2);
 }
 
-// The text in the system's 8-bit code page with a to z folded to upper case, so that two keys
-// compare as the names do by a plain byte comparison.
+// Folds a to z to upper case, so that two keys compare as the names do by a plain byte comparison.
+void FoldLetters(char *First, char *Last)
+{
+    for (char *c = First; c != Last; ++c)
+        if (*c >= 'a' && *c <= 'z')
+            *c = static_cast<char>(*c - 'a' + 'A');
+}
+
+// The text in the system's 8-bit code page with a to z folded to upper case.
 std::string FoldedKey(const QByteArray &Text)
 {
     std::string key(Text.constData(), static_cast<size_t>(Text.size()));
-    for (char &c : key)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    FoldLetters(key.data(), key.data() + key.size());
     return key;
 }
 
@@ -128,37 +138,275 @@ int64_t NumberKey(const TDirectoryList &Item, int Column)
     return bits >= 0 ? bits : bits ^ std::numeric_limits<int64_t>::max();
 }
 
-// Orders Parent's rows by their keys of Column, made once for each row; equal rows keep their order.
-template <class TKey, class TKeyOf>
-void SortRows(TVirtualStringTree *Tree, PVirtualNode Parent, TSortDirection Direction, const TKeyOf &KeyOf)
+// A row being sorted: its key and its position before the sort.
+struct TSortRow
 {
-    struct TRow
-    {
-        TKey Key;
-        uint32_t Place;
-    };
-    std::vector<PVirtualNode> nodes;
-    std::vector<TRow> rows;
-    nodes.reserve(Parent->ChildCount);
-    rows.reserve(Parent->ChildCount);
-    for (PVirtualNode n = Parent->FirstChild; n; n = n->NextSibling) {
-        const TDirectoryList *item = GetNodeItem(n, Tree);
-        rows.push_back({item ? KeyOf(*item) : TKey(), static_cast<uint32_t>(nodes.size())});
-        nodes.push_back(n);
+    uint64_t Key;
+    uint32_t Place;
+};
+
+// Orders rows that come in the order of Place by Key, then Place: a least-significant-digit radix sort
+// (which keeps the order of equal keys) over the digits in which the rows differ.
+void SortByKey(TSortRow *First, TSortRow *Last, std::vector<TSortRow> &Scratch)
+{
+    const auto n = static_cast<size_t>(Last - First);
+    if (n < 256) {
+        std::sort(First, Last, [](const TSortRow &A, const TSortRow &B) {
+            return A.Key != B.Key ? A.Key < B.Key : A.Place < B.Place;
+        });
+        return;
     }
-    const bool ascending = Direction == sdAscending;
-    std::sort(rows.begin(), rows.end(), [ascending](const TRow &A, const TRow &B) {
-        const auto order = A.Key <=> B.Key;
-        if (order != 0)
-            return ascending ? order < 0 : order > 0;
-        return A.Place < B.Place;
-    });
-    std::vector<PVirtualNode> order;
-    order.reserve(rows.size());
-    for (const TRow &row : rows)
-        order.push_back(nodes[row.Place]);
-    Tree->SetChildOrder(Parent, order);
+    // Digits of 11 bits: six passes at most, and the counts of one stay in the first-level cache.
+    constexpr int Bits = 11;
+    constexpr int Digits = (64 + Bits - 1) / Bits;
+    constexpr uint64_t Mask = (uint64_t(1) << Bits) - 1;
+    std::vector<std::array<uint32_t, Mask + 1>> counts(Digits);
+    for (const TSortRow *r = First; r != Last; ++r)
+        for (int d = 0; d < Digits; ++d)
+            ++counts[d][(r->Key >> (Bits * d)) & Mask];
+    Scratch.resize(std::max(Scratch.size(), n));
+    TSortRow *from = First;
+    TSortRow *to = Scratch.data();
+    for (int d = 0; d < Digits; ++d) {
+        std::array<uint32_t, Mask + 1> &at = counts[d];
+        if (at[(First->Key >> (Bits * d)) & Mask] == n)
+            continue; // the same digit in every row
+        uint32_t sum = 0;
+        for (uint32_t &count : at)
+            sum += std::exchange(count, sum);
+        for (const TSortRow *r = from; r != from + n; ++r)
+            to[at[(r->Key >> (Bits * d)) & Mask]++] = *r;
+        std::swap(from, to);
+    }
+    if (from != First)
+        std::copy(from, from + n, First);
 }
+
+// The rows' 8-bit texts (by Place) one after another in one buffer, followed by 8 zero bytes so that
+// the last bytes of a text can be read as one word.
+struct TTexts
+{
+    std::string Bytes;
+    std::vector<uint32_t> Ends;
+    std::string_view operator[](uint32_t Place) const
+    {
+        const uint32_t begin = Place ? Ends[Place - 1] : 0;
+        return std::string_view(Bytes).substr(begin, Ends[Place] - begin);
+    }
+};
+
+// The 7 bytes of Text from Depth on, big-endian, over the count of the bytes from Depth on (at most 8):
+// among equal bytes the text that ends first comes first, as in a byte-wise comparison.
+uint64_t TextDigit(std::string_view Text, size_t Depth)
+{
+    const size_t left = Text.size() - Depth;
+    uint64_t word;
+    std::memcpy(&word, Text.data() + Depth, sizeof word);
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    const size_t kept = std::min<size_t>(left, 7);
+    word = kept ? word & ~uint64_t(0) << (64 - 8 * kept) : 0;
+    return word | std::min<size_t>(left, 8);
+}
+
+// Orders rows that come in the order of Place by their texts from Depth on (byte-wise; reversed when
+// Flip is all ones), then Place: by 7 bytes at a time, each run of equal bytes then by the next 7.
+void SortByText(TSortRow *First, TSortRow *Last, const TTexts &Texts, size_t Depth, uint64_t Flip,
+                std::vector<TSortRow> &Scratch)
+{
+    if (Last - First < 32) {
+        std::sort(First, Last, [&](const TSortRow &A, const TSortRow &B) {
+            const int order = Texts[A.Place].substr(Depth).compare(Texts[B.Place].substr(Depth));
+            return order != 0 ? (order < 0) == (Flip == 0) : A.Place < B.Place;
+        });
+        return;
+    }
+    for (TSortRow *r = First; r != Last; ++r)
+        r->Key = TextDigit(Texts[r->Place], Depth) ^ Flip;
+    SortByKey(First, Last, Scratch);
+    for (TSortRow *run = First, *end; run != Last; run = end) {
+        end = std::find_if(run + 1, Last, [run](const TSortRow &R) { return R.Key != run->Key; });
+        if (end - run > 1 && Texts[run->Place].size() > Depth + 7)
+            SortByText(run, end, Texts, Depth + 7, Flip, Scratch);
+    }
+}
+
+// The sort of a header click: each parent's children in the order of tv_FilesTreeCompareNodes, equal
+// rows keeping their order, each row's key made once. Names sort by their 8-bit bytes, numbers by a
+// key in their order, files by the rank of their type text among those met.
+class TRowSorter
+{
+public:
+    TRowSorter(TVirtualStringTree *Tree, int Column, TSortDirection Direction)
+        : FTree(Tree), FColumn(Column), FFlip(Direction == sdAscending ? 0 : ~uint64_t(0))
+    {
+    }
+    void SortTree()
+    {
+        std::vector<PVirtualNode> parents{FTree->RootNode()};
+        while (!parents.empty()) {
+            PVirtualNode parent = parents.back();
+            parents.pop_back();
+            if (parent->ChildCount == 1)
+                parents.push_back(parent->FirstChild);
+            else if (parent->ChildCount > 1)
+                SortChildren(parent, parents);
+        }
+    }
+
+private:
+    // Sorts Parent's children; those with children of their own go to Parents.
+    void SortChildren(PVirtualNode Parent, std::vector<PVirtualNode> &Parents)
+    {
+        const std::vector<PVirtualNode> &nodes = FTree->ChildList(Parent);
+        // Nodes and items lie scattered in memory: each is asked for some rows before it is read.
+        FItems.resize(nodes.size());
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            if (i + 16 < nodes.size())
+                __builtin_prefetch(nodes[i + 16]);
+            if (i + 8 < nodes.size())
+                __builtin_prefetch(nodes[i + 8]->Data);
+            FItems[i] = GetNodeItem(nodes[i], FTree);
+            if (nodes[i]->ChildCount)
+                Parents.push_back(nodes[i]);
+        }
+        // Rows without an item come first, as the comparison puts them, and last when reversed.
+        std::vector<TSortRow> rows;
+        std::vector<PVirtualNode> empty;
+        rows.reserve(nodes.size());
+        for (uint32_t i = 0; i < nodes.size(); ++i)
+            if (FItems[i])
+                rows.push_back({0, i});
+            else
+                empty.push_back(nodes[i]);
+        if (FColumn == fcName) {
+            MakeNameTexts();
+            SortByText(rows.data(), rows.data() + rows.size(), FTexts, 0, FFlip, FScratch);
+        } else {
+            if (FColumn == fcType)
+                MakeTypeKeys(rows);
+            else
+                for (TSortRow &r : rows)
+                    r.Key = static_cast<uint64_t>(NumberKey(*FItems[r.Place], FColumn)) ^ (uint64_t(1) << 63);
+            for (TSortRow &r : rows)
+                r.Key ^= FFlip;
+            SortByKey(rows.data(), rows.data() + rows.size(), FScratch);
+        }
+        std::vector<PVirtualNode> order;
+        order.reserve(nodes.size());
+        if (!FFlip)
+            order = empty;
+        for (const TSortRow &r : rows)
+            order.push_back(nodes[r.Place]);
+        if (FFlip)
+            order.insert(order.end(), empty.begin(), empty.end());
+        FTree->SetChildOrder(Parent, order);
+    }
+    // Asks for the item some rows after Row, and for the text of its name a few rows after Row.
+    void PrefetchName(size_t Row) const
+    {
+        if (Row + 16 < FItems.size())
+            __builtin_prefetch(FItems[Row + 16]);
+        if (Row + 8 < FItems.size() && FItems[Row + 8])
+            __builtin_prefetch(FItems[Row + 8]->name.constData());
+    }
+    // Appends Text as toLocal8Bit gives it: plain ASCII, which the system's code page keeps, byte for
+    // byte; anything else through the system's encoder, into the buffer at once.
+    void Append8Bit(QStringView Text, std::string &Out)
+    {
+        const size_t start = Out.size();
+        Out.resize(start + static_cast<size_t>(Text.size()));
+        char *out = Out.data() + start;
+        for (const QChar c : Text) {
+            if (c.unicode() >= 0x80) {
+                Out.resize(start + static_cast<size_t>(FEncoder.requiredSpace(Text.size())));
+                Out.resize(static_cast<size_t>(FEncoder.appendToBuffer(Out.data() + start, Text) - Out.data()));
+                return;
+            }
+            *out++ = static_cast<char>(c.unicode());
+        }
+    }
+    void MakeNameTexts()
+    {
+        FTexts.Bytes.clear();
+        FTexts.Bytes.reserve(FItems.size() * 24);
+        FTexts.Ends.assign(FItems.size(), 0);
+        for (size_t i = 0; i < FItems.size(); ++i) {
+            PrefetchName(i);
+            if (FItems[i]) {
+                const size_t start = FTexts.Bytes.size();
+                Append8Bit(FItems[i]->name, FTexts.Bytes);
+                FoldLetters(FTexts.Bytes.data() + start, FTexts.Bytes.data() + FTexts.Bytes.size());
+            }
+            FTexts.Ends[i] = static_cast<uint32_t>(FTexts.Bytes.size());
+        }
+        FTexts.Bytes.append(8, '\0');
+    }
+    // Every folder after the files, which follow the order of their type texts.
+    void MakeTypeKeys(std::vector<TSortRow> &Rows)
+    {
+        std::vector<const uint64_t *> ranks(Rows.size());
+        for (size_t i = 0; i < Rows.size(); ++i) {
+            PrefetchName(Rows[i].Place);
+            const TDirectoryList &item = *FItems[Rows[i].Place];
+            if (item.isFolder)
+                continue;
+            // The 8-bit extension starts at the name's last dot, so its UTF-16 text tells it apart. A
+            // name without a dot is an extension of its own: those are asked for on every sort.
+            const QStringView name(item.name);
+            const qsizetype dot = name.lastIndexOf(u'.');
+            if (dot < 0) {
+                ranks[i] = RankSlot(name);
+                continue;
+            }
+            const std::u16string_view key(name.utf16() + dot, static_cast<size_t>(name.size() - dot));
+            auto found = FRankOfExtension.find(key);
+            if (found == FRankOfExtension.end())
+                found = FRankOfExtension.emplace(key, RankSlot(name)).first;
+            ranks[i] = found->second;
+        }
+        uint64_t rank = 0;
+        for (auto &text : FRankOfText)
+            text.second = rank++;
+        for (size_t i = 0; i < Rows.size(); ++i)
+            Rows[i].Key = ranks[i] ? *ranks[i] : ~uint64_t(0);
+    }
+
+    // Where the rank of the type text of a file of that name goes.
+    uint64_t *RankSlot(QStringView Name)
+    {
+        FName.clear();
+        Append8Bit(Name, FName);
+        const QString &type = TypeNameOf(GetFileExtension(FName));
+        auto found = FRankOfType.find(&type);
+        if (found == FRankOfType.end())
+            found = FRankOfType.emplace(&type, &FRankOfText[FoldedKey(type.toLocal8Bit())]).first;
+        return found->second;
+    }
+
+    TVirtualStringTree *FTree;
+    int FColumn;
+    uint64_t FFlip; // all ones for a descending sort, which reverses the order of every key
+    QStringEncoder FEncoder{QStringEncoder::System, QStringEncoder::Flag::Stateless}; // as toLocal8Bit's
+    std::vector<const TDirectoryList *> FItems;
+    std::vector<TSortRow> FScratch;
+    TTexts FTexts;
+    std::string FName;
+    // Extensions are short and few: a plain multiply-and-add hash does.
+    struct TExtensionHash
+    {
+        size_t operator()(std::u16string_view Text) const
+        {
+            size_t hash = 0;
+            for (const char16_t c : Text)
+                hash = hash * 131 + c;
+            return hash;
+        }
+    };
+    std::unordered_map<std::u16string_view, uint64_t *, TExtensionHash> FRankOfExtension; // into names
+    std::unordered_map<const QString *, uint64_t *> FRankOfType; // TypeNameOf's texts, into FRankOfText
+    std::map<std::string, uint64_t> FRankOfText;
+};
 
 } // namespace
 
@@ -327,20 +575,7 @@ void TMainForm::tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::Mouse
         Sender->SetSortDirection(Sender->SortDirection() == sdAscending ? sdDescending : sdAscending);
     }
     Sender->SetColumnColor(Sender->SortColumn(), SortColumnColor);
-    // The order of tv_FilesTreeCompareNodes, with each row's key made once rather than per comparison.
-    TVirtualStringTree *tree = Sender->Treeview();
-    const int column = Sender->SortColumn();
-    TTypeNames types;
-    for (PVirtualNode parent = tree->RootNode(); parent; parent = tree->GetNext(parent)) {
-        if (parent->ChildCount < 2)
-            continue;
-        if (column == fcName || column == fcType)
-            SortRows<std::string>(tree, parent, Sender->SortDirection(),
-                                  [&](const TDirectoryList &Item) { return TextKey(Item, column, types); });
-        else
-            SortRows<int64_t>(tree, parent, Sender->SortDirection(),
-                              [&](const TDirectoryList &Item) { return NumberKey(Item, column); });
-    }
+    TRowSorter(Sender->Treeview(), Sender->SortColumn(), Sender->SortDirection()).SortTree();
 }
 
 void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <mutex>
 #include <tuple>
 
@@ -211,6 +212,48 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
         // The control's own sort through the compare event finds the rows in order already.
         Form->tv_FilesTree->SortTree(header.SortColumn(), header.SortDirection());
         EXPECT_EQ(Rows(), rows);
+    }
+}
+
+TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
+{
+    // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are
+    // prefixes of one another or are not ASCII; sizes, dates and types with many ties.
+    const char *stems[] = {"Same-long-prefix-", "same-long-prefix-", "SAME-LONG-PREFIX_", "Gr\xC3\xB6\xC3\x9F",
+                           "\xF0\x9F\x98\x80x", "Same-long", "_", "a"};
+    const char *extensions[] = {".txt", ".TXT", ".jpg", "", ".a.b"};
+    std::string tree = "D Big\n";
+    for (int i = 0; i < 400; ++i)
+        tree += std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
+                (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
+                       : std::string("\"")) +
+                " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
+    Start(support::ReportBuilder().Tree(tree), "Big");
+    TVirtualStringTree *list = Form->tv_FilesTree;
+    TVirtualTreeView *view = Form->tv_FilesTreeView;
+    // The view's current and selected row follow their node through every reorder.
+    PVirtualNode focused = Find(list, "same-long-prefix-1.TXT");
+    list->SetFocusedNode(focused);
+    list->SetSelected(focused, true);
+    for (int column : {0, 1, 2, 5, 0, 4, 5}) {
+        for (int click = 0; click < 2; ++click) {
+            std::vector<PVirtualNode> expected;
+            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
+                expected.push_back(n);
+            list->OnHeaderClick(&list->Header, column, Qt::LeftButton, {}, 0, 0);
+            const bool ascending = list->Header.SortDirection() == sdAscending;
+            std::stable_sort(expected.begin(), expected.end(), [&](PVirtualNode A, PVirtualNode B) {
+                int result = 0;
+                Form->tv_FilesTreeCompareNodes(list, A, B, column, result);
+                return ascending ? result < 0 : result > 0;
+            });
+            std::vector<PVirtualNode> rows;
+            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
+                rows.push_back(n);
+            EXPECT_EQ(rows, expected) << "column " << column << (ascending ? " up" : " down");
+            EXPECT_EQ(view->NodeOf(view->currentIndex()), focused);
+            EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{view->IndexOf(focused)});
+        }
     }
 }
 
