@@ -5,8 +5,10 @@
 // so that neither side always meets the warmer cache. Each benchmark iteration runs both once; the iteration
 // time is ours (use UseManualTime), and the counters ours_s, bare_s (mean seconds) and ratio
 // (ours / bare) are reported.
+#include "report/uSQLiteFunc.h"
 #include "tests/support/SyntheticReport.h"
 
+#include <QApplication>
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -70,15 +72,31 @@ inline double TimedAndRolledBack(sqlite3 *db, const std::function<void()> &work)
     return seconds;
 }
 
-// The body of a benchmark program's main, once its application object exists.
-inline int RunBenchmarks(int &argc, char **argv)
+// The body of a benchmark program's main, once its application object exists. Before runs once the
+// arguments are accepted, After once the benchmarks are done (shared data set up and removed).
+inline int RunBenchmarks(int &argc, char **argv, const std::function<void()> &Before = {},
+                         const std::function<void()> &After = {})
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    if (Before)
+        Before();
     benchmark::RunSpecifiedBenchmarks();
+    if (After)
+        After();
     benchmark::Shutdown();
     return 0;
+}
+
+// The same with a widget application, offscreen unless told otherwise.
+inline int RunWithWidgets(int argc, char **argv, const std::function<void()> &Before = {},
+                          const std::function<void()> &After = {})
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RunBenchmarks(argc, argv, Before, After);
 }
 
 // Writes the synthetic report of the given size (default options otherwise) to path.
@@ -87,6 +105,29 @@ inline void WriteReport(const std::string &path, int64_t rows)
     support::SyntheticOptions options;
     options.rows = rows;
     support::MakeSyntheticReport(path, options);
+}
+
+// Writes the synthetic report whose top-level folder id 1 holds bigFolder of its rows (a tenth of them
+// folders) to path.
+inline void WriteBigFolderReport(const std::string &path, int64_t rows, int64_t bigFolder)
+{
+    support::SyntheticOptions options;
+    options.rows = rows;
+    options.bigFolder = bigFolder;
+    options.bigFolderFolders = 0.1;
+    support::MakeSyntheticReport(path, options);
+}
+
+// Opens the report at path and runs the preparation steps in a transaction it leaves open for the
+// caller to add to and commit.
+inline sqlite3 *OpenAndPrepare(const std::string &path)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    Exec(db, "BEGIN TRANSACTION;");
+    for (const TPrepareStep &step : ReportPreparationSteps)
+        step.Run(db);
+    return db;
 }
 
 } // namespace bench

@@ -32,18 +32,4 @@ inline std::unique_ptr<TMainForm> OpenReportWindow(const support::TempDir &Temp,
     return form;
 }
 
-// The body of main: the benchmarks with a widget application, offscreen unless told otherwise.
-inline int RunWithWidgets(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
-
 } // namespace bench

@@ -150,14 +150,5 @@ BENCHMARK(DecompressReport1GB)->UseManualTime()->Iterations(4)->Unit(benchmark::
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Shared.reset(); // removes the report files
-    return 0;
+    return bench::RunWithWidgets(argc, argv, {}, [] { Shared.reset(); }); // removes the report files
 }

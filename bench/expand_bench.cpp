@@ -56,15 +56,8 @@ struct TBigReport
         SetLogFolder(Temp.Path() + "/");
         CreateLogFile();
         const std::string path = Temp.File("big.db3");
-        support::SyntheticOptions options;
-        options.rows = Children + Others;
-        options.bigFolder = Children;
-        options.bigFolderFolders = 0.1;
-        support::MakeSyntheticReport(path, options);
-        sqlite3_open(path.c_str(), &DB);
-        bench::Exec(DB, "BEGIN TRANSACTION;");
-        for (const TPrepareStep &step : ReportPreparationSteps)
-            step.Run(DB);
+        bench::WriteBigFolderReport(path, Children + Others, Children);
+        DB = bench::OpenAndPrepare(path);
         bench::Exec(DB, "COMMIT;");
         bench::Exec(DB, "BEGIN TRANSACTION;"); // the open transaction of a report opened for work
     }

@@ -173,14 +173,6 @@ BENCHMARK(ExportThroughWindow)->UseManualTime()->Iterations(10)->Unit(benchmark:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv); // the window's export runs under its real wait window
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    SharedFixture.reset(); // removes the report files
-    return 0;
+    // Widgets: the window's export runs under its real wait window.
+    return bench::RunWithWidgets(argc, argv, {}, [] { SharedFixture.reset(); }); // removes the report files
 }

@@ -59,15 +59,8 @@ struct TLoadedFolder
         SetLogFolder(Temp.Path() + "/");
         CreateLogFile();
         const std::string path = Temp.File("big.db3");
-        support::SyntheticOptions options;
-        options.rows = Children + 20000;
-        options.bigFolder = Children;
-        options.bigFolderFolders = 0.1;
-        support::MakeSyntheticReport(path, options);
-        sqlite3_open(path.c_str(), &DB);
-        bench::Exec(DB, "BEGIN TRANSACTION;");
-        for (const TPrepareStep &step : ReportPreparationSteps)
-            step.Run(DB);
+        bench::WriteBigFolderReport(path, Children + 20000, Children);
+        DB = bench::OpenAndPrepare(path);
         bench::Exec(DB,
                     "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) "
                     "SELECT ID_FILE, ID_FILE % 3, 0, ID_PARENT FROM struct_drive_table WHERE ID_PARENT = 1;");
@@ -219,21 +212,18 @@ BENCHMARK(SortColumn)->DenseRange(0, 5)->UseManualTime()->Iterations(5)->Unit(be
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is measured
     // The window deletes the log file when it goes; the lines written after that are of no interest.
     SetLogErrorDisplay([](const QString &) {});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    Folder = std::make_unique<TLoadedFolder>();
-    Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("filelist_bench")});
-    benchmark::RunSpecifiedBenchmarks();
-    Form->tv_FilesTree->Clear();
-    Form.reset();
-    Folder.reset();
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithWidgets(
+        argc, argv,
+        [] {
+            Folder = std::make_unique<TLoadedFolder>();
+            Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("filelist_bench")});
+        },
+        [] {
+            Form->tv_FilesTree->Clear();
+            Form.reset();
+            Folder.reset();
+        });
 }

@@ -162,8 +162,5 @@ int main(int argc, char **argv)
 {
     // The window's named mutexes are shared with other running copies: keep to our own.
     qputenv("PARVIX_MUTEX_NAMESPACE", "free_mem_bench");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    return bench::RunBenchmarks(argc, argv);
+    return bench::RunWithWidgets(argc, argv);
 }

@@ -41,10 +41,7 @@ struct Fixture
         CreateLogFile();
         const std::string Path = Temp.File("report.db");
         bench::WriteReport(Path, ReportRows);
-        sqlite3_open(Path.c_str(), &DB);
-        bench::Exec(DB, "BEGIN TRANSACTION;");
-        for (const TPrepareStep &Step : ReportPreparationSteps)
-            Step.Run(DB);
+        DB = bench::OpenAndPrepare(Path);
         // The top-level folder with the largest subtree, and rows for its first 100,000 items below
         // it, breadth first, so that every one hangs below the folder through rows.
         const std::string Below =

@@ -32,6 +32,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
@@ -155,32 +156,23 @@ void TMainForm::Create(const QStringList &Arguments)
     pc_Information->setCurrentWidget(ts_Information);
     setAcceptDrops(true);
 
-    TWaitForm *wait = nullptr;
-    TLoadThread *loader = nullptr;
-    bool loaderStarted = false;
-    // Taken first: the wait window is given back whatever raises after it.
-    TFinally closeWait([&wait, &loader, &loaderStarted] {
-        if (!loaderStarted)
-            delete loader; // never ran
-        if (wait)
-            wait->Close();
-    });
-    wait = ShowWaitForm(QStringLiteral("Extracting report."));
-    loader = new TLoadThread(wait, this, baseName);
-    InitLabels();
-    InitializeImages();
-    InitializeTrees();
-    InitControlCaptions();
-    InitHintTextes();
-    if (QFileInfo(baseName).isFile()) {
-        // The worker's close message ends the modal show; its WM_LOAD_FINISHED waits for the message loop.
-        loaderStarted = true;
-        loader->Resume();
-        wait->WMShowModal();
-    } else {
-        // Nothing to prepare: FinishLoad runs from the message loop all the same.
-        PostMessage(this, WM_LOAD_FINISHED);
-    }
+    RunInWaitForm(QStringLiteral("Extracting report."), nullptr, nullptr,
+                  [this](TWaitForm *Wait, TThread *&Worker) {
+                      Worker = new TLoadThread(Wait, this, baseName);
+                      InitLabels();
+                      InitializeImages();
+                      InitializeTrees();
+                      InitControlCaptions();
+                      InitHintTextes();
+                      // The worker's close message ends the modal show; its WM_LOAD_FINISHED waits for the
+                      // message loop.
+                      if (QFileInfo(baseName).isFile())
+                          return;
+                      // Nothing to prepare: FinishLoad runs from the message loop all the same.
+                      PostMessage(this, WM_LOAD_FINISHED);
+                      delete Worker;
+                      Worker = nullptr;
+                  });
 }
 
 TMainForm::~TMainForm()
@@ -382,6 +374,36 @@ void TMainForm::pc_InformationChange(QObject *) {}
 TWaitForm *TMainForm::ShowWaitForm(const QString &Text)
 {
     return ::ShowWaitForm(this, Text);
+}
+
+void TMainForm::RunInWaitForm(const QString &Text, TVirtualStringTree *First, TVirtualStringTree *Second,
+                              const std::function<void(TWaitForm *, TThread *&)> &Prepare,
+                              const std::function<void()> &AfterRun, const std::function<void()> &BeforeClose)
+{
+    std::optional<TTreeUpdateGuard> update;
+    if (First)
+        update.emplace(First, Second);
+    TWaitForm *wait = nullptr;
+    TThread *worker = nullptr;
+    bool started = false;
+    const auto cleanUp = qScopeGuard([&] {
+        if (!started)
+            delete worker;
+        if (BeforeClose)
+            BeforeClose();
+        if (wait)
+            wait->Close();
+    });
+    wait = ShowWaitForm(Text);
+    Prepare(wait, worker);
+    if (!worker)
+        return;
+    // Set only once the thread runs: a worker that could not start is still ours to delete.
+    worker->Resume();
+    started = true;
+    wait->WMShowModal();
+    if (AfterRun)
+        AfterRun();
 }
 
 TWaitForm *TMainForm::ShowFreeMemWait()

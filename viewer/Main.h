@@ -40,6 +40,7 @@ class TDirectoryList;
 class TFreeMemThread;
 class TInt64List;
 class TStatusBar;
+class TThread;
 class TVirtualTreeView;
 class TWaitForm;
 
@@ -310,6 +311,14 @@ protected:
 
 private:
     void Create(const QStringList &Arguments);
+    // Runs one worker under the shared wait window. The trees' update (First, Second; none when First is
+    // null) is taken before anything that may raise. Prepare creates the worker into Worker (none: nothing
+    // runs) and readies what it needs; a worker never started is deleted. AfterRun follows the modal wait;
+    // BeforeClose runs on every way out. Both come before the window closes and the trees leave the update.
+    void RunInWaitForm(const QString &Text, TVirtualStringTree *First, TVirtualStringTree *Second,
+                       const std::function<void(TWaitForm *Wait, TThread *&Worker)> &Prepare,
+                       const std::function<void()> &AfterRun = {},
+                       const std::function<void()> &BeforeClose = {});
     // The destructor's work, also for a window whose creation failed after its components were built.
     void Release();
     // Builds every component with its design-time values (MainLayout.cpp).

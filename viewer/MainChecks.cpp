@@ -318,27 +318,17 @@ void TMainForm::CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStrin
                                    PVirtualNode Node, TCheckState NewState)
 {
     TCheckingFailure failure;
-    {
-        const TTreeUpdateGuard update(FilesTree, FolderTree);
-        TWaitForm *wait = nullptr;
-        CheckingThread *worker = nullptr;
-        bool started = false;
-        const auto cleanUp = qScopeGuard([&] {
-            if (!started)
-                delete worker;
-            FilesTree->Repaint();
-            if (wait)
-                wait->Close();
-        });
-        wait = ShowWaitForm(QStringLiteral("Checking files. Please wait."));
-        worker = new CheckingThread(wait, this, Node, NewState, &failure);
-        started = true;
-        worker->Resume();
-        wait->WMShowModal();
-        // After a failure the rows show what the report holds; pushing NewState again would store it.
-        if (!failure.Failed)
-            FilesTree->SetCheckState(Node, NewState);
-    }
+    RunInWaitForm(
+        QStringLiteral("Checking files. Please wait."), FilesTree, FolderTree,
+        [&](TWaitForm *Wait, TThread *&Worker) {
+            Worker = new CheckingThread(Wait, this, Node, NewState, &failure);
+        },
+        [&] {
+            // After a failure the rows show what the report holds; pushing NewState again would store it.
+            if (!failure.Failed)
+                FilesTree->SetCheckState(Node, NewState);
+        },
+        [FilesTree] { FilesTree->Repaint(); });
     if (failure.Failed)
         WideMessageDlg(failure.Message, mtError, mbOKOnly);
 }

@@ -471,30 +471,18 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
     ShowSize(CurrentItem, {lbl_sizeLabel});
     Allowed = false;
     try {
-        tv_FilesTree->BeginUpdate();
-        tv_FolderTree->BeginUpdate();
-        TWaitForm *wait = nullptr;
-        TAddingThread *worker = nullptr;
-        bool started = false;
-        const auto cleanUp = qScopeGuard([&] {
-            if (!started)
-                delete worker;
-            if (wait)
-                wait->Close();
-            tv_FilesTree->EndUpdate();
-            tv_FolderTree->EndUpdate();
-            Allowed = true;
-        });
-        wait = ShowWaitForm(AddingFilesText);
-        worker =
-            new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree, NewNode, wait);
-        UserCheckAction = false;
-        tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
-        ClearFilesTree();
-        started = true;
-        worker->Resume();
-        wait->WMShowModal();
-        ShowDeletedMark(item);
+        // Given back after the trees leave the update.
+        const auto allow = qScopeGuard([&] { Allowed = true; });
+        RunInWaitForm(
+            AddingFilesText, tv_FilesTree, tv_FolderTree,
+            [&](TWaitForm *Wait, TThread *&Worker) {
+                Worker = new TAddingThread(ReportDB, GetNodeItem(NewNode, tv_FolderTree), tv_FilesTree,
+                                           NewNode, Wait);
+                UserCheckAction = false;
+                tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
+                ClearFilesTree();
+            },
+            [&] { ShowDeletedMark(item); });
     } catch (const std::exception &E) {
         // What the framework does with an error that reaches it: the message, and the window goes on.
         WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);

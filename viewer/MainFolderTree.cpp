@@ -8,32 +8,25 @@
 #include "viewer/utExpand.h"
 #include "viewer/utFreeMemThread.h"
 
-#include <QScopeGuard>
-
 void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, bool &Allowed)
 {
     // The ticks set while a folder loads are no user's.
     UserCheckAction = false;
     QString failure;
-    {
-        // Taken first: whatever raises after it, both trees leave the update.
-        const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
-        Allowed = false;
-        TWaitForm *wait =
-            ShowWaitForm(QStringLiteral("Load folder data. Please wiat, it can take some time."));
-        const auto finish = qScopeGuard([&] { wait->Close(); });
-        TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
-        // A folder is read once; an empty child list means it has not been (or has been unloaded).
-        if (item->GetChildren().empty()) {
+    Allowed = false;
+    RunInWaitForm(
+        QStringLiteral("Load folder data. Please wiat, it can take some time."), tv_FolderTree, tv_FilesTree,
+        [&](TWaitForm *Wait, TThread *&Worker) {
+            TDirectoryList *item = GetNodeItem(Node, tv_FolderTree);
+            // A folder is read once; an empty child list means it has not been (or has been unloaded).
+            if (!item->GetChildren().empty())
+                return;
             if (FreeMemThread)
                 FreeMemThread->TouchNode(Node);
-            auto *worker = new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList,
-                                            wait, item->id);
-            worker->Resume();
-            wait->WMShowModal();
-            failure = TakeExpandFailure();
-        }
-    }
+            Worker = new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, Wait,
+                                      item->id);
+        },
+        [&] { failure = TakeExpandFailure(); });
     Allowed = true;
     // Once per report: a broken folder statement fails for every folder, and focusing one retries it.
     if (!failure.isEmpty() && !FFolderLoadFailureShown) {

@@ -117,39 +117,27 @@ void TMainForm::tb_OpenBaseClick()
     }
 
     std::optional<QString> failure;
-    {
-        // Taken first: whatever raises after it, both trees leave the update and the window is closed.
-        const TTreeUpdateGuard update(tv_FolderTree, tv_FilesTree);
-        TWaitForm *wait = nullptr;
-        TLoadThread *thread = nullptr;
-        bool started = false;
-        const auto finish = qScopeGuard([&] {
-            if (!started)
-                delete thread;
-            if (wait)
-                wait->Close();
-        });
-        try {
-            wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
-            // Until the settings name the new report, the open one stays as it was, baseName included.
-            WriteBaseNameToReg(path.toStdString());
-            baseName = path;
-            thread = new TLoadThread(wait, this, baseName);
-            FinishWork();
-            il_IconsImList = new TImageList(16, 16);
-            InitLabels();
-            InitializeImages();
-            InitializeTrees();
-            // The path read back is the one opened for work and the export is named after.
-            std::string stored;
-            ReadBaseNameFromReg(stored);
-            baseName = QString::fromStdString(stored);
-            started = true;
-            thread->Resume();
-            wait->WMShowModal();
-        } catch (const std::exception &E) {
-            failure = ErrorMessage(E);
-        }
+    try {
+        // The trees leave the update and the window is closed whatever raises.
+        RunInWaitForm(QStringLiteral("Preparing report. Please wait. "), tv_FolderTree, tv_FilesTree,
+                      [&](TWaitForm *Wait, TThread *&Worker) {
+                          // Until the settings name the new report, the open one stays as it was, baseName
+                          // included.
+                          WriteBaseNameToReg(path.toStdString());
+                          baseName = path;
+                          Worker = new TLoadThread(Wait, this, baseName);
+                          FinishWork();
+                          il_IconsImList = new TImageList(16, 16);
+                          InitLabels();
+                          InitializeImages();
+                          InitializeTrees();
+                          // The path read back is the one opened for work and the export is named after.
+                          std::string stored;
+                          ReadBaseNameFromReg(stored);
+                          baseName = QString::fromStdString(stored);
+                      });
+    } catch (const std::exception &E) {
+        failure = ErrorMessage(E);
     }
     if (failure)
         ErrorBox(*failure);

@@ -10,7 +10,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QToolButton>
 #include <QUrl>
 #include <sqlite3.h>
@@ -93,22 +92,16 @@ void TMainForm::tb_ExportBaseClick()
     if (!ReportDB || !CommitWork())
         return;
     try {
-        TWaitForm *wait = ShowWaitForm(QStringLiteral("Preparing report. Please wait. "));
-        const QString exportName = ExportFileNameOf(baseName);
-        const QString folder = ContainingFolder(exportName);
-        auto result = std::make_shared<TBuildReportResult>();
-        auto *thread = new BuildReportThread(wait, baseName, exportName, result);
-        bool started = false;
-        {
-            const auto close = qScopeGuard([&] {
-                if (!started)
-                    delete thread;
-                wait->Close();
-            });
-            thread->Resume();
-            started = true;
-            wait->WMShowModal();
-        }
+        QString exportName;
+        QString folder;
+        std::shared_ptr<TBuildReportResult> result;
+        RunInWaitForm(QStringLiteral("Preparing report. Please wait. "), nullptr, nullptr,
+                      [&](TWaitForm *Wait, TThread *&Worker) {
+                          exportName = ExportFileNameOf(baseName);
+                          folder = ContainingFolder(exportName);
+                          result = std::make_shared<TBuildReportResult>();
+                          Worker = new BuildReportThread(Wait, baseName, exportName, result);
+                      });
         const QString failure = result->Failure();
         if (!failure.isEmpty()) {
             WideMessageDlg(QStringLiteral("Report was not created. File: ") + exportName + QChar(13) +

@@ -207,38 +207,27 @@ void TMainForm::mi_MoreResultsClick()
     if (!ReportDB)
         return;
     PVirtualNode root = nullptr;
-    {
-        tv_FilesTree->BeginUpdate();
-        TWaitForm *wait = nullptr;
-        TThread_ContinueSearch *worker = nullptr;
-        bool started = false;
-        const auto cleanUp = qScopeGuard([&] {
-            if (!started)
-                delete worker;
-            if (wait)
-                wait->Close();
-            tv_FilesTree->EndUpdate();
+    RunInWaitForm(
+        QStringLiteral("Search"), tv_FilesTree, nullptr,
+        [this, &root](TWaitForm *Wait, TThread *&Worker) {
+            ClearFilesTree();
+            FoundCheckedFlag = false;
+            FoundUncheckedFlag = false;
+            const double now = QDateTimeToDateTime(QDateTime::currentDateTime());
+            FResultPage = new TDirectoryList(QStringLiteral("Select all"), SearchRootID, SearchRootID, 0,
+                                             false, false, 0, now, now, now);
+            root = AddInTreeView(tv_FilesTree, nullptr, FResultPage);
+            mi_MoreResults->setEnabled(true);
+            Worker = new TThread_ContinueSearch(ReportDB, SearchStmt, tv_FilesTree, root, SearchPageSize,
+                                                Wait, this);
+        },
+        [this, &root] {
+            tv_FilesTree->SetExpanded(root, true);
+            // The page's root stays open: the user cannot collapse it.
+            tv_FilesTree->SetToggling(root, true);
+            if (FoundCheckedFlag && FoundUncheckedFlag)
+                root->CheckState = csMixedNormal;
         });
-        wait = ShowWaitForm(QStringLiteral("Search"));
-        ClearFilesTree();
-        FoundCheckedFlag = false;
-        FoundUncheckedFlag = false;
-        const double now = QDateTimeToDateTime(QDateTime::currentDateTime());
-        FResultPage = new TDirectoryList(QStringLiteral("Select all"), SearchRootID, SearchRootID, 0, false,
-                                         false, 0, now, now, now);
-        root = AddInTreeView(tv_FilesTree, nullptr, FResultPage);
-        mi_MoreResults->setEnabled(true);
-        worker =
-            new TThread_ContinueSearch(ReportDB, SearchStmt, tv_FilesTree, root, SearchPageSize, wait, this);
-        started = true;
-        worker->Resume();
-        wait->WMShowModal();
-        tv_FilesTree->SetExpanded(root, true);
-        // The page's root stays open: the user cannot collapse it.
-        tv_FilesTree->SetToggling(root, true);
-        if (FoundCheckedFlag && FoundUncheckedFlag)
-            root->CheckState = csMixedNormal;
-    }
     gb_MoreResults->show();
     btn_MoreResults->setEnabled(mi_MoreResults->isEnabled());
 

@@ -2,12 +2,14 @@
 // the threshold grows, and browsing while passes run.
 #include "viewer/Main.h"
 
+#include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
 #include "viewer/utFreeMemThread.h"
 
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -148,10 +150,10 @@ TEST(FreeMemThreadTest, TouchMovesANodeToTheEndOnce)
 }
 
 // Some 500 folders expanded, collapsed, focused, stepped through and visited again through the
-// history (Back, Next, Up) while passes run every millisecond: nothing points at a freed node or item
-// (the sanitizers watch), nodes and items agree, a history step lands on a live node of the folder its
-// entry recorded (unless a pass dropped that entry meanwhile), and closing the window while a pass may
-// be under way ends.
+// history (Back, Next, Up) or from a search's result row (Go to folder) while passes run every
+// millisecond: nothing points at a freed node or item (the sanitizers watch), nodes and items agree, a
+// history step or Go to folder lands on a live node of the folder its entry or row names (unless a pass
+// ran meanwhile), and closing the window while a pass may be under way ends.
 TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
 {
     std::string rows;
@@ -166,6 +168,8 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
     Start(rows);
     StartThread(1);
     Focus(Tree()->GetFirst());
+    SearchPageSize = 100; // of the 448 files found, more than one page
+    TVirtualStringTree *files = Form->tv_FilesTree;
     const auto live = [this](PVirtualNode Node) {
         PVirtualNode n = Tree()->GetFirst();
         while (n && n != Node)
@@ -174,7 +178,7 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
     };
     std::mt19937 random(2);
     int historySteps = 0;
-    for (int step = 0; step <= 800; ++step) {
+    for (int step = 0; step <= 700; ++step) {
         std::vector<PVirtualNode> folders;
         for (PVirtualNode n = Tree()->GetFirst(); n; n = Tree()->GetNext(n))
             if (TVirtualStringTree::IsVisible(n))
@@ -182,11 +186,30 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
         PVirtualNode node = folders[random() % folders.size()], next = Tree()->GetNext(Tree()->FocusedNode());
         while (next && !TVirtualStringTree::IsVisible(next))
             next = Tree()->GetNext(next);
-        const int action = random() % 7;
+        const int action = random() % (step % 5 ? 7 : 9); // searches: a few, they are slow
         if (action < 2) {
             Tree()->SetExpanded(node, action == 0);
         } else if (action < 4) { // a random folder, or the next one as the arrow key steps
             Focus(action == 2 || !next ? node : next);
+        } else if (action > 6) { // a fast search, sometimes its next page, sometimes Go to folder from a row
+            Form->edit_Search->setText(QStringLiteral("f"));
+            Form->tb_FastSearchClick();
+            if (random() % 2 && Form->mi_MoreResults->isEnabled())
+                Form->mi_MoreResultsClick();
+            PVirtualNode row = files->GetFirst()->FirstChild;
+            for (int skip = random() % 4; row && skip; --skip)
+                row = row->NextSibling;
+            if (action == 8 && row) {
+                const int64_t folder = GetNodeItem(row, files)->id_parent;
+                const QPoint at =
+                    Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row)).center();
+                files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
+                const int shows = Passes->Shows;
+                Form->mi_GoToFolderClick();
+                ASSERT_TRUE(live(Tree()->FocusedNode())) << step;
+                if (Passes->Shows == shows)
+                    ASSERT_EQ(GetNodeItem(Tree()->FocusedNode(), Tree())->id, folder) << step;
+            }
         } else {
             THistoryItem *target = action == 4   ? HistoryCurrent->Prev
                                    : action == 5 ? HistoryCurrent->Next
