@@ -204,7 +204,8 @@ void TMainForm::btn_MoreResultsClick()
 
 void TMainForm::mi_MoreResultsClick()
 {
-    if (!ReportDB)
+    // After the last page the statement is gone: nothing is left to page through.
+    if (!ReportDB || !SearchStmt)
         return;
     PVirtualNode root = nullptr;
     RunInWaitForm(
