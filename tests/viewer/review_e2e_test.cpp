@@ -102,7 +102,8 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
     const int64_t ticked = GetNodeItem(file, Files())->id,
                   commented = GetNodeItem(file->NextSibling, Files())->id;
     Files()->SetFocusedNode(file->NextSibling);
-    support::WriteComment(Form->mem_Comments, QString::fromUtf8("zu prüfen"));
+    const QString comment = QString::fromUtf8("zu prüfen");
+    support::WriteComment(Form->mem_Comments, comment);
     EXPECT_EQ(Node(Folders(), 1)->CheckState, csMixedNormal);
     EXPECT_EQ(Node(Folders(), 2)->CheckState, csCheckedNormal);
 
@@ -178,10 +179,9 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
     Open();
     Folders()->SetExpanded(Node(Folders(), 1), true);
     Focus(7);
-    PVirtualNode again = Node(Files(), ticked);
-    EXPECT_EQ(again->CheckState, csCheckedNormal);
+    EXPECT_EQ(Node(Files(), ticked)->CheckState, csCheckedNormal);
     Files()->SetFocusedNode(Node(Files(), commented));
-    EXPECT_EQ(Form->mem_Comments->toPlainText(), QString::fromUtf8("zu prüfen"));
+    EXPECT_EQ(Form->mem_Comments->toPlainText(), comment);
     EXPECT_EQ(Node(Folders(), 2)->CheckState, csCheckedNormal);
 
     // Both files hold every tick and the comment, read through connections of their own.
@@ -191,8 +191,7 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
     const std::string sql =
         "SELECT (SELECT count(*) FROM check_and_comment_map WHERE checked = 1 AND fileID IN (" + in +
         ")), (SELECT comment FROM check_and_comment_map WHERE fileID = " + std::to_string(commented) + ")";
-    const std::string expected = std::to_string(ticks.size()) + "|zu pr\xc3\xbc"
-                                                                "fen\n";
+    const std::string expected = std::to_string(ticks.size()) + '|' + comment.toStdString() + '\n';
     EXPECT_EQ(reporttest::QueryFile(Path, sql), expected);
     EXPECT_EQ(reporttest::QueryFile(exported, sql), expected);
 }
