@@ -115,6 +115,7 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
               Count("SELECT count(*) FROM struct_drive_table WHERE F_NAME LIKE '%report%'"));
     EXPECT_EQ(Form->lbl_ShownCount->text(), QStringLiteral("1 - 100"));
     support::ClickCheck(Files(), Files()->GetFirst());
+    EXPECT_EQ(Node(Folders(), 2)->CheckState, csCheckedNormal); // the page's files in it were ticked already
     std::set<int64_t> ticks{2, ticked};
     for (PVirtualNode n = Files()->GetFirst()->FirstChild; n; n = n->NextSibling)
         ticks.insert(GetNodeItem(n, Files())->id);
