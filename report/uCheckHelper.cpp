@@ -341,6 +341,27 @@ void CollectAncestors(sqlite3 *DB, TInt64List &List, int64_t ID, std::unordered_
     }
 }
 
+// An item without a row that counts as checked through a folder ticked as a whole gets checked rows,
+// from below that folder down to itself, before it is ticked: otherwise working out its parents would
+// count its row-less siblings, which are ticked as well, as unchecked.
+void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
+{
+    std::vector<int64_t> Path;
+    std::unordered_set<int64_t> Seen;
+    uint8_t State = 0, Folder = 0;
+    for (int64_t Current = ID; !H.GetCheckRecord(Current, State, Folder); Current = H.GetParentID(Current)) {
+        if (Current == RootID || !Seen.insert(Current).second)
+            return;
+        Path.push_back(Current);
+    }
+    if (Folder != csChecked)
+        return;
+    for (auto It = Path.rbegin(); It != Path.rend(); ++It)
+        ExecSqlScript(
+            DB, "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" +
+                    std::to_string(*It) + ", 1, 1, " + std::to_string(H.GetParentID(*It)) + ");");
+}
+
 } // namespace
 
 bool IsChecked(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState)
@@ -381,6 +402,7 @@ bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &Folder
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
 {
     TCheck_Helper &H = Helper(DB);
+    StoreInheritedTick(DB, H, ID);
     std::unordered_set<int64_t> Walked;
     for (;;) {
         const uint8_t Old = H.SetCheck(State, ID);

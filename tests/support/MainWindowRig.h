@@ -1,6 +1,6 @@
 #pragma once
 // For tests of the real main window (offscreen): settings and log in a temporary folder while a test
-// runs, and the trees' nodes found and listed by their items' names.
+// runs, the trees' nodes found and listed by their items' names, ticks and comments as a user gives them.
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
@@ -8,6 +8,9 @@
 #include "tests/support/TempSettings.h"
 #include "viewer/Main.h"
 
+#include <QApplication>
+#include <QFocusEvent>
+#include <QPlainTextEdit>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -54,6 +57,23 @@ inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVir
         if (NodeName(Tree, n) == Name)
             return n;
     return nullptr;
+}
+
+// A press on Node's box and its release: the tick is the user's.
+inline void ClickCheck(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    Tree->OnMouseDown(Tree, Qt::LeftButton, {}, 0, 0);
+    Tree->ToggleCheck(Node);
+}
+
+// Enters the comment box, types Text and leaves it, which stores the comment.
+inline void WriteComment(QPlainTextEdit *Box, const QString &Text)
+{
+    QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
+    QApplication::sendEvent(Box, &in);
+    Box->insertPlainText(Text);
+    QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(Box, &out);
 }
 
 } // namespace support

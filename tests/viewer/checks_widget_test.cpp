@@ -4,11 +4,9 @@
 
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/support/BoxAnswerer.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QFocusEvent>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -69,12 +67,6 @@ protected:
         Form->tv_FilesTree->AddChild(nullptr);
     }
     bool Refilled() const { return Form->tv_FilesTree->GetLastChild(Form->tv_FilesTree->RootNode())->Data; }
-    // A press on the box and its release.
-    static void Click(TVirtualStringTree *Tree, PVirtualNode Node)
-    {
-        Tree->OnMouseDown(Tree, Qt::LeftButton, {}, 0, 0);
-        Tree->ToggleCheck(Node);
-    }
     // Each node's state, in order, the report's root left out: "+" checked, "~" mixed.
     static std::string States(TVirtualStringTree *Tree)
     {
@@ -164,7 +156,7 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
         TVirtualStringTree *tree = c.InList ? Form->tv_FilesTree : Form->tv_FolderTree;
         PVirtualNode node = Find(tree, c.Node);
         if (c.By == Mouse) {
-            Click(tree, node);
+            support::ClickCheck(tree, node);
         } else {
             int key = c.By == Space ? Qt::Key_Space : Qt::Key_Down;
             tree->OnKeyDown(tree, key, {});
@@ -219,7 +211,7 @@ TEST_F(ChecksTest, SelectAllStoresEveryRowInAWorkerAndARowAloneOnlyItself)
             LastClickedNode = nullptr;
             Form->tv_FilesTree->ToggleCheck(root);
         } else {
-            Click(Form->tv_FilesTree, c.Do == ClickRoot ? root : root->FirstChild);
+            support::ClickCheck(Form->tv_FilesTree, c.Do == ClickRoot ? root : root->FirstChild);
         }
         EXPECT_EQ(States(Form->tv_FilesTree), c.Rows);
         EXPECT_EQ(Table(), c.Table);
@@ -236,22 +228,14 @@ TEST_F(ChecksTest, ALoadThatChangesTheFocusedFolderAfterATickRefillsTheListOnThe
     report.Tree("D A\n  D B\n    F x 1\nD C\n").Check({{}, 1, 3, 2, 0, 1});
     Open(&report, false);
     Focus("A");
-    Click(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C")); // not the focused folder: no refill
+    support::ClickCheck(Form->tv_FolderTree,
+                        Find(Form->tv_FolderTree, "C")); // not the focused folder: no refill
     ASSERT_TRUE(CheckChanged && !Refilled());
     // Loading B finds x stored, which makes B and with it the focused A checked on the load's worker.
     Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
     EXPECT_TRUE(QTest::qWaitFor([this] { return Refilled(); }, 5000));
     EXPECT_FALSE(CheckChanged);
     EXPECT_EQ(States(Form->tv_FilesTree), "B+");
-}
-
-void Comment(QPlainTextEdit *Box, const QString &Text)
-{
-    QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-    QApplication::sendEvent(Box, &in);
-    Box->insertPlainText(Text);
-    QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
-    QApplication::sendEvent(Box, &out);
 }
 
 TEST_F(ChecksTest, LeavingTheCommentBoxStoresWhatWasTypedAndBringsThePlaceholderBackForBlanks)
@@ -264,7 +248,7 @@ TEST_F(ChecksTest, LeavingTheCommentBoxStoresWhatWasTypedAndBringsThePlaceholder
     for (const auto &[Row, Typed, Stored, HasComment] :
          {std::tuple{"x", "", "3:0/0:''", false}, std::tuple{"y", "  ", "3:0/0:'' 4:0/0:'  '", true}}) {
         Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, Row));
-        Comment(Form->mem_Comments, QString::fromLatin1(Typed));
+        support::WriteComment(Form->mem_Comments, QString::fromLatin1(Typed));
         EXPECT_EQ(Table(), Stored);
         EXPECT_EQ(GetNodeItem(Find(Form->tv_FilesTree, Row), Form->tv_FilesTree)->HasComment(), HasComment);
         EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
@@ -278,10 +262,10 @@ TEST_F(ChecksTest, TicksAndCommentsSurviveClosingAndOpeningTheReport)
     report.Tree(Drive).WithCheckTable();
     Open(&report);
     Focus("B");
-    Click(Form->tv_FilesTree, Find(Form->tv_FilesTree, "x"));
-    Click(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C"));
+    support::ClickCheck(Form->tv_FilesTree, Find(Form->tv_FilesTree, "x"));
+    support::ClickCheck(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C"));
     Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "y"));
-    Comment(Form->mem_Comments, QStringLiteral("look"));
+    support::WriteComment(Form->mem_Comments, QStringLiteral("look"));
     Form->close();
     Open(nullptr);
     EXPECT_EQ(States(Form->tv_FolderTree), "A~ B~ x+ y z C+");
