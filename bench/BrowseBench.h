@@ -57,6 +57,7 @@ public:
         FreeMemThread = new TFreeMemThread(Tree, Form->tv_FilesTree, Unloading ? Form.get() : nullptr, 2);
     }
     ~TBrowser() { Form.reset(); }
+    TVirtualStringTree *FolderTree() const { return Tree; }
 
     TBrowse Run()
     {

@@ -132,9 +132,12 @@ void BrowseFolders(benchmark::State &state)
     bench::TBrowse browse;
     bench::TMemory end{};
     bench::TMemory settled{};
+    int64_t nodes = 0;
     for (auto _ : state) {
         bench::TBrowser browser(ReportPath, true, BrowsedFolders);
         browse = browser.Run();
+        for (PVirtualNode n = browser.FolderTree()->GetFirst(); n; n = browser.FolderTree()->GetNext(n))
+            ++nodes;
         end = bench::MemoryNow();
         // The user rests: the unloading thread gets two more cycles.
         const int cycle = FreeMemThread->Cycles() + 2;
@@ -153,6 +156,9 @@ void BrowseFolders(benchmark::State &state)
     state.counters["rss_MB_end"] = end.RssMB;
     state.counters["heap_MB_end"] = end.HeapMB;
     state.counters["still_loaded"] = browse.Kept;
+    state.counters["tree_nodes"] = double(nodes);
+    state.counters["big_folder_browsed"] =
+        std::count(browse.Ids.begin(), browse.Ids.end(), int64_t(1)) ? 1 : 0;
     state.counters["rss_MB_rested"] = settled.RssMB;
     state.counters["heap_MB_rested"] = settled.HeapMB;
 }
