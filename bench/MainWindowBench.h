@@ -12,14 +12,12 @@
 
 namespace bench {
 
-// Writes a synthetic report of Rows rows into Temp and opens it in a new main window, with the log
-// and the settings in Temp; returns once the report is open.
-inline std::unique_ptr<TMainForm> OpenReportWindow(const support::TempDir &Temp, int64_t Rows)
+// Opens the report at path in a new main window, with the log and the settings in Temp; returns once
+// the report is open.
+inline std::unique_ptr<TMainForm> OpenReportWindowOn(const support::TempDir &Temp, const std::string &path)
 {
     SetLogFolder(Temp.Path() + "/");
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-    const std::string path = Temp.File("report.db3");
-    WriteReport(path, Rows);
     auto form = std::make_unique<TMainForm>(
         nullptr, QStringList{QStringLiteral("bench"), QString::fromStdString(path)});
     QElapsedTimer opening;
@@ -30,6 +28,14 @@ inline std::unique_ptr<TMainForm> OpenReportWindow(const support::TempDir &Temp,
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return form;
+}
+
+// Writes a synthetic report of Rows rows into Temp and opens it the same way.
+inline std::unique_ptr<TMainForm> OpenReportWindow(const support::TempDir &Temp, int64_t Rows)
+{
+    const std::string path = Temp.File("report.db3");
+    WriteReport(path, Rows);
+    return OpenReportWindowOn(Temp, path);
 }
 
 } // namespace bench
