@@ -62,6 +62,17 @@ inline void Exec(sqlite3 *db, const std::string &sql)
     }
 }
 
+// Tick rows for the report's first Count items by id, their checked and checkForFolder given as SQL
+// expressions over struct_drive_table's columns.
+inline void StoreTickRows(sqlite3 *db, int64_t Count, const std::string &Checked,
+                          const std::string &ForFolder)
+{
+    Exec(db, "INSERT OR IGNORE INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent) SELECT "
+             "ID_FILE, " +
+                 Checked + ", " + ForFolder + ", ID_PARENT FROM struct_drive_table ORDER BY ID_FILE LIMIT " +
+                 std::to_string(Count) + ";");
+}
+
 // Seconds taken by work inside a transaction on db that is rolled back afterwards (not timed), so that
 // every pass starts from the same database.
 inline double TimedAndRolledBack(sqlite3 *db, const std::function<void()> &work)

@@ -34,10 +34,7 @@ struct Fixture
     Fixture()
     {
         Form = bench::OpenReportWindow(Temp, ReportRows);
-        bench::Exec(ReportDB, "INSERT OR IGNORE INTO check_and_comment_map(fileID, checked, checkForFolder, "
-                              "id_parent) SELECT ID_FILE, ID_FILE % 3, ID_FILE % 2, ID_PARENT FROM "
-                              "struct_drive_table ORDER BY ID_FILE LIMIT " +
-                                  std::to_string(StoredRows) + ";");
+        bench::StoreTickRows(ReportDB, StoredRows, "ID_FILE % 3", "ID_FILE % 2");
         Form->edit_Search->setText(Pattern);
     }
     ~Fixture()

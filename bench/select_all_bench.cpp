@@ -41,10 +41,7 @@ struct Fixture
         Form = bench::OpenReportWindow(Temp, ReportRows);
         // Stored rows for the first items (ids run breadth first, so every one hangs below the root
         // through rows), all unchecked.
-        bench::Exec(ReportDB, "INSERT OR IGNORE INTO check_and_comment_map(fileID, checked, checkForFolder, "
-                              "id_parent) SELECT ID_FILE, 0, 0, ID_PARENT FROM struct_drive_table ORDER BY "
-                              "ID_FILE LIMIT " +
-                                  std::to_string(StoredRows) + ";");
+        bench::StoreTickRows(ReportDB, StoredRows, "0", "0");
         // Ten files of each of 300 folders spread over the report.
         std::map<int64_t, std::vector<int64_t>> byFolder;
         sqlite3_stmt *s = nullptr;

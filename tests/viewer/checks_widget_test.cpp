@@ -26,20 +26,14 @@ const char *const RefuseZ =
     "CREATE TRIGGER refuse BEFORE INSERT ON check_and_comment_map WHEN NEW.fileID = 5 "
     "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
 
-class ChecksTest : public ::testing::Test
+class ChecksTest : public support::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
-    }
     void TearDown() override
     {
         if (Form)
             Form->tv_FilesTree->Clear(); // before the page's items go
-        Form.reset();
-        SetLogFolder("");
+        MainWindowFixture::TearDown();
     }
     // The window on the report (none: the one written before), with A and, when LoadB, B loaded.
     void Open(const support::ReportBuilder *Report, bool LoadB = true)
@@ -114,9 +108,6 @@ protected:
         return root;
     }
 
-    support::TempDir Temp;
-    support::ModalGuard Guard;
-    std::unique_ptr<TMainForm> Form;
     std::vector<std::unique_ptr<TDirectoryList>> Items;
 };
 

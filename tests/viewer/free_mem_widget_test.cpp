@@ -5,8 +5,7 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/support/BoxAnswerer.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
 #include "viewer/utFreeMemThread.h"
 
 #include <QLineEdit>
@@ -30,20 +29,13 @@ struct TPassCounter : QObject
     }
 };
 
-class FreeMemTest : public ::testing::Test
+class FreeMemTest : public support::MainWindowFixture
 {
 protected:
-    void TearDown() override
-    {
-        Form.reset();
-        SetLogFolder("");
-    }
     // The window on Rows with no unloading thread until StartThread: the test decides what is touched.
     void Start(const std::string &Rows)
     {
         Form.reset();
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
         const std::string path = support::ReportBuilder().Tree(Rows).Write(Temp.File("r.db3"));
         Form = std::make_unique<TMainForm>(nullptr,
                                            QStringList{QStringLiteral("v"), QString::fromStdString(path)});
@@ -66,10 +58,7 @@ protected:
         Tree()->SetSelected(Node, true);
     }
 
-    support::TempDir Temp;
-    support::ModalGuard Guard;
     support::BoxAnswerer Boxes{false};
-    std::unique_ptr<TMainForm> Form;
     std::unique_ptr<TPassCounter> Passes;
     int Trims = 0;
 };
@@ -207,8 +196,9 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
                 const int shows = Passes->Shows;
                 Form->mi_GoToFolderClick();
                 ASSERT_TRUE(live(Tree()->FocusedNode())) << step;
-                if (Passes->Shows == shows)
+                if (Passes->Shows == shows) {
                     ASSERT_EQ(GetNodeItem(Tree()->FocusedNode(), Tree())->id, folder) << step;
+                }
             }
         } else {
             THistoryItem *target = action == 4   ? HistoryCurrent->Prev
@@ -223,8 +213,9 @@ TEST_F(FreeMemTest, SoakBrowsingWhilePassesRun)
             ASSERT_TRUE(live(focused)) << step;
             ASSERT_EQ(focused, HistoryCurrent->Node) << step;
             // A pass during the step may have dropped the entry; the step then lands on a neighbour.
-            if (Passes->Shows == shows)
+            if (Passes->Shows == shows) {
                 ASSERT_EQ(focused, goal) << step;
+            }
             historySteps += target != nullptr;
         }
         QTest::qWait(step % 10 ? 0 : 2);

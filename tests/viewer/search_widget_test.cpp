@@ -5,8 +5,7 @@
 
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
-#include "tests/support/BoxAnswerer.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
 #include "viewer/ufSearchForm.h"
 
 #include <QAction>
@@ -29,19 +28,9 @@
 
 namespace {
 
-class SearchTest : public ::testing::Test
+class SearchTest : public support::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Temp.File("config")));
-        SetLogFolder(Temp.Path() + "/");
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        SetLogFolder("");
-    }
     // The window on the report (none: the one written before).
     void Open(const support::ReportBuilder *Report)
     {
@@ -76,8 +65,6 @@ protected:
         sqlite3_finalize(s);
         return values;
     }
-    support::TempDir Temp;
-    std::unique_ptr<TMainForm> Form;
 };
 
 TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
