@@ -137,6 +137,8 @@ public:
     // A left click sorts by the column (again: the other way round) and shades it.
     void tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::MouseButton Button,
                                  Qt::KeyboardModifiers Shift, int X, int Y);
+    // A new filling or result page in the order the header shows, once a header click chose one.
+    void SortFilesTreeAsHeaderShows();
     // Result < 0 puts Node1 first in ascending order.
     void tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,
                                   int Column, int &Result);

@@ -482,7 +482,10 @@ void TMainForm::tv_FolderTreeFocusChanging(TVirtualStringTree *Sender, PVirtualN
                 tv_FolderTreeExpanding(tv_FolderTree, NewNode, Allowed);
                 ClearFilesTree();
             },
-            [&] { ShowDeletedMark(item); });
+            [&] {
+                SortFilesTreeAsHeaderShows();
+                ShowDeletedMark(item);
+            });
     } catch (const std::exception &E) {
         // What the framework does with an error that reaches it: the message, and the window goes on.
         WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);
@@ -564,6 +567,13 @@ void TMainForm::tv_FilesTreeHeaderClick(TVTHeader *Sender, int Column, Qt::Mouse
     }
     Sender->SetColumnColor(Sender->SortColumn(), SortColumnColor);
     TRowSorter(Sender->Treeview(), Sender->SortColumn(), Sender->SortDirection()).SortTree();
+}
+
+void TMainForm::SortFilesTreeAsHeaderShows()
+{
+    const TVTHeader &header = tv_FilesTree->Header;
+    if (header.SortColumn() != NoColumn)
+        TRowSorter(tv_FilesTree, header.SortColumn(), header.SortDirection()).SortTree();
 }
 
 void TMainForm::tv_FilesTreeCompareNodes(TVirtualStringTree *Sender, PVirtualNode Node1, PVirtualNode Node2,

@@ -228,6 +228,7 @@ void TMainForm::mi_MoreResultsClick()
             tv_FilesTree->SetToggling(root, true);
             if (FoundCheckedFlag && FoundUncheckedFlag)
                 root->CheckState = csMixedNormal;
+            SortFilesTreeAsHeaderShows();
         });
     gb_MoreResults->show();
     btn_MoreResults->setEnabled(mi_MoreResults->isEnabled());

@@ -213,6 +213,11 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
         Form->tv_FilesTree->SortTree(header.SortColumn(), header.SortDirection());
         EXPECT_EQ(Rows(), rows);
     }
+    // A new filling comes in the order the header shows.
+    Form->tv_FilesTree->OnHeaderClick(&header, 1, Qt::LeftButton, {}, 0, 0);
+    Focus("zdir");
+    Focus("Docs");
+    EXPECT_EQ(Rows(), "Adir zdir d.md C.txt b.txt a.png");
 }
 
 TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
