@@ -24,8 +24,9 @@ void OpenFolder(const QString &Folder)
     const QUrl url = QUrl::fromLocalFile(QDir(Folder).absolutePath());
     if (OpenFolderHook)
         OpenFolderHook(url);
-    else
-        QDesktopServices::openUrl(url);
+    // Without a desktop's file manager nothing would happen at all: say where the folder is.
+    else if (!QDesktopServices::openUrl(url))
+        WideMessageDlg(QStringLiteral("Can not open folder: ") + url.toLocalFile(), mtError, mbOKOnly);
 }
 
 void OfferFolder(const QString &Text, const QString &Folder)
