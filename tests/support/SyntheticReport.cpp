@@ -307,7 +307,8 @@ SyntheticReport MakeReportFromDirectory(const std::string &path, const std::stri
             entry.attr |= kAttrReadOnly;
         entry.updated = sx.stx_mtime.tv_sec;
         entry.accessed = sx.stx_atime.tv_sec;
-        entry.created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : entry.updated;
+        // Some file systems report a birth time of 0: the modification time stands in for it then.
+        entry.created = (sx.stx_mask & STATX_BTIME) && sx.stx_btime.tv_sec > 0 ? sx.stx_btime.tv_sec : entry.updated;
         nodes.push_back(node);
         entries.push_back(std::move(entry));
         if (folder) {
