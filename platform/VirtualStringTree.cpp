@@ -513,6 +513,19 @@ bool TVirtualStringTree::SetFocusedNode(PVirtualNode Node)
     return true;
 }
 
+void TVirtualStringTree::ScrollIntoView(PVirtualNode Node)
+{
+    if (!Node || Node == &FRoot)
+        return;
+    // Inside an update the view scrolls to the focused node when the update ends.
+    if (InUpdate()) {
+        if (Node == FFocusedNode)
+            FChanges.FocusChanged = true;
+    } else if (FObserver) {
+        FObserver->ScrollIntoView(Node);
+    }
+}
+
 void TVirtualStringTree::SetCheckType(PVirtualNode Node, TCheckType Type)
 {
     if (!Node || Node == &FRoot || Node->CheckType == Type)

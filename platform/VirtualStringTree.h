@@ -154,6 +154,7 @@ public:
     // Parent's children were put into Order (each child once) outside an update.
     virtual void ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order) = 0;
     virtual void FocusChanged() = 0;
+    virtual void ScrollIntoView(PVirtualNode Node) = 0; // its parents expanded
     virtual void SelectionChanged() = 0;
     virtual void Invalidate() = 0; // texts, images or check states changed
     virtual void HeaderChanged(bool Columns) = 0;
@@ -253,6 +254,8 @@ public:
     int FocusedColumn() const { return 0; }
     // OnFocusChanging may refuse; then the focus moves and OnFocusChanged runs. Returns whether it moved.
     bool SetFocusedNode(PVirtualNode Node);
+    // Scrolls the view to Node once the folders above it are open.
+    void ScrollIntoView(PVirtualNode Node);
 
     static TCheckType CheckType(PVirtualNode Node) { return Node ? Node->CheckType : ctNone; }
     void SetCheckType(PVirtualNode Node, TCheckType Type);

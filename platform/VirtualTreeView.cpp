@@ -323,6 +323,13 @@ void TVirtualTreeView::FocusChanged()
     SyncCurrent(true);
 }
 
+void TVirtualTreeView::ScrollIntoView(PVirtualNode Node)
+{
+    const QModelIndex i = FModel->IndexOf(Node);
+    if (i.isValid())
+        scrollTo(i);
+}
+
 void TVirtualTreeView::SelectionChanged()
 {
     SyncSelection();

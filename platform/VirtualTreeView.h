@@ -47,6 +47,7 @@ public:
     void Sorted() override;
     void ChildrenSorted(PVirtualNode Parent, const std::vector<PVirtualNode> &Order) override;
     void FocusChanged() override;
+    void ScrollIntoView(PVirtualNode Node) override;
     void SelectionChanged() override;
     void Invalidate() override;
     void HeaderChanged(bool Columns) override;

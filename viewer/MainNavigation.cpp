@@ -220,6 +220,8 @@ bool TMainForm::FocusFolder(PVirtualNode Node)
             closed.push_back(p);
     for (auto p = closed.rbegin(); p != closed.rend(); ++p)
         tv_FolderTree->SetExpanded(*p, true);
+    if (!closed.empty())
+        tv_FolderTree->ScrollIntoView(Node);
     return moved;
 }
 

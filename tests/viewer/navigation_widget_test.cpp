@@ -20,10 +20,14 @@
 
 namespace {
 
-// Ids 1 to 13 in this order.
-const char *const Drive =
-    "D A\n  D A1\n    D A2\n      F deep.txt 1\nD B\n  D B1\n    D B2\n      F b.txt 1\n"
-    "D C\n  F c.txt 1\nD D\n  F d.txt 1\n";
+// Ids 1 to 13 in this order, then 60 empty folders that list before them and push them out of sight.
+const std::string Drive = [] {
+    std::string drive = "D A\n  D A1\n    D A2\n      F deep.txt 1\nD B\n  D B1\n    D B2\n      F b.txt 1\n"
+                        "D C\n  F c.txt 1\nD D\n  F d.txt 1\n";
+    for (int i = 10; i < 70; ++i)
+        drive += "D 0" + std::to_string(i) + "\n";
+    return drive;
+}();
 
 qsizetype Loads()
 {
@@ -125,6 +129,11 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
         // The buttons follow a deletion once the wait window has gone.
         EXPECT_TRUE(QTest::qWaitFor([&] { return Where(form, before) == where; }, 1000))
             << step.toStdString() << ": " << Where(form, before).toStdString();
+        // The focused folder is in sight, also where its folders had to be opened for it.
+        const QRect shown =
+            form.tv_FolderTreeView->visualRect(form.tv_FolderTreeView->IndexOf(folders->FocusedNode()));
+        EXPECT_TRUE(form.tv_FolderTreeView->viewport()->rect().contains(shown.center()))
+            << step.toStdString();
     }
 }
 
