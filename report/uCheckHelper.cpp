@@ -401,6 +401,8 @@ bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &Folder
 
 bool TInheritedTicks::Checked(int64_t ID, int64_t Parent)
 {
+    if (ID == RootID)
+        return false; // the root inherits nothing
     // Every id entered stands for unchecked until the walk ends: met again on the same walk it is a
     // cycle of ids without rows, which gives unchecked, as IsCheckedInherited's walk does.
     const auto [Own, OwnIsNew] = FKnown.try_emplace(ID, false);

@@ -141,8 +141,8 @@ class TInheritedTicks
 {
 public:
     explicit TInheritedTicks(sqlite3 *DB) : FDB(DB) {}
-    // Whether an item that has no row, is not the root and whose ID_PARENT is Parent counts as ticked
-    // through the nearest ancestor with a row (state checked, as IsCheckedInherited gives it).
+    // Whether an item that has no row and whose ID_PARENT is Parent counts as ticked through the
+    // nearest ancestor with a row (state checked), as IsCheckedInherited answers for it.
     bool Checked(int64_t ID, int64_t Parent);
 
 private:

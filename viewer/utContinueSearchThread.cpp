@@ -54,7 +54,7 @@ void TThread_ContinueSearch::AddRow(sqlite3_stmt *Stmt)
     uint8_t state = 0;
     uint8_t folderState = 0;
     bool found = IsChecked(DB, row->id, state, folderState);
-    if (!found && row->id != -1) {
+    if (!found) {
         // The row gives the parent, and a walk up serves all the rows below the ancestors it passed.
         found = FInherited.Checked(row->id, row->id_parent);
         state = csCheckedNormal;
