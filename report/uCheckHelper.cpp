@@ -399,6 +399,41 @@ bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &Folder
     return false;
 }
 
+bool TInheritedTicks::Checked(int64_t ID, int64_t Parent)
+{
+    if (ID == RootID)
+        return false; // the root inherits nothing
+    // Every id entered stands for unchecked until the walk ends: met again on the same walk it is a
+    // cycle of ids without rows, which gives unchecked, as IsCheckedInherited's walk does.
+    const auto [Own, OwnIsNew] = FKnown.try_emplace(ID, false);
+    if (!OwnIsNew)
+        return Own->second;
+    bool &OwnAnswer = Own->second; // the element stays where it is when the table grows
+    std::vector<int64_t> Path;
+    bool Answer = false;
+    for (int64_t Current = Parent;;) {
+        const auto [Known, IsNew] = FKnown.try_emplace(Current, false);
+        if (!IsNew) {
+            Answer = Known->second;
+            break;
+        }
+        Path.push_back(Current);
+        uint8_t State = 0;
+        uint8_t FolderState = 0;
+        if (IsChecked(FDB, Current, State, FolderState) || Current == RootID) {
+            Answer = FolderState == csChecked;
+            break;
+        }
+        Current = GetParentID(FDB, Current);
+    }
+    if (Answer) {
+        OwnAnswer = true;
+        for (int64_t Passed : Path)
+            FKnown[Passed] = true;
+    }
+    return Answer;
+}
+
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
 {
     TCheck_Helper &H = Helper(DB);

@@ -12,6 +12,7 @@
 // A report whose ID_PARENT links form a cycle is walked as far as the first id met twice: the walks
 // upwards and the push-down never visit an id twice within one call.
 #include <cstdint>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -133,6 +134,22 @@ bool IsChecked(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState);
 // nearest ancestor with a row whose checkForFolder is 1 (True, state checked). Otherwise False, with
 // that ancestor's states (both 0 when no ancestor has a row). Use State only on True.
 bool IsCheckedInherited(sqlite3 *DB, int64_t ID, uint8_t &State, uint8_t &FolderState);
+// IsCheckedInherited for many items without a row of their own, as a page of search results needs it:
+// the answer found for an item is remembered for every ancestor its walk passed, so that its siblings
+// and cousins cost no query. Valid only while the store does not change.
+class TInheritedTicks
+{
+public:
+    explicit TInheritedTicks(sqlite3 *DB) : FDB(DB) {}
+    // Whether an item that has no row and whose ID_PARENT is Parent counts as ticked through the
+    // nearest ancestor with a row (state checked), as IsCheckedInherited answers for it.
+    bool Checked(int64_t ID, int64_t Parent);
+
+private:
+    sqlite3 *FDB;
+    // Per id: what an item without a row directly below it inherits.
+    std::unordered_map<int64_t, bool> FKnown;
+};
 // A tick: stores State on ID, pushes it down, then works out the ancestors again while their states
 // change. Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
 // (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).

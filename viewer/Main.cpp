@@ -400,6 +400,9 @@ void TMainForm::RunInWaitForm(const QString &Text, TVirtualStringTree *First, TV
         return;
     // Set only once the thread runs: a worker that could not start is still ours to delete.
     worker->Resume();
+    // A new thread waits as a rule on this processor, which the show below would keep busy painting:
+    // let the worker in first.
+    std::this_thread::yield();
     started = true;
     wait->WMShowModal();
     if (AfterRun)

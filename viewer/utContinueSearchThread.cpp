@@ -13,13 +13,16 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <string_view>
 
 namespace {
 
-std::string ColumnText(sqlite3_stmt *Stmt, int Column)
+// Read in place: valid until the statement steps on.
+std::string_view ColumnText(sqlite3_stmt *Stmt, int Column)
 {
     const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(Stmt, Column));
-    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, Column))) : std::string();
+    return text ? std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(Stmt, Column)))
+                : std::string_view();
 }
 
 } // namespace
@@ -28,14 +31,14 @@ TThread_ContinueSearch::TThread_ContinueSearch(sqlite3 *DB, sqlite3_stmt **StmtH
                                                TVirtualStringTree *FilesTree, PVirtualNode ParentNode,
                                                int PageLimit, TWaitForm *WaitForm, TMainForm *MainForm)
     : TThread(true), StmtHolder(StmtHolder), PageLimit(PageLimit), FilesTree(FilesTree),
-      ParentNode(ParentNode), DB(DB), WaitForm(WaitForm), MainForm(MainForm)
+      ParentNode(ParentNode), DB(DB), WaitForm(WaitForm), MainForm(MainForm), FInherited(DB)
 {
     FreeOnTerminate = true;
 }
 
 void TThread_ContinueSearch::AddRow(sqlite3_stmt *Stmt)
 {
-    const std::string name = ColumnText(Stmt, 4);
+    const std::string_view name = ColumnText(Stmt, 4);
     auto item = std::make_unique<TDirectoryList>(
         Utf8BufToWide(name.data(), name.size()), sqlite3_column_int64(Stmt, 0), sqlite3_column_int64(Stmt, 1),
         sqlite3_column_int64(Stmt, 5), IntToBool(sqlite3_column_int(Stmt, 2)),
@@ -52,12 +55,8 @@ void TThread_ContinueSearch::AddRow(sqlite3_stmt *Stmt)
     uint8_t folderState = 0;
     bool found = IsChecked(DB, row->id, state, folderState);
     if (!found) {
-        // Without a row of its own an item takes what its parent's nearest ancestor with a row gives,
-        // the same for all its siblings: the walk up is made once per parent and page.
-        auto [inherited, first] = FInherited.try_emplace(row->id_parent, false);
-        if (first)
-            inherited->second = IsCheckedInherited(DB, row->id, state, folderState);
-        found = inherited->second;
+        // The row gives the parent, and a walk up serves all the rows below the ancestors it passed.
+        found = FInherited.Checked(row->id, row->id_parent);
         state = csCheckedNormal;
     }
     bool unchecked = true;

@@ -10,9 +10,9 @@
 // window, so the main window has handled the others when the modal show returns.
 #include "platform/TThread.h"
 #include "platform/VirtualStringTree.h"
+#include "report/uCheckHelper.h"
 
 #include <cstdint>
-#include <unordered_map>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -43,8 +43,8 @@ private:
     sqlite3 *DB;
     TWaitForm *WaitForm;
     TMainForm *MainForm;
-    // Per parent id: whether a row without a tick row of its own counts as checked.
-    std::unordered_map<int64_t, bool> FInherited;
+    // What rows without a tick row of their own inherit; the store does not change during a page.
+    TInheritedTicks FInherited;
     bool FCheckedPosted = false;
     bool FUncheckedPosted = false;
 };

@@ -254,6 +254,19 @@ void CheckInherited(const TickReport &R, const GeneratedTree &T, const Snapshot 
     }
 }
 
+// TInheritedTicks answers as IsCheckedInherited for every item without a row, asked in a row.
+void CheckInheritedTicks(const TickReport &R, const GeneratedTree &T)
+{
+    const Snapshot S = R.Rows();
+    TInheritedTicks Ticks(R.DB);
+    for (int64_t ID : T.Items) {
+        uint8_t State, Folder;
+        if (!S.count(ID)) {
+            EXPECT_EQ(Ticks.Checked(ID, T.ParentOf(ID)), IsCheckedInherited(R.DB, ID, State, Folder)) << ID;
+        }
+    }
+}
+
 class TickRandom : public testing::TestWithParam<uint64_t>
 {
 };
@@ -313,6 +326,8 @@ TEST_P(TickRandom, TicksKeepTheStoreConsistent)
         SCOPED_TRACE("step " + std::to_string(I) + ": state " + std::to_string(State) + " on " +
                      std::to_string(ID));
         Step(State, ID);
+        if (I % 100 == 0)
+            CheckInheritedTicks(R, T);
     }
 }
 
@@ -338,6 +353,7 @@ TEST(TickRandomCycles, EveryWalkEnds)
                 CheckListShape(T, R.Tick(uint8_t((Rng() % 3) * 2), ID), ID);
                 uint8_t S, F;
                 IsCheckedInherited(R.DB, T.Items[Rng() % T.Items.size()], S, F);
+                CheckInheritedTicks(R, T);
                 TInt64List Ancestors;
                 CollectAncestorIDs(R.DB, Ancestors, ID);
                 const std::vector<int64_t> Path = reporttest::Items(Ancestors);
