@@ -21,7 +21,6 @@ class TReceiver : public QObject
 public:
     std::vector<unsigned> Got;
     std::vector<std::thread::id> On;
-    LRESULT Answer = 0;
 
 protected:
     bool event(QEvent *e) override
@@ -29,7 +28,6 @@ protected:
         if (auto *m = TMessageEvent::From(e)) {
             Got.push_back(m->Msg);
             On.push_back(std::this_thread::get_id());
-            m->Result = Answer + LRESULT(m->WParam);
             return true;
         }
         return QObject::event(e);
@@ -58,27 +56,6 @@ TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
     for (auto id : r.On)
         EXPECT_EQ(id, std::this_thread::get_id());
     EXPECT_FALSE(PostMessage(nullptr, WM_USER));
-}
-
-TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
-{
-    TReceiver r;
-    r.Answer = 40;
-    EXPECT_EQ(SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 2), 42); // same thread: direct
-    ASSERT_EQ(r.Got.size(), 1u);
-
-    std::atomic<LRESULT> fromWorker{0};
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        fromWorker = SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 5);
-        done = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }));
-    worker.join();
-    EXPECT_EQ(fromWorker.load(), 45);
-    ASSERT_EQ(r.Got.size(), 2u);
-    EXPECT_EQ(r.On[1], std::this_thread::get_id()) << "handled on the receiver's thread";
-    EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
 }
 
 TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)

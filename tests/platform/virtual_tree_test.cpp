@@ -1,5 +1,5 @@
-// The node tree of the tree control, without a view: structure, three-state tracking, events,
-// expansion marks, focus, deletion and sorting.
+// The node tree of the tree control, without a view: three-state tracking, the check and expanding
+// handlers, deletion during an update.
 #include "platform/VirtualStringTree.h"
 
 #include <gtest/gtest.h>
@@ -85,32 +85,6 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     Tree.SetOptions(o);
     Tree.SetCheckState(p, csCheckedNormal);
     EXPECT_EQ(States(), "mcuuuuc");
-}
-
-TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    PVirtualNode c = Add(p, "c");
-    PVirtualNode d = Add(p, "d");
-    int checked = 0;
-    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode) { ++checked; };
-
-    Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &Allowed) {
-        Allowed = false;
-    };
-    EXPECT_FALSE(Tree.SetCheckState(c, csCheckedNormal));
-    EXPECT_EQ(States(), "uuu");
-    EXPECT_EQ(checked, 0);
-    // Refusing one child of a push-down keeps that child (and its subtree) as it is.
-    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode n, TCheckState &, bool &Allowed) {
-        Allowed = n != d;
-    };
-    Tree.SetCheckState(p, csCheckedNormal);
-    EXPECT_EQ(States(), "ccu");
-    // The handler may replace the new state.
-    Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &s, bool &) { s = csMixedNormal; };
-    Tree.SetCheckState(d, csCheckedNormal);
-    EXPECT_EQ(d->CheckState, csMixedNormal);
 }
 
 TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturns)

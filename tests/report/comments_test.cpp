@@ -107,26 +107,6 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
     EXPECT_EQ(out, QString());
 }
 
-TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
-{
-    // Sub (3) has no row but its file b.txt (4) has one, so storing Sub's state pushes it down to that
-    // row; the trigger makes the push-down fail.
-    sqlite3 *db = OpenReport(Tree, {{std::string("b"), 0, 4, 3, std::nullopt, 0}});
-    ExecSqlScript(db, "CREATE TRIGGER no_update BEFORE UPDATE OF checked ON check_and_comment_map "
-                      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-    try {
-        SetComment(db, QStringLiteral("never stored"), 3);
-        FAIL() << "no exception";
-    } catch (const ESQLite3 &e) {
-        EXPECT_EQ(e.ErrorCode, SQLITE_CONSTRAINT);
-        EXPECT_EQ(e.ErrorMessage, QStringLiteral("refused"));
-    }
-    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
-        EXPECT_FALSE(sqlite3_stmt_busy(s)) << sqlite3_sql(s);
-    // The tick store's insert stays in the open transaction; the comment never came.
-    EXPECT_EQ(Row(3), "NULL|0|1|0\n");
-}
-
 TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
 {
     // 10 and 11 are each other's parent; 12 hangs below 11; 20 is its own parent. A chain of 3000

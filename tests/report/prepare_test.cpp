@@ -79,30 +79,6 @@ protected:
 
 } // namespace
 
-TEST_F(Preparation, CreatesAllIndexesAndTheTableAndLogsTheSteps)
-{
-    const std::string path = SmallReport();
-    Prepare(path);
-    EXPECT_EQ(reporttest::QueryFile(path, IndexesSql),
-              "createInd|struct_drive_table|F_CREATE\n"
-              "delInd|struct_drive_table|IS_DELETED\n"
-              "fileIdInd|check_and_comment_map|fileID\n"
-              "foldInd|struct_drive_table|IS_FOLDER\n"
-              "idInd|struct_drive_table|ID_FILE\n"
-              "id_parAndCheckIndex|check_and_comment_map|id_parent,checked\n"
-              "pIDAndIsFoldInd|struct_drive_table|ID_PARENT,IS_FOLDER DESC\n"
-              "pidInd|struct_drive_table|ID_PARENT\n"
-              "sizeInd|struct_drive_table|F_SIZE\n"
-              "updateInd|struct_drive_table|F_UPDATE\n");
-    // SQLite keeps the text as written, without "IF NOT EXISTS": the blank runs are all there.
-    EXPECT_EQ(
-        reporttest::QueryFile(path, "SELECT sql FROM sqlite_master WHERE name = 'check_and_comment_map';"),
-        "CREATE TABLE check_and_comment_map(id               INTEGER PRIMARY KEY, comment          "
-        "TEXT,    checked          INTEGER, fileID           INTEGER, id_parent        INTEGER, flag "
-        "            INTEGER, checkForFolder   INTEGER)\n");
-    EXPECT_EQ(FLog.Text(), StepLog(11));
-}
-
 TEST_F(Preparation, IsIdempotentAndKeepsStoredTicksCommentsAndIndexesOfTheSameName)
 {
     support::ReportBuilder builder;
