@@ -125,19 +125,6 @@ TEST_F(FreeMemTest, PassFreesCollapsedFoldersOffTheFocusPathAndGrowsTheThreshold
     }
 }
 
-TEST(FreeMemThreadTest, TouchMovesANodeToTheEndOnce)
-{
-    TVirtualNode n[4];
-    const std::pair<int, std::vector<PVirtualNode>> cases[] = {
-        {1, {&n[0], &n[2], &n[1]}}, {2, {&n[0], &n[1], &n[2]}}, {3, {&n[0], &n[1], &n[2], &n[3]}}};
-    for (const auto &[touch, after] : cases) {
-        TFreeMemThread thread(nullptr, nullptr, nullptr);
-        for (int i : {0, 1, 2, touch})
-            thread.TouchNode(&n[i]);
-        EXPECT_EQ(thread.Nodes(), after);
-    }
-}
-
 // Some 500 folders expanded, collapsed, focused, stepped through and visited again through the
 // history (Back, Next, Up) or from a search's result row (Go to folder) while passes run every
 // millisecond: nothing points at a freed node or item (the sanitizers watch), nodes and items agree, a

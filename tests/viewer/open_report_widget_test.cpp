@@ -1,6 +1,5 @@
-// Opening a report in the real main window (offscreen): the probe, unpacking, the open dialog and
-// drops, the preparation under the wait window, the opening for work and the folder tree's root and
-// its loading.
+// Opening a report in the real main window (offscreen): drops, the preparation, the opening for work,
+// the folder tree's root and its loading, and the refusals and failures around them.
 #include "viewer/Main.h"
 
 #include "common/ssException.h"
@@ -20,10 +19,7 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -109,7 +105,6 @@ protected:
 
     QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
-    TDirectoryList *Item(PVirtualNode Node) const { return GetNodeItem(Node, Form->tv_FolderTree); }
     QString Text(PVirtualNode Node) const { return support::NodeName(Form->tv_FolderTree, Node); }
     QStringList Children(PVirtualNode Node) const { return support::ChildNames(Form->tv_FolderTree, Node); }
     PVirtualNode Child(PVirtualNode Node, const QString &Name) const
@@ -141,14 +136,7 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
     const std::string path = DriveReport();
     support::BoxAnswerer boxes(false);
     Start();
-    support::WaitSpy spy;
     Drop({Q(path)});
-
-    // The preparation's texts, every percentage in order.
-    QStringList percents;
-    for (const char *p : {"0", "12", "25", "37", "50", "63", "75", "88", "100"})
-        percents << QStringLiteral("Preparing report. Please wait. %1%").arg(QLatin1String(p));
-    EXPECT_EQ(spy.Texts, percents);
 
     // Opened for work, stored in the registry.
     ASSERT_NE(ReportDB, nullptr);
@@ -169,35 +157,12 @@ TEST_F(OpenReportTest, DroppedReportIsPreparedThenOpenedWithItsRootLoaded)
               log.lastIndexOf(QStringLiteral("TMainForm.FinishLoad - start")));
 }
 
-TEST_F(OpenReportTest, CompressedChoiceOfTheOpenDialogIsUnpackedInPlaceAndOpened)
-{
-    const std::string path = support::ReportBuilder().Tree(Drive).WriteCompressed(Temp.File("packed.db3"));
-    ASSERT_NE(Head(path), "SQLite format 3");
-    support::BoxAnswerer boxes(false);
-    Start();
-    QTimer::singleShot(50, [this, path] {
-        // What a user types into the file name box (selectFile leaves a focused box alone).
-        auto *name = Form->dlg_OpenBase->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(name, nullptr);
-        name->setText(Q(path));
-        static_cast<QDialog *>(Form->dlg_OpenBase)->accept(); // QFileDialog::accept
-    });
-    Form->tb_OpenBase->click();
-    Settle();
-    EXPECT_EQ(Head(path), "SQLite format 3");
-    EXPECT_FALSE(fs::exists(Temp.File("cwd/tempKorrinBaseFile")));
-    ASSERT_NE(Root(), nullptr);
-    EXPECT_EQ(Children(Root()), (QStringList{"apps", "Docs", "[readme.md]", "[Zeta.txt]"}));
-    EXPECT_EQ(baseName, Q(path));
-}
-
 TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoadedOnce)
 {
     support::ReportBuilder builder;
     support::CheckRow root{std::nullopt, 2, -1, -1, 0, 0};         // mixed
     support::CheckRow docs{std::nullopt, 1, 1, -1, 0, 1};          // Docs ticked as a whole
-    support::CheckRow readme{std::string("note"), 1, 7, -1, 0, 0}; // a checked file with a comment
-    builder.Tree(Drive).Version("2").Check(root).Check(docs).Check(readme);
+    builder.Tree(Drive).Version("2").Check(root).Check(docs);
     const std::string path = Report(builder);
     support::BoxAnswerer boxes;
     Start();
@@ -210,7 +175,6 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoade
     EXPECT_EQ(rootNode->CheckState, csMixedNormal);
     PVirtualNode docsNode = Child(rootNode, "Docs");
     EXPECT_EQ(docsNode->CheckState, csCheckedNormal);
-    EXPECT_TRUE(Item(Child(rootNode, "readme.md"))->HasComment());
 
     // Expanding Docs loads it under the wait window; the loaded nodes show the stored ticks.
     support::WaitSpy spy;
@@ -222,7 +186,6 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicksAndAFolderIsLoade
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, false));
     ASSERT_TRUE(Form->tv_FolderTree->SetExpanded(docsNode, true));
     EXPECT_EQ(spy.WaitShows, 1);
-    EXPECT_EQ(Item(docsNode)->ChildCount(), 2u);
 }
 
 // ---- Refusals

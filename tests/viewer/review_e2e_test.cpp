@@ -121,9 +121,17 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
         ticks.insert(GetNodeItem(n, Files())->id);
     Form->btn_MoreResults->click();
     EXPECT_EQ(Form->lbl_ShownCount->text(), QStringLiteral("101 - 200"));
+    PVirtualNode unticked = Files()->GetFirst()->FirstChild; // and one row of the second page
+    while (unticked->CheckState != csUncheckedNormal)
+        unticked = unticked->NextSibling;
+    support::ClickCheck(Files(), unticked);
+    ticks.insert(GetNodeItem(unticked, Files())->id);
 
-    // An extended search in folder 3 and below, answered from inside the dialog's modal show.
+    // Focusing a folder ends the search; an extended search in folder 3 and below, answered from
+    // inside the dialog's modal show.
     Focus(3);
+    EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
+    EXPECT_EQ(Files()->TotalCount(), uint32_t(Count("SELECT count(*) FROM struct_drive_table WHERE ID_PARENT = 3")));
     QTimer::singleShot(0, [this] {
         Search->chb_UseName->setChecked(true);
         Search->edit_AddName->setText(QStringLiteral("report;notes"));

@@ -1,11 +1,12 @@
 // The fast search and its result pages on the real main window (offscreen): the terms and what they
-// find, paging through one statement, the root's state, the word keys of both boxes, and a search
-// ticked, paged and left for a folder, whose ticks a reopened report still holds.
+// find, paging through one statement, the root's state, the word keys of both boxes, and the full
+// search through the dialog.
 #include "viewer/Main.h"
 
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufSearchForm.h"
 
 #include <QAction>
@@ -53,17 +54,6 @@ protected:
         for (PVirtualNode n = Root()->FirstChild; n; n = n->NextSibling)
             rows += QLatin1Char('[') + Item(n)->name + QLatin1Char(']') + QString::number(n->CheckState);
         return rows;
-    }
-    // The first column of Sql's rows on the open report, each followed by a blank.
-    static QString Column(const char *Sql)
-    {
-        QString values;
-        sqlite3_stmt *s = nullptr;
-        sqlite3_prepare_v2(ReportDB, Sql, -1, &s, nullptr);
-        while (sqlite3_step(s) == SQLITE_ROW)
-            values += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(s, 0))) + ' ';
-        sqlite3_finalize(s);
-        return values;
     }
 };
 
@@ -145,33 +135,6 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     }
 }
 
-TEST_F(SearchTest, TicksOfPagesStayWhenAFolderIsFocusedAndTheReportReopened)
-{
-    support::ReportBuilder report;
-    Open(&report.Tree("D A\n  F a1.txt\n  F a2.txt\nD B\n  F b1.txt\n  F b2.txt\n  F other\n"));
-    SearchPageSize = 2;
-    Search("*.txt");
-    TVirtualStringTree *files = Form->tv_FilesTree;
-    Form->tv_FilesTreeMouseDown(files, Qt::LeftButton, {}, 0, 0);
-    files->ToggleCheck(Root());
-    EXPECT_EQ(Rows(), QStringLiteral("[a1.txt]2[a2.txt]2"));
-    Form->mi_MoreResults->trigger();
-    EXPECT_EQ(Rows(), QStringLiteral("[b1.txt]0[b2.txt]0"));
-    Form->tv_FilesTreeMouseDown(files, Qt::LeftButton, {}, 0, 0);
-    files->ToggleCheck(Root()->LastChild);
-    EXPECT_EQ(Root()->CheckState, csMixedNormal);
-    // A click on B ends the search mode.
-    Form->tv_FolderTreeMouseDown(Form->tv_FolderTree, Qt::LeftButton, {}, 0, 0);
-    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst()->LastChild);
-    EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
-    EXPECT_EQ(Item(files->GetFirst())->name, QStringLiteral("b1.txt"));
-    Form->close();
-    Open(nullptr);
-    // A with both its files, b2.
-    EXPECT_EQ(Column("SELECT fileID FROM check_and_comment_map WHERE checked = 1 ORDER BY fileID"),
-              "1 2 3 6 ");
-}
-
 TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSize)
 {
     support::ReportBuilder report;
@@ -207,11 +170,12 @@ TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSi
     QString found;
     for (; Root()->FirstChild; Form->btn_MoreResults->click())
         found += QString::number(Item(Root()->FirstChild)->id) + ' ';
-    EXPECT_EQ(found,
-              Column("SELECT ID_FILE FROM struct_drive_table WHERE IS_DELETED = 0 AND ID_PARENT IN (1, 5) "
-                     "AND F_SIZE >= 2048 AND F_CREATE BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND "
-                     "F_NAME LIKE '%.txt' AND F_NAME NOT LIKE '%tmp%'"));
     EXPECT_EQ(found, QStringLiteral("2 6 "));
+    EXPECT_EQ(found.toStdString() + '\n',
+              reporttest::Query(ReportDB, "SELECT group_concat(ID_FILE || ' ', '') FROM struct_drive_table WHERE "
+                                          "IS_DELETED = 0 AND ID_PARENT IN (1, 5) AND F_SIZE >= 2048 AND F_CREATE "
+                                          "BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND F_NAME LIKE '%.txt' "
+                                          "AND F_NAME NOT LIKE '%tmp%'"));
     // Nothing found: the message and an empty page. Cancel then changes nothing.
     support::BoxAnswerer boxes;
     answer("nothing", true);
