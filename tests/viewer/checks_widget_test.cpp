@@ -36,24 +36,18 @@ protected:
             Form->tv_FilesTree->Clear(); // before the page's items go
         MainWindowFixture::TearDown();
     }
-    // The window on the report (none: the one written before), with A and, when LoadB, B loaded.
+    // The window on the report, with A and, when LoadB, B loaded.
     void Open(const support::ReportBuilder *Report, bool LoadB = true)
     {
-        Form.reset();
         SearchMode = CheckChanged = UserCheckAction = MouseDownPending = false;
-        const std::string path = Report ? Report->Write(Temp.File("r.db3")) : Temp.File("r.db3");
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Find(Form->tv_FolderTree, "A"); }, 5000));
+        OpenWindow(Report->Write(Temp.File("r.db3")));
         Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "A"), true);
         if (LoadB)
             Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
     }
     static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
     {
-        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
-            if (GetNodeItem(n, Tree) && GetNodeItem(n, Tree)->name == QLatin1String(Name))
-                return n;
-        return nullptr;
+        return support::FindNode(Tree, QLatin1String(Name));
     }
     // Focuses the folder and marks the list with a row without item, which a refill drops.
     void Focus(const char *Name)

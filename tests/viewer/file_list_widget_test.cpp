@@ -47,10 +47,7 @@ protected:
     // The window on the report, once its root's children are loaded; then Folder focused as a click does.
     void Start(const support::ReportBuilder &Report, const char *Folder)
     {
-        Form.reset();
-        const QString path = QString::fromStdString(Report.Write(Temp.File("r.db3")));
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("ParvixViewer"), path});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Root() && Root()->ChildCount > 0; }, 5000));
+        OpenWindow(Report.Write(Temp.File("r.db3")));
         Focus(Folder);
     }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
@@ -58,11 +55,7 @@ protected:
     {
         return support::FindNode(Tree, QLatin1String(Name));
     }
-    void Focus(const char *Folder)
-    {
-        Form->tv_FolderTree->SetFocusedNode(Find(Form->tv_FolderTree, Folder));
-        Form->tv_FolderTree->SetSelected(Form->tv_FolderTree->FocusedNode(), true);
-    }
+    void Focus(const char *Folder) { support::Focus(Form->tv_FolderTree, Find(Form->tv_FolderTree, Folder)); }
     // The rows in order, a checked one marked "+".
     std::string Rows() const
     {

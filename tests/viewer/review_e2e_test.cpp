@@ -31,12 +31,9 @@ protected:
     {
         SearchForm = nullptr;
         Search.reset(); // before the window that owns it
-        Form.reset();
-        Form =
-            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
+        OpenWindow(Path);
         Search = std::make_unique<TSearchForm>(Form.get());
         SearchForm = Search.get();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return ReportDB && Folders()->GetFirst(); }, 10000));
     }
     void TearDown() override
     {
@@ -58,8 +55,7 @@ protected:
     void Focus(int64_t ID)
     {
         Form->tv_FolderTreeMouseDown(Folders(), Qt::LeftButton, {}, 0, 0);
-        Folders()->SetFocusedNode(Node(Folders(), ID));
-        Folders()->SetSelected(Folders()->FocusedNode(), true);
+        support::Focus(Folders(), Node(Folders(), ID));
     }
     // The first number of a query on the open report.
     static int64_t Count(const std::string &Sql) { return std::stoll(reporttest::Query(ReportDB, Sql)); }

@@ -32,14 +32,7 @@ namespace {
 class SearchTest : public support::MainWindowFixture
 {
 protected:
-    // The window on the report (none: the one written before).
-    void Open(const support::ReportBuilder *Report)
-    {
-        Form.reset();
-        const std::string path = Report ? Report->Write(Temp.File("r.db3")) : Temp.File("r.db3");
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Form->tv_FolderTree->GetFirst() && ReportDB; }, 5000));
-    }
+    void Open(const support::ReportBuilder *Report) { OpenWindow(Report->Write(Temp.File("r.db3"))); }
     void Search(const char *Text)
     {
         Form->edit_Search->setText(QString::fromUtf8(Text));
