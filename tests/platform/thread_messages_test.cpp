@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>

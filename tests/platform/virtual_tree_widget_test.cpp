@@ -2,7 +2,6 @@
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "tests/support/VirtualTreeChecks.h"
 
-#include <algorithm>
 #include <string>
 
 namespace {

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <map>

@@ -5,7 +5,6 @@
 #include <sqlite3.h>
 
 #include <memory>
-#include <vector>
 
 namespace {
 

@@ -8,10 +8,8 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QPlainTextEdit>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <tuple>
 

@@ -21,7 +21,6 @@
 
 #include <memory>
 #include <optional>
-#include <vector>
 
 namespace {
 

@@ -15,8 +15,6 @@
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>

@@ -8,7 +8,6 @@
 #include "tests/support/MainWindowRig.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QAction>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>

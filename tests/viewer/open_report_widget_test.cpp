@@ -16,10 +16,7 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QApplication>
-#include <QFile>
 #include <QTest>
-#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 

@@ -12,9 +12,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>

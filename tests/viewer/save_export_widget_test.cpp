@@ -6,7 +6,6 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/Main.h"
 
-#include <QTest>
 #include <QToolButton>
 #include <QUrl>
 #include <gtest/gtest.h>

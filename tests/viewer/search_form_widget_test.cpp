@@ -5,7 +5,6 @@
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +13,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 

@@ -9,16 +9,12 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufSearchForm.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
