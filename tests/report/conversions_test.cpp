@@ -27,44 +27,37 @@ private:
     QLocale FOld;
 };
 
-// The rearranged text is read day, month, year whatever the short date format puts first.
-TEST(ReportStrToDateTime, BothLayoutsGiveTheSameMomentInAMonthFirstAndADayFirstLocale)
+// Read day, month, year whatever the locale's short date format puts first; separators are not looked
+// at; short texts use what they have, a two-digit year lies within fifty years of now, the time is
+// taken from positions 12 to 19 only; unreadable texts give the first moment of 1980.
+TEST(ReportStrToDateTime, BothLayoutsInAMonthFirstAndADayFirstLocale)
 {
+    const double at = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
+    const std::pair<const char *, double> cases[] = {
+        {"2013-03-05 14:07:09", at},
+        {"05.03.2013 14:07:09", at},
+        {"2013-03-05T14:07:09", at},
+        {"05.03/2013x14:07:09", at},
+        {"2013-03-05 14:07:09.123", at},
+        {"12.03.2013 00:00:00", March5th2013 + 7},
+        {"2013-03-12 00:00:00", March5th2013 + 7},
+        {"1980-01-01 00:00:01", January1st1980 + Seconds},
+        {"2013-03-05", March5th2013},
+        {"05.03.2013 ", March5th2013},
+        {"05.03.13", March5th2013},
+        {"05.03.2013 14:07", March5th2013 + (14 * 60 + 7) * 60 * Seconds},
+        {"2013-03-05 14", March5th2013 + 14.0 / 24},
+    };
     for (const QLocale &locale :
          {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany)}) {
-        SCOPED_TRACE(locale.name().toStdString());
         const TLocaleScope scope(locale);
-        const double expected = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
-        EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09"), expected, 1e-9);
-        EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07:09"), expected, 1e-9);
-        // separators are not looked at
-        EXPECT_NEAR(ReportStrToDateTime("2013-03-05T14:07:09"), expected, 1e-9);
-        EXPECT_NEAR(ReportStrToDateTime("05.03/2013x14:07:09"), expected, 1e-9);
-        // 12 March is not 3 December
-        EXPECT_DOUBLE_EQ(ReportStrToDateTime("12.03.2013 00:00:00"), March5th2013 + 7);
-        EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-12 00:00:00"), March5th2013 + 7);
-        // the first moment of 1980 itself, read rather than fallen back to
-        EXPECT_DOUBLE_EQ(ReportStrToDateTime("1980-01-01 00:00:01"), January1st1980 + Seconds);
+        for (const auto &[text, days] : cases)
+            EXPECT_NEAR(ReportStrToDateTime(text), days, 1e-9) << text << " " << locale.name().toStdString();
+        for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00",
+                                 "31.02.2013 10:00:00", "2013-03-05 24:00:00", "2013-03-05 10:60:00",
+                                 "2013-03-05 10:00:61", "00.03.2013", "2013-03", "-", "."})
+            EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
     }
-}
-
-TEST(ReportStrToDateTime, ShortTextsUseWhatTheyHaveAndUnreadableOnesGiveTheFirstOf1980)
-{
-    const TLocaleScope scope(QLocale(QLocale::English, QLocale::UnitedStates));
-    for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00", "31.02.2013 10:00:00",
-                             "2013-03-05 24:00:00", "2013-03-05 10:60:00", "2013-03-05 10:00:61",
-                             "00.03.2013", "2013-03", "-", "."})
-        EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
-
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("2013-03-05"), March5th2013);
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.2013 "), March5th2013);
-    EXPECT_NEAR(ReportStrToDateTime("05.03.2013 14:07"), March5th2013 + (14 * 60 + 7) * 60 * Seconds, 1e-9);
-    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14"), March5th2013 + 14.0 / 24, 1e-9);
-    // a two-digit year lies within fifty years of now
-    EXPECT_DOUBLE_EQ(ReportStrToDateTime("05.03.13"), March5th2013);
-    // the time is taken from positions 12 to 19 only
-    EXPECT_NEAR(ReportStrToDateTime("2013-03-05 14:07:09.123"),
-                March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds, 1e-9);
 }
 
 // A file's product version from its version block; the test writes such files.
@@ -91,10 +84,11 @@ TEST(ProductVersion, FromTheVersionBlockInTheSystemsLanguageOnly)
     // another language only: empty text; the system's language found among others, letter case aside
     const QByteArray other = entry("StringFileInfo\\040904B0\\ProductVersion=9.9.9");
     EXPECT_EQ(GetProductVersion(write(block(other))), "");
-    EXPECT_EQ(GetProductVersion(write(QByteArray(5000, 'z') +
-                                      block(other + entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
-                                            entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7")))),
-              "2.3.4 beta");
+    EXPECT_EQ(
+        GetProductVersion(write(QByteArray(5000, 'z') +
+                                block(other + entry("stringfileinfo\\041904e3\\productversion=2.3.4 beta") +
+                                      entry("StringFileInfo\\041904E3\\ProductVersion=7.7.7")))),
+        "2.3.4 beta");
 }
 
 } // namespace

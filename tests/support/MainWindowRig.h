@@ -11,8 +11,8 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPlainTextEdit>
-#include <QTest>
 #include <QStringList>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -40,9 +40,13 @@ protected:
     void OpenWindow(const std::string &Path)
     {
         Form.reset();
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
+        Form =
+            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
         ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return ReportDB && Form->tv_FolderTree->GetFirst() && Form->tv_FolderTree->GetFirst()->ChildCount; },
+            [this] {
+                return ReportDB && Form->tv_FolderTree->GetFirst() &&
+                       Form->tv_FolderTree->GetFirst()->ChildCount;
+            },
             10000));
     }
 };

@@ -210,15 +210,22 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
 {
     // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are
     // prefixes of one another or are not ASCII; sizes, dates and types with many ties.
-    const char *stems[] = {"Same-long-prefix-", "same-long-prefix-", "SAME-LONG-PREFIX_", "Gr\xC3\xB6\xC3\x9F",
-                           "\xF0\x9F\x98\x80x", "Same-long", "_", "a"};
+    const char *stems[] = {"Same-long-prefix-",
+                           "same-long-prefix-",
+                           "SAME-LONG-PREFIX_",
+                           "Gr\xC3\xB6\xC3\x9F",
+                           "\xF0\x9F\x98\x80x",
+                           "Same-long",
+                           "_",
+                           "a"};
     const char *extensions[] = {".txt", ".TXT", ".jpg", "", ".a.b"};
     std::string tree = "D Big\n";
     for (int i = 0; i < 400; ++i)
-        tree += std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
-                (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
-                       : std::string("\"")) +
-                " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
+        tree +=
+            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
+            (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
+                   : std::string("\"")) +
+            " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
     Start(support::ReportBuilder().Tree(tree), "Big");
     TVirtualStringTree *list = Form->tv_FilesTree;
     TVirtualTreeView *view = Form->tv_FilesTreeView;

@@ -223,7 +223,8 @@ TEST_F(MainWindowTest, TheFileListPaintsTheMarksOfACommentedOrDeletedItem)
     // Every opaque pixel of the comment mark somewhere along the row, one pixel below its top.
     item->SetHasComment(true);
     const QImage commented = shot();
-    const QImage mark = dmImg->ilFantom.Image(FantomCommentImage).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage mark =
+        dmImg->ilFantom.Image(FantomCommentImage).toImage().convertToFormat(QImage::Format_ARGB32);
     bool shown = false;
     for (int left = 0; !shown && left + mark.width() <= commented.width(); ++left) {
         shown = true;

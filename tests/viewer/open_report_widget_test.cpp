@@ -191,7 +191,8 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Root(), nullptr);
     EXPECT_TRUE(baseName.isEmpty());
-    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name = 'check_and_comment_map'"), "");
+    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name = 'check_and_comment_map'"),
+              "");
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
 

@@ -125,7 +125,8 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
     // inside the dialog's modal show.
     Focus(3);
     EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
-    EXPECT_EQ(Files()->TotalCount(), uint32_t(Count("SELECT count(*) FROM struct_drive_table WHERE ID_PARENT = 3")));
+    EXPECT_EQ(Files()->TotalCount(),
+              uint32_t(Count("SELECT count(*) FROM struct_drive_table WHERE ID_PARENT = 3")));
     QTimer::singleShot(0, [this] {
         Search->chb_UseName->setChecked(true);
         Search->edit_AddName->setText(QStringLiteral("report;notes"));

@@ -179,7 +179,6 @@ TEST_F(SearchFormTest, NameEditsTickMoveAndUntick)
     EXPECT_FALSE(Form.isVisible());
     EXPECT_EQ(Form.result(), QDialog::Accepted);
     EXPECT_EQ(Form.SearchParams, (QStringList{QStringLiteral("%x%"), QStringLiteral("%y%")}));
-
 }
 
 TEST_F(SearchFormTest, DateKindsTravelBetweenComboAndList)

@@ -161,10 +161,11 @@ TEST_F(SearchTest, FullSearchFindsWhatTheSameConditionsInSqlFindAndSetsThePageSi
         found += QString::number(Item(Root()->FirstChild)->id) + ' ';
     EXPECT_EQ(found, QStringLiteral("2 6 "));
     EXPECT_EQ(found.toStdString() + '\n',
-              reporttest::Query(ReportDB, "SELECT group_concat(ID_FILE || ' ', '') FROM struct_drive_table WHERE "
-                                          "IS_DELETED = 0 AND ID_PARENT IN (1, 5) AND F_SIZE >= 2048 AND F_CREATE "
-                                          "BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND F_NAME LIKE '%.txt' "
-                                          "AND F_NAME NOT LIKE '%tmp%'"));
+              reporttest::Query(ReportDB,
+                                "SELECT group_concat(ID_FILE || ' ', '') FROM struct_drive_table WHERE "
+                                "IS_DELETED = 0 AND ID_PARENT IN (1, 5) AND F_SIZE >= 2048 AND F_CREATE "
+                                "BETWEEN '2020-01-01' AND '2020-12-31 23:59:59' AND F_NAME LIKE '%.txt' "
+                                "AND F_NAME NOT LIKE '%tmp%'"));
     // Nothing found: the message and an empty page. Cancel then changes nothing.
     support::BoxAnswerer boxes;
     answer("nothing", true);
