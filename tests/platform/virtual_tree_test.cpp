@@ -1,5 +1,5 @@
 // The node tree of the tree control, without a view: three-state tracking, the check and expanding
-// handlers, deletion during an update.
+// handlers.
 #include "platform/VirtualStringTree.h"
 
 #include <gtest/gtest.h>
@@ -129,18 +129,4 @@ TEST_F(VirtualTree, ExpandingEventCanRefuseAndIsAskedForANodeWithoutChildren)
     allow = true;
     EXPECT_TRUE(Tree.SetExpanded(a, true));
     EXPECT_EQ(expanded, 1);
-}
-
-TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode a1 = Add(a, "a1");
-    Tree.BeginUpdate();
-    Tree.DeleteNode(a);
-    EXPECT_EQ(Tree.TotalCount(), 0u);
-    EXPECT_TRUE(a->States & vsDeleted);
-    EXPECT_TRUE(a1->States & vsDeleted);
-    EXPECT_EQ(Name(a1), "a1");
-    Tree.EndUpdate();
-    EXPECT_EQ(Tree.GetFirst(), nullptr);
 }
