@@ -22,25 +22,8 @@ const char *const CheckCount = "SELECT count(*) FROM check_and_comment_map;";
 class Export : public ::testing::Test
 {
 protected:
-    void TearDown() override
-    {
-        for (sqlite3 *db : FOpen)
-            sqlite3_close_v2(db);
-    }
-
-    sqlite3 *Open(const std::string &path)
-    {
-        sqlite3 *db = nullptr;
-        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        FOpen.push_back(db);
-        return db;
-    }
+    sqlite3 *Open(const std::string &path) { return FOpen.emplace_back(reporttest::OpenDb(path)).get(); }
     sqlite3 *OpenExport() { return Open(ExportName().toStdString()); }
-    void Close(sqlite3 *db)
-    {
-        std::erase(FOpen, db);
-        EXPECT_EQ(sqlite3_close(db), SQLITE_OK);
-    }
 
     // A report with ticks and comments of every kind and three information rows.
     sqlite3 *OpenReport()
@@ -64,7 +47,7 @@ protected:
     }
 
     support::TempDir FTemp;
-    std::vector<sqlite3 *> FOpen;
+    std::vector<reporttest::Db> FOpen;
 };
 
 } // namespace
@@ -77,7 +60,6 @@ TEST_F(Export, CopiesTicksCommentsAndInformationAndKeepsForeignTables)
     ExecSqlScript(existing, "CREATE TABLE notes(a, b); INSERT INTO notes VALUES (1, 'keep me');"
                             "CREATE TABLE information (field_Name TEXT, value, extra);"
                             "INSERT INTO information VALUES ('old', 'row', 'x');");
-    Close(existing);
     for (int time = 1; time <= 2; ++time) {
         SCOPED_TRACE(time);
         ExportChecks(ExportName(), report);
@@ -97,7 +79,6 @@ TEST_F(Export, CopiesTicksCommentsAndInformationAndKeepsForeignTables)
             Dump(exported, "SELECT type, name FROM sqlite_master ORDER BY name;"),
             "text:table|text:check_and_comment_map\ntext:table|text:information\ntext:table|text:notes\n");
         EXPECT_EQ(Dump(exported, "SELECT * FROM notes;"), "int:1|text:keep me\n");
-        Close(exported);
     }
     EXPECT_EQ(Dump(report, CheckCount), "int:3\n"); // the report is unchanged and still usable
 }

@@ -4,21 +4,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <memory>
-
 namespace {
 
-struct DbCloser
-{
-    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
+using reporttest::Db;
 
 Db OpenMemory()
 {
-    sqlite3 *db = nullptr;
-    EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-    return Db(db);
+    return reporttest::OpenDb(":memory:");
 }
 
 std::string Query(const Db &db, const char *sql)

@@ -214,11 +214,7 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     ASSERT_NE(Root(), nullptr);
     EXPECT_FALSE(TVirtualStringTree::Expanded(Root()));
-    const QString log = LogText();
-    EXPECT_TRUE(
-        log.contains(QStringLiteral("==========TMainForm.CreateRoot exception - no expanding today\r\n"
-                                    "==========Exception\r\n")));
-    EXPECT_TRUE(log.endsWith(QStringLiteral("TMainForm.CreateRoot - finish\r\n")));
+    EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.CreateRoot exception - no expanding today")));
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
 
