@@ -45,17 +45,13 @@ std::future<void> StartWorker(TWaitForm *Wait, std::function<void()> Work = {})
     return result;
 }
 
-// Whether another thread gets formIsBusyMutex within TimeOut ms (it gives it back at once); mutex
-// ownership belongs to threads.
+// Whether another thread gets formIsBusyMutex within TimeOut ms (and gives it back at once).
 bool OtherThreadGetsBusyMutex(uint32_t TimeOut)
 {
     return std::async(std::launch::async,
                       [TimeOut] {
                           TMutex m("formIsBusyMutex");
-                          const bool got = m.Get(TimeOut);
-                          if (got)
-                              m.Release();
-                          return got;
+                          return m.Get(TimeOut) && m.Release();
                       })
         .get();
 }
@@ -124,7 +120,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
     }
 }
 
-TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
+TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThreadAndNotWhileWfMutexIsHeld)
 {
     TWaitForm *w = ShowWaitForm(nullptr, LoadText);
     const QString remain = QStringLiteral("Adding files.\rRemain: 500");
@@ -144,11 +140,9 @@ TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
     // The update posted by SetMessageText was handled in the modal loop, before the close.
     EXPECT_EQ(w->StateLabel->text(), QStringLiteral("Adding files.\nRemain: 500"));
     w->Close();
-}
 
-TEST_F(WaitFormTest, TextUpdateSkippedWhileAnotherThreadHoldsWfMutex)
-{
-    TWaitForm *w = ShowWaitForm(nullptr, LoadText);
+    // While another thread holds wfMutex the label's update is skipped; the next shows the newest text.
+    ShowWaitForm(nullptr, LoadText);
     std::promise<void> held, release;
     std::thread holder([&, releaseSignal = release.get_future()] {
         TMutex m("wfMutex");
@@ -164,8 +158,6 @@ TEST_F(WaitFormTest, TextUpdateSkippedWhileAnotherThreadHoldsWfMutex)
     EXPECT_EQ(w->MessageText(), two);
     release.set_value();
     holder.join();
-
-    // The next update shows the newest text.
     PostMessage(w, WM_WAITFORM_UPDATE);
     QCoreApplication::processEvents();
     EXPECT_EQ(w->StateLabel->text(), QStringLiteral("first\nsecond\nthird"));
