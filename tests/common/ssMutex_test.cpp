@@ -54,22 +54,6 @@ struct THolder
     std::thread Thread; // last: starts once the rest is made
 };
 
-// A child process: runs fn and exits with its result (no destructors, no atexit handlers).
-pid_t Fork(const std::function<int()> &fn)
-{
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(fn());
-    return pid;
-}
-
-int WaitExit(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 } // namespace
 
 TEST(TMutex, ReentrantForItsOwnerAndGivenBackOnlyByIt)
@@ -115,20 +99,22 @@ TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
     ASSERT_EQ(pipe(toParent), 0);
     for (const char answer : {'g', 'e'}) { // give it back, or end holding it
         SCOPED_TRACE(answer);
-        const pid_t pid = Fork([&] {
-            TMutex own(name); // opened by name in the child, not inherited
+        const pid_t pid = fork();
+        if (pid == 0) {       // the child: no destructors, no atexit handlers
+            TMutex own(name); // opened by name, not inherited
             char c = 0;
-            if (!own.Get(0) || write(toParent[1], "t", 1) != 1 || read(toChild[0], &c, 1) != 1)
-                return 1;
-            return c == 'e' || own.Release() ? 0 : 2;
-        });
+            const bool held = own.Get(0) && write(toParent[1], "t", 1) == 1 && read(toChild[0], &c, 1) == 1;
+            _exit(held && (c == 'e' || own.Release()) ? 0 : 1);
+        }
         ASSERT_GT(pid, 0);
         char c = 0;
         ASSERT_EQ(read(toParent[0], &c, 1), 1);
         EXPECT_FALSE(m.Get(0));
         EXPECT_FALSE(m.Get(100));
         ASSERT_EQ(write(toChild[1], &answer, 1), 1);
-        EXPECT_EQ(WaitExit(pid), 0);
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         EXPECT_TRUE(m.Get(0));
         EXPECT_TRUE(m.Release());
     }

@@ -49,8 +49,6 @@ protected:
         QFile f(LogPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-    // Points the log at a folder that does not exist (the tests may run as root, who may write anywhere).
-    void UseMissingFolder() { SetLogFolder(FDir.path().toStdString() + "/missing/"); }
 
     QTemporaryDir FDir;
     std::vector<TShown> FShown; // touched on the main thread only
@@ -131,7 +129,8 @@ TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
 
 TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockingAWorker)
 {
-    UseMissingFolder();
+    // A folder that does not exist: the tests may run as root, who may write anywhere.
+    SetLogFolder(FDir.path().toStdString() + "/missing/");
     std::promise<void> written, end;
     std::thread worker([&] {
         WriteLog("from a worker");

@@ -27,15 +27,14 @@ namespace {
 const QString LoadText = QStringLiteral("Load folder data. Please wiat, it can take some time.");
 
 sqlite3 *HookedDB = nullptr;
-sqlite3 *HookDB()
-{
-    return HookedDB;
-}
 
 class ExpandTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { SetReportDBHook(HookDB); }
+    void SetUp() override
+    {
+        SetReportDBHook([] { return HookedDB; });
+    }
     void TearDown() override
     {
         Tree.Clear();

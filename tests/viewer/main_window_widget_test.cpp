@@ -48,8 +48,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    static QStringList LogLines() { return support::LogLines(); }
-
     static int32_t Get(const char *Name)
     {
         TRegistry reg;
@@ -131,7 +129,7 @@ TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFree
 {
     Start();
     const auto finishLoads = [this] {
-        return LogLines().count(QStringLiteral("TMainForm.FinishLoad - start"));
+        return support::LogLines().count(QStringLiteral("TMainForm.FinishLoad - start"));
     };
     const qsizetype before = finishLoads();
     // As a worker ends: both messages queued before the modal loop takes them, in one pass.
