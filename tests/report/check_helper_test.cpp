@@ -33,7 +33,7 @@ ReportBuilder Report(const char *Tree, const std::vector<CheckRow> &Rows = {})
 
 } // namespace
 
-TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
+TEST(TickPushDown, ADeepChainIsWalkedWithoutExhaustingTheStack)
 {
     const int64_t Depth = 100000;
     ReportBuilder B;
@@ -49,6 +49,9 @@ TEST(TickPushDown, ADeepChainOfRowsIsWalkedWithoutExhaustingTheStack)
     CollectAncestorIDs(R.DB, List, Depth);
     ASSERT_EQ(List.Count(), Depth);
     EXPECT_EQ(List.GetItem(int(Depth - 1)), 1);
+    TInt64List Below; // the last 3000 folders of the chain (the walk checks each id against the list)
+    CollectSubfolderIDs(R.DB, Below, Depth - 3001);
+    EXPECT_EQ(Below.Count(), 3000);
 }
 
 // Every write of a tick or a comment that the engine refuses raises its code and text, leaves f's row

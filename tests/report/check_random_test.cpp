@@ -312,7 +312,7 @@ TEST_P(TickRandom, TicksKeepTheStoreConsistent)
 INSTANTIATE_TEST_SUITE_P(Seeds, TickRandom, testing::Range<uint64_t>(1, 9));
 
 // Reports whose ID_PARENT links run in cycles (an item may be its own parent): every routine ends, and
-// the lists hold each id once, along parent links.
+// the lists hold each id once, along parent links (ancestors and subfolders alike).
 TEST(TickRandomCycles, EveryWalkEnds)
 {
     ticktest::EndsWithin(120, [] {
@@ -331,10 +331,12 @@ TEST(TickRandomCycles, EveryWalkEnds)
                 CheckListShape(T, R.Tick(uint8_t((Rng() % 3) * 2), ID), ID);
                 uint8_t S, F;
                 IsCheckedInherited(R.DB, T.Items[Rng() % T.Items.size()], S, F);
-                TInt64List Ancestors;
-                CollectAncestorIDs(R.DB, Ancestors, ID);
-                const std::vector<int64_t> Path = reporttest::Items(Ancestors);
-                ASSERT_EQ(std::set<int64_t>(Path.begin(), Path.end()).size(), Path.size());
+                for (const bool Up : {true, false}) {
+                    TInt64List Walked;
+                    Up ? CollectAncestorIDs(R.DB, Walked, ID) : CollectSubfolderIDs(R.DB, Walked, ID);
+                    const std::vector<int64_t> Path = reporttest::Items(Walked);
+                    ASSERT_EQ(std::set<int64_t>(Path.begin(), Path.end()).size(), Path.size());
+                }
             }
         }
     });

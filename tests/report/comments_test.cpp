@@ -8,16 +8,7 @@
 #include <optional>
 #include <vector>
 
-using reporttest::Items;
-
 namespace {
-
-std::vector<int64_t> Subfolders(sqlite3 *db, int64_t id)
-{
-    TInt64List list;
-    CollectSubfolderIDs(db, list, id);
-    return Items(list);
-}
 
 class Comments : public ::testing::Test
 {
@@ -105,25 +96,4 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
     SetCheckRecursive(db, 2, touched, 5); // a row with a tick and a null comment reads as empty text
     EXPECT_FALSE(GetComment(db, out, 5));
     EXPECT_EQ(out, QString());
-}
-
-TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
-{
-    // 10 and 11 are each other's parent; 12 hangs below 11; 20 is its own parent. A chain of 3000
-    // folders hangs below the root.
-    support::ReportBuilder builder;
-    builder.Row({10, 11, 1, 0, "x"})
-        .Row({11, 10, 1, 0, "y"})
-        .Row({12, 11, 1, 0, "z"})
-        .Row({20, 20, 1, 0, "s"});
-    const int depth = 3000;
-    for (int i = 1; i <= depth; ++i)
-        builder.Row({1000 + i, i == 1 ? -1 : 999 + i, 1, 0, "d"});
-    sqlite3 *db = OpenReport("", {}, builder);
-    EXPECT_EQ(Subfolders(db, 10), (std::vector<int64_t>{11, 12}));
-    EXPECT_EQ(Subfolders(db, 11), (std::vector<int64_t>{10, 12}));
-    EXPECT_TRUE(Subfolders(db, 20).empty());
-    const std::vector<int64_t> all = Subfolders(db, -1);
-    ASSERT_EQ(all.size(), size_t(depth));
-    EXPECT_EQ(all.back(), 1000 + depth);
 }
