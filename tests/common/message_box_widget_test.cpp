@@ -39,10 +39,11 @@ QPushButton *Button(QWidget *Form, const char *Name)
 }
 
 // The keys answer with the default button (the one given, none past the last), the focused one, or
-// the cancel button (none without one: Escape does nothing).
+// the cancel button (none without one: Escape does nothing). The text shows as it is, never as markup.
 TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)
 {
     const TMsgDlgButtons AbortRetry = MsgDlgButton(mbAbort) | MsgDlgButton(mbRetry);
+    const QString Text = QStringLiteral("<b>Go on?</b>\tC:\\a&b");
     const struct
     {
         TMsgDlgButtons Buttons;
@@ -63,26 +64,17 @@ TEST(WideMessageDlg, KeysAnswerByTheDefaultTheFocusedAndTheCancelButton)
         SCOPED_TRACE(&C - Cases);
         AnswerNextBox(
             [&](TMessageForm *Form) {
+                const auto *Message = Form->findChild<QLabel *>(QStringLiteral("Message"));
+                EXPECT_TRUE(Message->text() == Text && Message->textFormat() == Qt::PlainText); // literally
                 if (C.FocusTo)
                     Button(Form, C.FocusTo)->setFocus();
             },
             C.Keys, C.FocusTo != nullptr);
-        EXPECT_EQ(WideMessageDlg(QStringLiteral("Go on?"), mtConfirmation, C.Buttons, C.DefaultIndex),
-                  C.Result);
+        EXPECT_EQ(WideMessageDlg(Text, mtConfirmation, C.Buttons, C.DefaultIndex), C.Result);
     }
     // Closing the window answers Cancel, also without a cancel button.
     QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
     EXPECT_EQ(WideMessageDlg(QStringLiteral("Disk busy."), mtWarning, AbortRetry), mrCancel);
-}
-
-TEST(CreateMessageDialogW, MessageTextIsShownLiterally)
-{
-    const QString Text = QStringLiteral("<b>Tom & Jerry</b>\tC:\\a&b");
-    std::unique_ptr<TMessageForm> Form(CreateMessageDialogW(Text, mtCustom, mbOKOnly));
-    auto *Message = Form->findChild<QLabel *>(QStringLiteral("Message"));
-    ASSERT_NE(Message, nullptr);
-    EXPECT_EQ(Message->text(), Text);
-    EXPECT_EQ(Message->textFormat(), Qt::PlainText);
 }
 
 } // namespace

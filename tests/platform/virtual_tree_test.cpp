@@ -87,30 +87,27 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     EXPECT_EQ(States(), "mcuuuuc");
 }
 
-TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturns)
+TEST_F(VirtualTree, CheckHandlersThatDetachThemselvesKeepTheirCapturesUntilTheyReturn)
 {
     // Statics only inside the handlers: their own captures are what is at stake.
     static TVirtualStringTree *tree;
-    static std::weak_ptr<int> watch;
+    static std::weak_ptr<int> watch[2];
     static std::vector<bool> aliveAfterDetach;
     tree = &Tree;
-    aliveAfterDetach.clear();
-    for (bool checking : {true, false}) {
-        auto alive = std::make_shared<int>(0); // owned by the handler alone once reset here
-        watch = alive;
-        if (checking)
-            Tree.OnChecking = [alive](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &) {
-                tree->OnChecking = nullptr;
-                aliveAfterDetach.push_back(!watch.expired());
-            };
-        else
-            Tree.OnChecked = [alive](TVirtualStringTree *, PVirtualNode) {
-                tree->OnChecked = nullptr;
-                aliveAfterDetach.push_back(!watch.expired());
-            };
-        alive.reset();
-        Tree.SetCheckState(Add(nullptr, "n"), csCheckedNormal);
-    }
+    auto checking = std::make_shared<int>(0), checked = std::make_shared<int>(0); // the handlers' alone
+    watch[0] = checking;
+    watch[1] = checked;
+    Tree.OnChecking = [checking](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &) {
+        tree->OnChecking = nullptr;
+        aliveAfterDetach.push_back(!watch[0].expired());
+    };
+    Tree.OnChecked = [checked](TVirtualStringTree *, PVirtualNode) {
+        tree->OnChecked = nullptr;
+        aliveAfterDetach.push_back(!watch[1].expired());
+    };
+    checking.reset();
+    checked.reset();
+    Tree.SetCheckState(Add(nullptr, "n"), csCheckedNormal);
     EXPECT_EQ(aliveAfterDetach, (std::vector<bool>{true, true}));
 }
 

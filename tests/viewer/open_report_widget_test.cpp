@@ -62,14 +62,11 @@ protected:
         MainWindowFixture::TearDown();
     }
 
-    // Starts the main window with the given command-line parameter (none when empty) and lets its
-    // message loop handle what the start posted.
-    void Start(const QString &Parameter = QString())
+    // Starts the main window with the given command-line parameters and lets its message loop handle
+    // what the start posted.
+    void Start(const QStringList &Parameters = {})
     {
-        QStringList arguments{QStringLiteral("ParvixViewer")};
-        if (!Parameter.isEmpty())
-            arguments << Parameter;
-        Form = std::make_unique<TMainForm>(nullptr, arguments);
+        Form = std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer"} + Parameters);
         Settle();
     }
     // Runs the message loop until every preparation (each ends in one FinishLoad) has been handled.
@@ -144,7 +141,7 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
     support::BoxAnswerer boxes;
     const std::string missing = Temp.File("missing.db3");
-    Start(Q(missing));
+    Start({Q(missing)});
     EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
