@@ -8,16 +8,6 @@ namespace {
 
 using reporttest::Db;
 
-Db OpenMemory()
-{
-    return reporttest::OpenDb(":memory:");
-}
-
-std::string Query(const Db &db, const char *sql)
-{
-    return reporttest::Query(db.get(), sql);
-}
-
 } // namespace
 
 // The first failing prepare or run raises the system's base exception, an ESQLite3 with the code and
@@ -42,7 +32,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.script);
-        Db db = OpenMemory();
+        Db db = reporttest::OpenDb(":memory:");
         try {
             ExecSqlScript(db.get(), c.script);
             ADD_FAILURE() << "no exception";
@@ -55,7 +45,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
             const QString message = QStringLiteral("SQLite3 Error %1 - %2").arg(c.code).arg(e->ErrorMessage);
             EXPECT_EQ(std::string(e->what()), message.toStdString());
         }
-        EXPECT_EQ(Query(db, "SELECT count(*) FROM t;"), c.rows);
+        EXPECT_EQ(reporttest::Query(db.get(), "SELECT count(*) FROM t;"), c.rows);
         EXPECT_EQ(sqlite3_next_stmt(db.get(), nullptr), nullptr);
         EXPECT_EQ(sqlite3_close(db.release()), SQLITE_OK); // a held statement makes this SQLITE_BUSY
     }
@@ -66,7 +56,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
 // bind (the sanitizer build's leak check sees a lost one); an empty text is a text of length 0, not NULL.
 TEST(BindUtf8Text, BindsTheTextUntilSQLiteIsDoneWithIt)
 {
-    Db db = OpenMemory();
+    Db db = reporttest::OpenDb(":memory:");
     ExecSqlScript(db.get(), "CREATE TABLE t(a);");
     sqlite3_stmt *stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db.get(), "INSERT INTO t VALUES(?);", -1, &stmt, nullptr), SQLITE_OK);
@@ -86,7 +76,7 @@ TEST(BindUtf8Text, BindsTheTextUntilSQLiteIsDoneWithIt)
     EXPECT_EQ(BindUtf8Text(stmt, 2, "out of range text"), SQLITE_RANGE);
     sqlite3_finalize(stmt); // releases the last text unused
 
-    EXPECT_EQ(Query(db, "SELECT quote(a) FROM t ORDER BY rowid;"),
+    EXPECT_EQ(reporttest::Query(db.get(), "SELECT quote(a) FROM t ORDER BY rowid;"),
               "'Stra\xc3\x9f"
               "e with a long enough text to live on the heap'\n''\n");
 }

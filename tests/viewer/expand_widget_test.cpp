@@ -165,8 +165,6 @@ TEST_F(ExpandTest, NamesCommentsAndDatesCrossTheDatabaseBoundary)
     EXPECT_EQ(items[2]->f_access, ReportStrToDateTime("2021-03-04 05:06:07"));
 }
 
-// ---- Ticks ----
-
 const char *const TickDrive = R"(D Docs
   F a.txt
   F b.txt

@@ -48,7 +48,6 @@ protected:
         OpenWindow(Report.Write(Temp.File("r.db3")));
         Focus(Folder);
     }
-    PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
     static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
     {
         return support::FindNode(Tree, QLatin1String(Name));
@@ -62,7 +61,6 @@ protected:
             rows << GetNodeItem(n, Form->tv_FilesTree)->name + (n->CheckState == csCheckedNormal ? "+" : "");
         return rows.join(QLatin1Char(' ')).toStdString();
     }
-    std::string Text(QLabel *Label) const { return Label->text().toStdString(); }
     std::string Comment() const { return Form->mem_Comments->toPlainText().toStdString(); }
     bool DeletedMarkShown() const
     {
@@ -173,7 +171,7 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
         QString column;
         Form->tv_FilesTreeGetText(&tree, tree.AddChild(nullptr, &item), 1, ttNormal, column);
         Form->ShowSize(&item, {Form->lbl_sizeLabel});
-        EXPECT_EQ(column.toStdString() + "|" + Text(Form->lbl_sizeLabel), texts);
+        EXPECT_EQ(column.toStdString() + "|" + Form->lbl_sizeLabel->text().toStdString(), texts);
     }
 }
 
@@ -267,7 +265,7 @@ TEST_F(FileListTest, FocusingARowShowsItsSizeCommentAndDeletedMarkAndADoubleClic
              {"b.txt", "1.00 KB", "b note", false},
              {"zdir", "0.00 MB (1 KB)", Placeholder, false}}) {
         Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, row));
-        EXPECT_EQ(Text(Form->lbl_sizeLabel) + "|" + Comment(), size + "|" + comment);
+        EXPECT_EQ(Form->lbl_sizeLabel->text().toStdString() + "|" + Comment(), size + "|" + comment);
         EXPECT_EQ(DeletedMarkShown(), deleted) << row;
     }
     // Row double-clicked, the folder tree's focused node and the rows after it.

@@ -34,8 +34,6 @@
 
 namespace {
 
-const char *const Key = "SOFTWARE\\Korrin Lab\\ParvixViewer";
-
 class MainWindowTest : public support::MainWindowFixture
 {
 protected:
@@ -51,7 +49,7 @@ protected:
     static int32_t Get(const char *Name)
     {
         TRegistry reg;
-        EXPECT_TRUE(reg.OpenKey(Key, false));
+        EXPECT_TRUE(reg.OpenKey("SOFTWARE\\Korrin Lab\\ParvixViewer", false));
         return reg.ReadInteger(Name);
     }
 
@@ -77,8 +75,6 @@ protected:
         Form->tv_FilesTree->AddChild(nullptr, docs); // the file list refers to the same item
         CurrentItem = docs;
         NewHistoryItem(HistoryCurrent);
-        Form->tb_Prev->setEnabled(true);
-        Form->tb_Next->setEnabled(true);
     }
 
     QString Path;

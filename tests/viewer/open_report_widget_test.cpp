@@ -99,7 +99,6 @@ protected:
     QString LogText() const { return QString::fromStdString(reporttest::FileText(LogFileName())); }
     PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
     QString Text(PVirtualNode Node) const { return support::NodeName(Form->tv_FolderTree, Node); }
-    QStringList Children(PVirtualNode Node) const { return support::ChildNames(Form->tv_FolderTree, Node); }
     PVirtualNode Child(PVirtualNode Node, const QString &Name) const
     {
         return support::FindNode(Form->tv_FolderTree, Name, Node);
@@ -129,8 +128,6 @@ TEST_F(OpenReportTest, OtherVersionWarnsAndOpensWithStoredTicks)
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Child(Root(), "Docs")->CheckState, csCheckedNormal);
 }
-
-// ---- Refusals
 
 TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsTheyWere)
 {
@@ -214,8 +211,6 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.CreateRoot exception - no expanding today")));
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
-
-// ---- Failures around an opening
 
 // What fails when a second report is chosen, before its preparation starts.
 enum TOpenFault { SettingsWrite, WaitWindow };

@@ -70,14 +70,8 @@ protected:
         SetLogErrorDisplay({});
     }
 
-    // The modal show; a loop that no close message ends is a failure, not a hang.
-    static void ShowModalGuarded(TWaitForm *w)
-    {
-        support::ModalGuard guard(20000);
-        w->WMShowModal();
-    }
-
     reporttest::TempLog Log;
+    support::ModalGuard Guard{20000}; // a modal show no close message ends fails instead of hanging
 };
 
 TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
@@ -105,7 +99,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
         if (c.HandledBefore)
             QCoreApplication::processEvents();
         EXPECT_EQ(w->CanClose(), c.HandledBefore);
-        ShowModalGuarded(w);
+        w->WMShowModal();
         EXPECT_TRUE(w->CanClose());
         EXPECT_FALSE(w->isVisible());
         EXPECT_EQ(spy.WaitShows, c.HandledBefore ? 0 : 1);
@@ -136,7 +130,7 @@ TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThreadAndNotWhil
     EXPECT_EQ(w->MessageText(), remain);
     EXPECT_EQ(w->StateLabel->text(), LoadText);
     go.set_value();
-    ShowModalGuarded(w);
+    w->WMShowModal();
     // The update posted by SetMessageText was handled in the modal loop, before the close.
     EXPECT_EQ(w->StateLabel->text(), QStringLiteral("Adding files.\nRemain: 500"));
     w->Close();
@@ -181,7 +175,7 @@ TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
     ASSERT_EQ(ShowWaitForm(nullptr, LoadText), w);
     EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
     StartWorker(w);
-    ShowModalGuarded(w);
+    w->WMShowModal();
     EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
     w->Close();
     EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
@@ -198,7 +192,7 @@ TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
     // After a first work CanClose stays True, yet Escape must not end a wait.
     TWaitForm *w = ShowWaitForm(nullptr, LoadText);
     StartWorker(w);
-    ShowModalGuarded(w);
+    w->WMShowModal();
     ShowWaitForm(nullptr, LoadText);
 
     std::promise<void> go;
@@ -216,7 +210,6 @@ TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
     escape.start(20);
     // WM_WAITFORM_SHOW runs the modal show from the message queue.
     PostMessage(w, WM_WAITFORM_SHOW);
-    support::ModalGuard guard(20000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return visibleAfterEscape && !w->isVisible(); }, 20000));
     EXPECT_TRUE(visibleAfterEscape);
     w->Close();
