@@ -12,22 +12,12 @@ constexpr double March5th2013 = 41338;
 constexpr double January1st1980 = 29221;
 constexpr double Seconds = 1.0 / 86400;
 
-// Pins the locale for one test and restores the one before.
-class TLocaleScope
-{
-public:
-    explicit TLocaleScope(const QLocale &locale) { QLocale::setDefault(locale); }
-    ~TLocaleScope() { QLocale::setDefault(FOld); }
-
-private:
-    QLocale FOld;
-};
-
 // Read day, month, year whatever the locale's short date format puts first; separators are not looked
 // at; short texts use what they have, a two-digit year lies within fifty years of now, the time is
 // taken from positions 12 to 19 only; unreadable texts give the first moment of 1980.
 TEST(ReportStrToDateTime, BothLayoutsInAMonthFirstAndADayFirstLocale)
 {
+    const QLocale before;
     const double at = March5th2013 + (14 * 3600 + 7 * 60 + 9) * Seconds;
     const std::pair<const char *, double> cases[] = {
         {"2013-03-05 14:07:09", at},
@@ -46,7 +36,7 @@ TEST(ReportStrToDateTime, BothLayoutsInAMonthFirstAndADayFirstLocale)
     };
     for (const QLocale &locale :
          {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany)}) {
-        const TLocaleScope scope(locale);
+        QLocale::setDefault(locale);
         for (const auto &[text, days] : cases)
             EXPECT_NEAR(ReportStrToDateTime(text), days, 1e-9) << text << " " << locale.name().toStdString();
         for (const char *text : {"", "garbage", "20130305 140709", "2013-13-05 10:00:00",
@@ -54,6 +44,7 @@ TEST(ReportStrToDateTime, BothLayoutsInAMonthFirstAndADayFirstLocale)
                                  "2013-03-05 10:00:61", "00.03.2013", "2013-03", "-", "."})
             EXPECT_DOUBLE_EQ(ReportStrToDateTime(text), January1st1980) << text;
     }
+    QLocale::setDefault(before);
 }
 
 // The program's own product version, read from its version block.

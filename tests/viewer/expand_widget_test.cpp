@@ -75,12 +75,6 @@ protected:
     {
         return support::FindNode(&Tree, Name, Node);
     }
-    // The stored (checked, checkForFolder) of an id, or (-1, -1) without a row.
-    std::pair<int, int> Stored(int64_t ID)
-    {
-        const std::optional<ticktest::StoredRow> row = Report->Row(ID);
-        return row ? std::pair(row->checked, row->checkForFolder) : std::pair(-1, -1);
-    }
     // Node's children with their ticks: "-" unchecked, "+" checked, "~" mixed, "?" a pressed state.
     QString Ticks(PVirtualNode Node)
     {
@@ -190,7 +184,7 @@ TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSay
     Load(docs);
     EXPECT_EQ(Ticks(docs), QStringLiteral("Sub+ a.txt+ b.txt+ c.txt-"));
     EXPECT_EQ(docs->CheckState, csMixedNormal);
-    EXPECT_EQ(Stored(1), std::make_pair(2, 1)); // unchanged, so not stored again
+    EXPECT_EQ(Report->Row(1), (ticktest::StoredRow{2, 1, -1})); // unchanged, so not stored again
 
     // Pressed and plain mixed states without a whole-folder tick give nothing.
     PVirtualNode sub = docs->FirstChild;
@@ -243,7 +237,7 @@ TEST_P(StoredTickTest, TheFolderAndItsAncestorsFollowWhateverTheEventDidToAnyChi
     EXPECT_EQ(Ticks(docs), QLatin1String(c.Ticks));
     EXPECT_EQ(docs->CheckState, c.Folder);
     EXPECT_EQ(RootNode->CheckState, c.Folder);
-    EXPECT_EQ(Stored(1).first, c.Folder == csCheckedNormal ? 1 : 2); // the folder's new state stored
+    EXPECT_EQ(Report->Row(1)->checked, c.Folder == csCheckedNormal ? 1 : 2); // the folder's new state stored
     // Once each, as one change through the control: every checking event before the checked ones.
     EXPECT_EQ(checking.join(' '), QStringLiteral("a b c Docs root"));
     EXPECT_EQ(checked.join(' '), QLatin1String(c.Checked));
