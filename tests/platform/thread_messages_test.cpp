@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -21,7 +20,6 @@ class TReceiver : public QObject
 public:
     std::vector<unsigned> Got;
     std::vector<std::thread::id> On;
-    LRESULT Answer = 0;
 
 protected:
     bool event(QEvent *e) override
@@ -29,7 +27,6 @@ protected:
         if (auto *m = TMessageEvent::From(e)) {
             Got.push_back(m->Msg);
             On.push_back(std::this_thread::get_id());
-            m->Result = Answer + LRESULT(m->WParam);
             return true;
         }
         return QObject::event(e);
@@ -40,45 +37,37 @@ using TFunctionThread = support::FunctionThread;
 
 } // namespace
 
-TEST(Messages, PostedMessagesArriveInOrderOnTheReceiversThread)
+// Messages and calls posted from a worker arrive later, in order, on the receiver's thread; a call
+// whose target went away is skipped.
+TEST(Messages, PostedMessagesAndCallsArriveInOrderOnTheReceiversThread)
 {
     TReceiver r;
-    std::thread worker([&r] {
+    auto *gone = new QObject;
+    int calls = 0;
+    std::thread worker([&] {
         for (unsigned i = 0; i < 200; ++i)
             PostMessage(&r, WM_USER + i % 11);
+        PostCall(&r, [&] {
+            r.On.push_back(std::this_thread::get_id());
+            ++calls;
+        });
+        PostCall(gone, [&] { calls += 100; });
     });
     worker.join();
+    delete gone;
     PostMessage(&r, WM_USER + 99);
     EXPECT_TRUE(r.Got.empty()) << "posting must not deliver at once";
     EXPECT_TRUE(QTest::qWaitFor([&r] { return r.Got.size() == 201; }));
+    QCoreApplication::processEvents();
     ASSERT_EQ(r.Got.size(), 201u);
     for (unsigned i = 0; i < 200; ++i)
         EXPECT_EQ(r.Got[i], WM_USER + i % 11);
     EXPECT_EQ(r.Got.back(), WM_USER + 99);
+    EXPECT_EQ(r.On.size(), 202u);
     for (auto id : r.On)
         EXPECT_EQ(id, std::this_thread::get_id());
+    EXPECT_EQ(calls, 1);
     EXPECT_FALSE(PostMessage(nullptr, WM_USER));
-}
-
-TEST(Messages, SendMessageReturnsTheHandlersAnswerFromAnyThread)
-{
-    TReceiver r;
-    r.Answer = 40;
-    EXPECT_EQ(SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 2), 42); // same thread: direct
-    ASSERT_EQ(r.Got.size(), 1u);
-
-    std::atomic<LRESULT> fromWorker{0};
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        fromWorker = SendMessage(&r, WM_CREATE_FREEMEM_WAIT, 5);
-        done = true;
-    });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }));
-    worker.join();
-    EXPECT_EQ(fromWorker.load(), 45);
-    ASSERT_EQ(r.Got.size(), 2u);
-    EXPECT_EQ(r.On[1], std::this_thread::get_id()) << "handled on the receiver's thread";
-    EXPECT_EQ(SendMessage(nullptr, WM_USER), 0);
 }
 
 TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
@@ -96,13 +85,20 @@ TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
     EXPECT_EQ(TFunctionThread::Destroyed - before, 50);
 }
 
+// Synchronize runs on the main thread while the worker waits, served by a modal loop and by WaitFor;
+// what the call raises reaches the worker.
 TEST(Thread, SynchronizeRunsOnTheMainThreadWhileTheWorkerWaits)
 {
     const auto mainId = std::this_thread::get_id();
     std::vector<std::thread::id> ranOn;
-    std::atomic<bool> errorSeen{false};
+    std::atomic<bool> errorSeen{false}, modalEnded{false};
+    QDialog dlg;
     TFunctionThread t([&](TFunctionThread &) {
-        for (int i = 0; i < 5; ++i)
+        TThread::Synchronize([&ranOn] { ranOn.push_back(std::this_thread::get_id()); });
+        PostCall(&dlg, [&dlg] { dlg.done(3); });
+        while (!modalEnded)
+            std::this_thread::yield();
+        for (int i = 0; i < 4; ++i)
             TThread::Synchronize([&ranOn] { ranOn.push_back(std::this_thread::get_id()); });
         try {
             TThread::Synchronize([] { throw std::runtime_error("from main"); });
@@ -111,46 +107,11 @@ TEST(Thread, SynchronizeRunsOnTheMainThreadWhileTheWorkerWaits)
         }
     });
     t.Resume();
-    // WaitFor on the main thread serves the worker's Synchronize calls: no deadlock.
-    t.WaitFor();
+    EXPECT_EQ(dlg.exec(), 3);
+    modalEnded = true;
+    t.WaitFor(); // serves the calls that come now: no deadlock
     ASSERT_EQ(ranOn.size(), 5u);
     for (auto id : ranOn)
         EXPECT_EQ(id, mainId);
     EXPECT_TRUE(errorSeen);
-}
-
-TEST(Thread, SynchronizeIsServedByAModalLoop)
-{
-    QDialog dlg;
-    std::atomic<int> calls{0};
-    auto *t = new TFunctionThread([&](TFunctionThread &) {
-        TThread::Synchronize([&calls] { ++calls; });
-        PostCall(&dlg, [&dlg] { dlg.done(3); });
-    });
-    t->FreeOnTerminate = true;
-    t->Resume();
-    EXPECT_EQ(dlg.exec(), 3);
-    EXPECT_EQ(calls.load(), 1);
-}
-
-TEST(Messages, PostCallRunsOnTheTargetsThreadAndSkipsATargetThatWentAway)
-{
-    auto *alive = new QObject;
-    auto *gone = new QObject;
-    std::atomic<int> ran{0};
-    std::thread::id ranOn;
-    std::thread worker([&] {
-        PostCall(alive, [&] {
-            ranOn = std::this_thread::get_id();
-            ++ran;
-        });
-        PostCall(gone, [&] { ran += 100; });
-    });
-    worker.join();
-    delete gone;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ran.load() > 0; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(ran.load(), 1);
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
-    delete alive;
 }

@@ -1,5 +1,5 @@
-// The node tree of the tree control, without a view: structure, three-state tracking, events,
-// expansion marks, focus, deletion and sorting.
+// The node tree of the tree control, without a view: three-state tracking, the check and expanding
+// handlers.
 #include "platform/VirtualStringTree.h"
 
 #include <gtest/gtest.h>
@@ -87,56 +87,27 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     EXPECT_EQ(States(), "mcuuuuc");
 }
 
-TEST_F(VirtualTree, CheckingEventCanRefuseOrChangeTheState)
-{
-    PVirtualNode p = Add(nullptr, "p");
-    PVirtualNode c = Add(p, "c");
-    PVirtualNode d = Add(p, "d");
-    int checked = 0;
-    Tree.OnChecked = [&](TVirtualStringTree *, PVirtualNode) { ++checked; };
-
-    Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &Allowed) {
-        Allowed = false;
-    };
-    EXPECT_FALSE(Tree.SetCheckState(c, csCheckedNormal));
-    EXPECT_EQ(States(), "uuu");
-    EXPECT_EQ(checked, 0);
-    // Refusing one child of a push-down keeps that child (and its subtree) as it is.
-    Tree.OnChecking = [&](TVirtualStringTree *, PVirtualNode n, TCheckState &, bool &Allowed) {
-        Allowed = n != d;
-    };
-    Tree.SetCheckState(p, csCheckedNormal);
-    EXPECT_EQ(States(), "ccu");
-    // The handler may replace the new state.
-    Tree.OnChecking = [](TVirtualStringTree *, PVirtualNode, TCheckState &s, bool &) { s = csMixedNormal; };
-    Tree.SetCheckState(d, csCheckedNormal);
-    EXPECT_EQ(d->CheckState, csMixedNormal);
-}
-
-TEST_F(VirtualTree, ACheckHandlerThatDetachesItselfKeepsItsCapturesUntilItReturns)
+TEST_F(VirtualTree, CheckHandlersThatDetachThemselvesKeepTheirCapturesUntilTheyReturn)
 {
     // Statics only inside the handlers: their own captures are what is at stake.
     static TVirtualStringTree *tree;
-    static std::weak_ptr<int> watch;
+    static std::weak_ptr<int> watch[2];
     static std::vector<bool> aliveAfterDetach;
     tree = &Tree;
-    aliveAfterDetach.clear();
-    for (bool checking : {true, false}) {
-        auto alive = std::make_shared<int>(0); // owned by the handler alone once reset here
-        watch = alive;
-        if (checking)
-            Tree.OnChecking = [alive](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &) {
-                tree->OnChecking = nullptr;
-                aliveAfterDetach.push_back(!watch.expired());
-            };
-        else
-            Tree.OnChecked = [alive](TVirtualStringTree *, PVirtualNode) {
-                tree->OnChecked = nullptr;
-                aliveAfterDetach.push_back(!watch.expired());
-            };
-        alive.reset();
-        Tree.SetCheckState(Add(nullptr, "n"), csCheckedNormal);
-    }
+    auto checking = std::make_shared<int>(0), checked = std::make_shared<int>(0); // the handlers' alone
+    watch[0] = checking;
+    watch[1] = checked;
+    Tree.OnChecking = [checking](TVirtualStringTree *, PVirtualNode, TCheckState &, bool &) {
+        tree->OnChecking = nullptr;
+        aliveAfterDetach.push_back(!watch[0].expired());
+    };
+    Tree.OnChecked = [checked](TVirtualStringTree *, PVirtualNode) {
+        tree->OnChecked = nullptr;
+        aliveAfterDetach.push_back(!watch[1].expired());
+    };
+    checking.reset();
+    checked.reset();
+    Tree.SetCheckState(Add(nullptr, "n"), csCheckedNormal);
     EXPECT_EQ(aliveAfterDetach, (std::vector<bool>{true, true}));
 }
 
@@ -155,18 +126,4 @@ TEST_F(VirtualTree, ExpandingEventCanRefuseAndIsAskedForANodeWithoutChildren)
     allow = true;
     EXPECT_TRUE(Tree.SetExpanded(a, true));
     EXPECT_EQ(expanded, 1);
-}
-
-TEST_F(VirtualTree, NodesDeletedDuringAnUpdateStayReadableUntilItEnds)
-{
-    PVirtualNode a = Add(nullptr, "a");
-    PVirtualNode a1 = Add(a, "a1");
-    Tree.BeginUpdate();
-    Tree.DeleteNode(a);
-    EXPECT_EQ(Tree.TotalCount(), 0u);
-    EXPECT_TRUE(a->States & vsDeleted);
-    EXPECT_TRUE(a1->States & vsDeleted);
-    EXPECT_EQ(Name(a1), "a1");
-    Tree.EndUpdate();
-    EXPECT_EQ(Tree.GetFirst(), nullptr);
 }

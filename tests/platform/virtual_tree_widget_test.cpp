@@ -2,7 +2,6 @@
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "tests/support/VirtualTreeChecks.h"
 
-#include <algorithm>
 #include <string>
 
 namespace {
@@ -70,19 +69,4 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
     QTest::mouseRelease(View->viewport(), Qt::LeftButton, {}, RowCenter(c) + QPoint(100, 0));
     EXPECT_EQ(Log, (std::vector<std::string>{"down left"}));
     EXPECT_EQ(c->CheckState, csCheckedNormal);
-}
-
-TEST(VirtualTreeViewLifetime, TreeGoingFirstLeavesAnEmptyView)
-{
-    auto tree = std::make_unique<TVirtualStringTree>();
-    PVirtualNode a = tree->AddChild(nullptr);
-    tree->AddChild(a);
-    tree->SetExpanded(a, true);
-    auto view = ShowView(*tree);
-    EXPECT_EQ(view->Model()->rowCount(), 1);
-    tree.reset();
-    EXPECT_EQ(view->Model()->rowCount(), 0);
-    EXPECT_EQ(view->Tree(), nullptr);
-    view->viewport()->repaint();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, 5));
 }

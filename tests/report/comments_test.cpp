@@ -8,16 +8,7 @@
 #include <optional>
 #include <vector>
 
-using reporttest::Items;
-
 namespace {
-
-std::vector<int64_t> Subfolders(sqlite3 *db, int64_t id)
-{
-    TInt64List list;
-    CollectSubfolderIDs(db, list, id);
-    return Items(list);
-}
 
 class Comments : public ::testing::Test
 {
@@ -105,45 +96,4 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
     SetCheckRecursive(db, 2, touched, 5); // a row with a tick and a null comment reads as empty text
     EXPECT_FALSE(GetComment(db, out, 5));
     EXPECT_EQ(out, QString());
-}
-
-TEST_F(Comments, FailureInTheTickStorePassesAndLeavesNoStatementBusy)
-{
-    // Sub (3) has no row but its file b.txt (4) has one, so storing Sub's state pushes it down to that
-    // row; the trigger makes the push-down fail.
-    sqlite3 *db = OpenReport(Tree, {{std::string("b"), 0, 4, 3, std::nullopt, 0}});
-    ExecSqlScript(db, "CREATE TRIGGER no_update BEFORE UPDATE OF checked ON check_and_comment_map "
-                      "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
-    try {
-        SetComment(db, QStringLiteral("never stored"), 3);
-        FAIL() << "no exception";
-    } catch (const ESQLite3 &e) {
-        EXPECT_EQ(e.ErrorCode, SQLITE_CONSTRAINT);
-        EXPECT_EQ(e.ErrorMessage, QStringLiteral("refused"));
-    }
-    for (sqlite3_stmt *s = sqlite3_next_stmt(db, nullptr); s; s = sqlite3_next_stmt(db, s))
-        EXPECT_FALSE(sqlite3_stmt_busy(s)) << sqlite3_sql(s);
-    // The tick store's insert stays in the open transaction; the comment never came.
-    EXPECT_EQ(Row(3), "NULL|0|1|0\n");
-}
-
-TEST_F(Comments, SubfolderWalkEndsOnACyclicReportAndWalksADeepOne)
-{
-    // 10 and 11 are each other's parent; 12 hangs below 11; 20 is its own parent. A chain of 3000
-    // folders hangs below the root.
-    support::ReportBuilder builder;
-    builder.Row({10, 11, 1, 0, "x"})
-        .Row({11, 10, 1, 0, "y"})
-        .Row({12, 11, 1, 0, "z"})
-        .Row({20, 20, 1, 0, "s"});
-    const int depth = 3000;
-    for (int i = 1; i <= depth; ++i)
-        builder.Row({1000 + i, i == 1 ? -1 : 999 + i, 1, 0, "d"});
-    sqlite3 *db = OpenReport("", {}, builder);
-    EXPECT_EQ(Subfolders(db, 10), (std::vector<int64_t>{11, 12}));
-    EXPECT_EQ(Subfolders(db, 11), (std::vector<int64_t>{10, 12}));
-    EXPECT_TRUE(Subfolders(db, 20).empty());
-    const std::vector<int64_t> all = Subfolders(db, -1);
-    ASSERT_EQ(all.size(), size_t(depth));
-    EXPECT_EQ(all.back(), 1000 + depth);
 }

@@ -3,12 +3,9 @@
 #include "common/ssMutex.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-#include <atomic>
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <map>
@@ -52,8 +49,6 @@ protected:
         QFile f(LogPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-    // Points the log at a folder that does not exist (the tests may run as root, who may write anywhere).
-    void UseMissingFolder() { SetLogFolder(FDir.path().toStdString() + "/missing/"); }
 
     QTemporaryDir FDir;
     std::vector<TShown> FShown; // touched on the main thread only
@@ -87,32 +82,6 @@ void ExpectWholeLines(const QByteArray &content, int writers, int perWriter)
 
 } // namespace
 
-TEST_F(LogTest, CreateLogFileEmptiesAnExistingFileAndDeleteLogFileRemovesIt)
-{
-    {
-        QFile earlier(LogPath());
-        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
-        earlier.write("left by an earlier run\r\n");
-    }
-    CreateLogFile();
-    EXPECT_EQ(Content(), QByteArray());
-    WriteLog(QStringLiteral("Größe"));
-    EXPECT_EQ(Content(), QByteArray("Gr\xc3\xb6\xc3\x9f"
-                                    "e\r\n"));
-
-    DeleteLogFile();
-    EXPECT_FALSE(QFile::exists(LogPath()));
-    DeleteLogFile(); // nothing there: no failure
-    // A missing file is a failure of WriteLog (the first copy of the program to exit deletes the
-    // file under the other), and CreateLogFile makes it again.
-    WriteLog("no file");
-    ASSERT_EQ(FShown.size(), 1u);
-    EXPECT_TRUE(FShown[0].Msg.contains(QString::fromLocal8Bit(strerror(ENOENT))));
-    EXPECT_FALSE(QFile::exists(LogPath()));
-    CreateLogFile();
-    EXPECT_TRUE(QFile::exists(LogPath()));
-}
-
 TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
 {
     constexpr int perWriter = 2000;
@@ -127,7 +96,8 @@ TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
     ExpectWholeLines(Content(), 2, perWriter);
     EXPECT_TRUE(FShown.empty());
 
-    CreateLogFile();
+    CreateLogFile(); // empties the file
+    EXPECT_EQ(Content(), QByteArray());
     const pid_t pid = fork();
     if (pid == 0) {
         write(1);
@@ -141,33 +111,10 @@ TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
     ExpectWholeLines(Content(), 2, perWriter);
 }
 
-TEST_F(LogTest, AWriterThatCannotGetTheMutexDropsItsLineQuietly)
-{
-    CreateLogFile();
-    WriteLog("before");
-    std::promise<void> taken, giveBack;
-    std::atomic<bool> released{false};
-    std::thread holder([&] {
-        logMutex().Get(INFINITE);
-        taken.set_value();
-        giveBack.get_future().wait();
-        released = true;
-        logMutex().Release();
-    });
-    taken.get_future().wait();
-    WriteLog("dropped");    // waits its 4000 ms, then gives up
-    EXPECT_FALSE(released); // it gave up while the mutex was still held
-    giveBack.set_value();
-    holder.join();
-    WriteLog("after");
-    EXPECT_EQ(Content(), QByteArray("before\r\nafter\r\n"));
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(FShown.empty());
-}
-
 TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockingAWorker)
 {
-    UseMissingFolder();
+    // A folder that does not exist: the tests may run as root, who may write anywhere.
+    SetLogFolder(FDir.path().toStdString() + "/missing/");
     std::promise<void> written, end;
     std::thread worker([&] {
         WriteLog("from a worker");

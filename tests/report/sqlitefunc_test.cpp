@@ -4,36 +4,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <memory>
-#include <vector>
-
 namespace {
 
-struct DbCloser
-{
-    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
-
-Db OpenMemory()
-{
-    sqlite3 *db = nullptr;
-    EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-    return Db(db);
-}
-
-std::string Query(const Db &db, const char *sql)
-{
-    return reporttest::Query(db.get(), sql);
-}
-
-std::string Bytes(std::initializer_list<unsigned> list)
-{
-    std::string s;
-    for (unsigned b : list)
-        s.push_back(char(b));
-    return s;
-}
+using reporttest::Db;
 
 } // namespace
 
@@ -59,7 +32,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.script);
-        Db db = OpenMemory();
+        Db db = reporttest::OpenDb(":memory:");
         try {
             ExecSqlScript(db.get(), c.script);
             ADD_FAILURE() << "no exception";
@@ -72,7 +45,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
             const QString message = QStringLiteral("SQLite3 Error %1 - %2").arg(c.code).arg(e->ErrorMessage);
             EXPECT_EQ(std::string(e->what()), message.toStdString());
         }
-        EXPECT_EQ(Query(db, "SELECT count(*) FROM t;"), c.rows);
+        EXPECT_EQ(reporttest::Query(db.get(), "SELECT count(*) FROM t;"), c.rows);
         EXPECT_EQ(sqlite3_next_stmt(db.get(), nullptr), nullptr);
         EXPECT_EQ(sqlite3_close(db.release()), SQLITE_OK); // a held statement makes this SQLITE_BUSY
     }
@@ -83,7 +56,7 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
 // bind (the sanitizer build's leak check sees a lost one); an empty text is a text of length 0, not NULL.
 TEST(BindUtf8Text, BindsTheTextUntilSQLiteIsDoneWithIt)
 {
-    Db db = OpenMemory();
+    Db db = reporttest::OpenDb(":memory:");
     ExecSqlScript(db.get(), "CREATE TABLE t(a);");
     sqlite3_stmt *stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db.get(), "INSERT INTO t VALUES(?);", -1, &stmt, nullptr), SQLITE_OK);
@@ -103,7 +76,7 @@ TEST(BindUtf8Text, BindsTheTextUntilSQLiteIsDoneWithIt)
     EXPECT_EQ(BindUtf8Text(stmt, 2, "out of range text"), SQLITE_RANGE);
     sqlite3_finalize(stmt); // releases the last text unused
 
-    EXPECT_EQ(Query(db, "SELECT quote(a) FROM t ORDER BY rowid;"),
+    EXPECT_EQ(reporttest::Query(db.get(), "SELECT quote(a) FROM t ORDER BY rowid;"),
               "'Stra\xc3\x9f"
               "e with a long enough text to live on the heap'\n''\n");
 }
@@ -116,19 +89,19 @@ TEST(DecodeUtf8Char, SequencesAndTheirLimits)
         uint32_t codePoint;
         int consumed;
     } cases[] = {
-        {Bytes({0xC3, 0xA9}), 0xE9, 2},
-        {Bytes({0xC0, 0x80}), 0xFFFD, 2},       // overlong NUL
-        {Bytes({0xE2, 0x82, 0x41}), 0xFFFD, 2}, // third byte is no continuation
-        {Bytes({0x80}), 0xFFFD, 1},
-        {Bytes({0xED, 0xA0, 0x80}), 0xFFFD, 3},        // encoded surrogate
-        {Bytes({0xEF, 0xBF, 0xBE}), 0xFFFD, 3},        // U+FFFE
-        {Bytes({0xF0, 0x9F, 0x98, 0x80}), 0x1F600, 4}, // decodes; the caller makes it U+FFFD
-        {Bytes({0xF0, 0x8F, 0xBF, 0xBF}), 0xFFFD, 4},  // overlong 4-byte
-        {Bytes({0xF8, 0x88, 0x80, 0x80, 0x80}), 0x200000, 5},
-        {Bytes({0xF8, 0x87, 0xBF, 0xBF, 0xBF}), 0xFFFD, 5}, // overlong 5-byte
-        {Bytes({0xFD, 0xBF, 0xBF, 0xBF, 0xBF, 0xBF}), 0x7FFFFFFF, 6},
-        {Bytes({0xFC, 0x83, 0xBF, 0xBF, 0xBF, 0xBF}), 0xFFFD, 6}, // overlong 6-byte
-        {Bytes({0xFE, 0x84, 0x80, 0x80, 0x80, 0x80}), 0xFFFD, 6}, // 0xFE and 0xFF never valid
+        {std::string("\xC3\xA9"), 0xE9, 2},
+        {std::string("\xC0\x80"), 0xFFFD, 2},     // overlong NUL
+        {std::string("\xE2\x82\x41"), 0xFFFD, 2}, // third byte is no continuation
+        {std::string("\x80"), 0xFFFD, 1},
+        {std::string("\xED\xA0\x80"), 0xFFFD, 3},      // encoded surrogate
+        {std::string("\xEF\xBF\xBE"), 0xFFFD, 3},      // U+FFFE
+        {std::string("\xF0\x9F\x98\x80"), 0x1F600, 4}, // decodes; the caller makes it U+FFFD
+        {std::string("\xF0\x8F\xBF\xBF"), 0xFFFD, 4},  // overlong 4-byte
+        {std::string("\xF8\x88\x80\x80\x80"), 0x200000, 5},
+        {std::string("\xF8\x87\xBF\xBF\xBF"), 0xFFFD, 5}, // overlong 5-byte
+        {std::string("\xFD\xBF\xBF\xBF\xBF\xBF"), 0x7FFFFFFF, 6},
+        {std::string("\xFC\x83\xBF\xBF\xBF\xBF"), 0xFFFD, 6}, // overlong 6-byte
+        {std::string("\xFE\x84\x80\x80\x80\x80"), 0xFFFD, 6}, // 0xFE and 0xFF never valid
     };
     for (const auto &c : cases) {
         uint32_t cp = 0;
@@ -137,7 +110,7 @@ TEST(DecodeUtf8Char, SequencesAndTheirLimits)
         EXPECT_EQ(cp, c.codePoint) << testing::PrintToString(c.bytes);
     }
     // Only the bytes available are read.
-    const std::string euro = Bytes({0xE2, 0x82, 0xAC});
+    const std::string euro = std::string("\xE2\x82\xAC");
     for (int available : {1, 2, 3}) {
         uint32_t cp = 0;
         EXPECT_EQ(DecodeUtf8Char(euro.data(), size_t(available), cp), available);
@@ -148,15 +121,15 @@ TEST(DecodeUtf8Char, SequencesAndTheirLimits)
 TEST(Utf8ToWide, MalformedInputResynchronises)
 {
     const QChar bad(0xFFFD);
-    EXPECT_EQ(Utf8ToWide(Bytes({0x80, 0x41, 0xC3})), QString(bad) + QLatin1Char('A') + bad);
+    EXPECT_EQ(Utf8ToWide(std::string("\x80\x41\xC3")), QString(bad) + QLatin1Char('A') + bad);
     // A character outside the BMP reads as one U+FFFD, never as a surrogate pair.
-    EXPECT_EQ(Utf8ToWide(Bytes({0x61, 0xF0, 0x9F, 0x98, 0x80, 0x62})),
+    EXPECT_EQ(Utf8ToWide(std::string("\x61\xF0\x9F\x98\x80\x62")),
               QStringLiteral("a") + bad + QStringLiteral("b"));
     EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)).size(), 3);
     EXPECT_EQ(Utf8BufToWide("abcdef", 3), QStringLiteral("abc"));
     // Surrogates are encoded unit by unit and read back as two U+FFFD.
     const std::string pair = WideToUtf8(QString(QChar(0xD83D)) + QChar(0xDE00));
-    EXPECT_EQ(pair, Bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}));
+    EXPECT_EQ(pair, std::string("\xED\xA0\xBD\xED\xB8\x80"));
     EXPECT_EQ(Utf8ToWide(pair), QString(2, QChar(0xFFFD)));
 }
 

@@ -12,6 +12,7 @@
 #include <QFocusEvent>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,6 +34,21 @@ protected:
     TempSettings Settings{Temp.File("config")};
     ModalGuard Guard; // a modal show nothing ends fails the test instead of hanging it
     std::unique_ptr<TMainForm> Form;
+
+    // A new window on the report at Path, started as from the command line, once the root's
+    // children are loaded.
+    void OpenWindow(const std::string &Path)
+    {
+        Form.reset();
+        Form =
+            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] {
+                return ReportDB && Form->tv_FolderTree->GetFirst() &&
+                       Form->tv_FolderTree->GetFirst()->ChildCount;
+            },
+            10000));
+    }
 };
 
 inline QString NodeName(TVirtualStringTree *Tree, PVirtualNode Node)
@@ -49,14 +65,22 @@ inline QStringList ChildNames(TVirtualStringTree *Tree, PVirtualNode Node)
     return names;
 }
 
-// The first node named Name below Node (anywhere in the tree when Node is null).
+// The first node named Name below Node (anywhere in the tree when Node is null); nodes without an
+// item are passed over.
 inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVirtualNode Node = nullptr)
 {
     for (PVirtualNode n = Node ? Node->FirstChild : Tree->GetFirst(); n;
          n = Node ? n->NextSibling : Tree->GetNext(n))
-        if (NodeName(Tree, n) == Name)
+        if (GetNodeItem(n, Tree) && NodeName(Tree, n) == Name)
             return n;
     return nullptr;
+}
+
+// Node focused and selected, as a click on it leaves it.
+inline void Focus(TVirtualStringTree *Tree, PVirtualNode Node)
+{
+    Tree->SetFocusedNode(Node);
+    Tree->SetSelected(Node, true);
 }
 
 // A press on Node's box and its release: the tick is the user's.

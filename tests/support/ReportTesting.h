@@ -10,10 +10,25 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace reporttest {
+
+struct DbCloser
+{
+    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
+};
+// A connection closed when it goes.
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+inline Db OpenDb(const std::string &Path)
+{
+    sqlite3 *db = nullptr;
+    EXPECT_EQ(sqlite3_open(Path.c_str(), &db), SQLITE_OK) << Path;
+    return Db(db);
+}
 
 // The rows of a query, columns joined by '|', each row ended by '\n'; NULL reads "NULL". Typed puts
 // each value's storage class before it: "int:5", "text:a", "null".

@@ -5,12 +5,11 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QPlainTextEdit>
 #include <QTest>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <tuple>
 
@@ -35,24 +34,18 @@ protected:
             Form->tv_FilesTree->Clear(); // before the page's items go
         MainWindowFixture::TearDown();
     }
-    // The window on the report (none: the one written before), with A and, when LoadB, B loaded.
+    // The window on the report, with A and, when LoadB, B loaded.
     void Open(const support::ReportBuilder *Report, bool LoadB = true)
     {
-        Form.reset();
         SearchMode = CheckChanged = UserCheckAction = MouseDownPending = false;
-        const std::string path = Report ? Report->Write(Temp.File("r.db3")) : Temp.File("r.db3");
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{QString(), QString::fromStdString(path)});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Find(Form->tv_FolderTree, "A"); }, 5000));
+        OpenWindow(Report->Write(Temp.File("r.db3")));
         Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "A"), true);
         if (LoadB)
             Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
     }
     static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
     {
-        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
-            if (GetNodeItem(n, Tree) && GetNodeItem(n, Tree)->name == QLatin1String(Name))
-                return n;
-        return nullptr;
+        return support::FindNode(Tree, QLatin1String(Name));
     }
     // Focuses the folder and marks the list with a row without item, which a refill drops.
     void Focus(const char *Name)
@@ -76,20 +69,11 @@ protected:
     // The stored rows by id: "id:checked/checkForFolder", then ":'comment'" when there is one.
     static std::string Table()
     {
-        std::string out;
-        sqlite3_stmt *s = nullptr;
-        sqlite3_prepare_v2(
-            ReportDB,
-            "SELECT fileID, checked, checkForFolder, comment FROM check_and_comment_map ORDER BY fileID", -1,
-            &s, nullptr);
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            out += (out.empty() ? "" : " ") + std::to_string(sqlite3_column_int64(s, 0)) + ":" +
-                   std::to_string(sqlite3_column_int(s, 1)) + "/" + std::to_string(sqlite3_column_int(s, 2));
-            if (sqlite3_column_type(s, 3) != SQLITE_NULL)
-                out += ":'" + std::string(reinterpret_cast<const char *>(sqlite3_column_text(s, 3))) + "'";
-        }
-        sqlite3_finalize(s);
-        return out;
+        const std::string rows = reporttest::Query(
+            ReportDB, "SELECT group_concat(fileID || ':' || checked || '/' || checkForFolder || "
+                      "ifnull(':''' || comment || '''', ''), ' ') FROM (SELECT * FROM check_and_comment_map "
+                      "ORDER BY fileID)");
+        return rows == "NULL\n" ? "" : rows.substr(0, rows.size() - 1);
     }
     // A result page as the search builds it: "Select all" with a new item for each named one.
     PVirtualNode Page(std::initializer_list<const char *> Names)
@@ -245,26 +229,6 @@ TEST_F(ChecksTest, LeavingTheCommentBoxStoresWhatWasTypedAndBringsThePlaceholder
         EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
         EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
     }
-}
-
-TEST_F(ChecksTest, TicksAndCommentsSurviveClosingAndOpeningTheReport)
-{
-    support::ReportBuilder report;
-    report.Tree(Drive).WithCheckTable();
-    Open(&report);
-    Focus("B");
-    support::ClickCheck(Form->tv_FilesTree, Find(Form->tv_FilesTree, "x"));
-    support::ClickCheck(Form->tv_FolderTree, Find(Form->tv_FolderTree, "C"));
-    Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "y"));
-    support::WriteComment(Form->mem_Comments, QStringLiteral("look"));
-    Form->close();
-    Open(nullptr);
-    EXPECT_EQ(States(Form->tv_FolderTree), "A~ B~ x+ y z C+");
-    Focus("B");
-    EXPECT_EQ(States(Form->tv_FilesTree), "x+ y");
-    Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "y"));
-    EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("look"));
-    EXPECT_TRUE(GetNodeItem(Find(Form->tv_FilesTree, "y"), Form->tv_FilesTree)->HasComment()); // its mark
 }
 
 } // namespace

@@ -15,8 +15,6 @@
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -47,22 +45,14 @@ protected:
     // The window on the report, once its root's children are loaded; then Folder focused as a click does.
     void Start(const support::ReportBuilder &Report, const char *Folder)
     {
-        Form.reset();
-        const QString path = QString::fromStdString(Report.Write(Temp.File("r.db3")));
-        Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("ParvixViewer"), path});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Root() && Root()->ChildCount > 0; }, 5000));
+        OpenWindow(Report.Write(Temp.File("r.db3")));
         Focus(Folder);
     }
-    PVirtualNode Root() const { return Form->tv_FolderTree->GetFirst(); }
     static PVirtualNode Find(TVirtualStringTree *Tree, const char *Name)
     {
         return support::FindNode(Tree, QLatin1String(Name));
     }
-    void Focus(const char *Folder)
-    {
-        Form->tv_FolderTree->SetFocusedNode(Find(Form->tv_FolderTree, Folder));
-        Form->tv_FolderTree->SetSelected(Form->tv_FolderTree->FocusedNode(), true);
-    }
+    void Focus(const char *Folder) { support::Focus(Form->tv_FolderTree, Find(Form->tv_FolderTree, Folder)); }
     // The rows in order, a checked one marked "+".
     std::string Rows() const
     {
@@ -71,7 +61,6 @@ protected:
             rows << GetNodeItem(n, Form->tv_FilesTree)->name + (n->CheckState == csCheckedNormal ? "+" : "");
         return rows.join(QLatin1Char(' ')).toStdString();
     }
-    std::string Text(QLabel *Label) const { return Label->text().toStdString(); }
     std::string Comment() const { return Form->mem_Comments->toPlainText().toStdString(); }
     bool DeletedMarkShown() const
     {
@@ -182,7 +171,7 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
         QString column;
         Form->tv_FilesTreeGetText(&tree, tree.AddChild(nullptr, &item), 1, ttNormal, column);
         Form->ShowSize(&item, {Form->lbl_sizeLabel});
-        EXPECT_EQ(column.toStdString() + "|" + Text(Form->lbl_sizeLabel), texts);
+        EXPECT_EQ(column.toStdString() + "|" + Form->lbl_sizeLabel->text().toStdString(), texts);
     }
 }
 
@@ -224,15 +213,22 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
 {
     // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are
     // prefixes of one another or are not ASCII; sizes, dates and types with many ties.
-    const char *stems[] = {"Same-long-prefix-", "same-long-prefix-", "SAME-LONG-PREFIX_", "Gr\xC3\xB6\xC3\x9F",
-                           "\xF0\x9F\x98\x80x", "Same-long", "_", "a"};
+    const char *stems[] = {"Same-long-prefix-",
+                           "same-long-prefix-",
+                           "SAME-LONG-PREFIX_",
+                           "Gr\xC3\xB6\xC3\x9F",
+                           "\xF0\x9F\x98\x80x",
+                           "Same-long",
+                           "_",
+                           "a"};
     const char *extensions[] = {".txt", ".TXT", ".jpg", "", ".a.b"};
     std::string tree = "D Big\n";
     for (int i = 0; i < 400; ++i)
-        tree += std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
-                (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
-                       : std::string("\"")) +
-                " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
+        tree +=
+            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
+            (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
+                   : std::string("\"")) +
+            " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
     Start(support::ReportBuilder().Tree(tree), "Big");
     TVirtualStringTree *list = Form->tv_FilesTree;
     TVirtualTreeView *view = Form->tv_FilesTreeView;
@@ -274,7 +270,7 @@ TEST_F(FileListTest, FocusingARowShowsItsSizeCommentAndDeletedMarkAndADoubleClic
              {"b.txt", "1.00 KB", "b note", false},
              {"zdir", "0.00 MB (1 KB)", Placeholder, false}}) {
         Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, row));
-        EXPECT_EQ(Text(Form->lbl_sizeLabel) + "|" + Comment(), size + "|" + comment);
+        EXPECT_EQ(Form->lbl_sizeLabel->text().toStdString() + "|" + Comment(), size + "|" + comment);
         EXPECT_EQ(DeletedMarkShown(), deleted) << row;
     }
     // Row double-clicked, the folder tree's focused node and the rows after it.

@@ -35,11 +35,7 @@ protected:
     // The window on Rows with no unloading thread until StartThread: the test decides what is touched.
     void Start(const std::string &Rows)
     {
-        Form.reset();
-        const std::string path = support::ReportBuilder().Tree(Rows).Write(Temp.File("r.db3"));
-        Form = std::make_unique<TMainForm>(nullptr,
-                                           QStringList{QStringLiteral("v"), QString::fromStdString(path)});
-        ASSERT_TRUE(QTest::qWaitFor([this] { return Tree()->GetFirst() && Tree()->GetFirst()->ChildCount; }));
+        OpenWindow(support::ReportBuilder().Tree(Rows).Write(Temp.File("r.db3")));
         delete FreeMemThread;
         FreeMemThread = nullptr;
         Passes = std::make_unique<TPassCounter>();
@@ -52,11 +48,7 @@ protected:
         FreeMemThread->Trim = [this] { ++Trims; };
     }
     TVirtualStringTree *Tree() const { return Form->tv_FolderTree; }
-    void Focus(PVirtualNode Node)
-    {
-        Tree()->SetFocusedNode(Node);
-        Tree()->SetSelected(Node, true);
-    }
+    void Focus(PVirtualNode Node) { support::Focus(Tree(), Node); }
 
     support::BoxAnswerer Boxes{false};
     std::unique_ptr<TPassCounter> Passes;
@@ -122,19 +114,6 @@ TEST_F(FreeMemTest, PassFreesCollapsedFoldersOffTheFocusPathAndGrowsTheThreshold
             EXPECT_EQ(folders[0]->ChildCount, 2u);
             EXPECT_EQ(FreeMemThread->Nodes().back(), folders[0]);
         }
-    }
-}
-
-TEST(FreeMemThreadTest, TouchMovesANodeToTheEndOnce)
-{
-    TVirtualNode n[4];
-    const std::pair<int, std::vector<PVirtualNode>> cases[] = {
-        {1, {&n[0], &n[2], &n[1]}}, {2, {&n[0], &n[1], &n[2]}}, {3, {&n[0], &n[1], &n[2], &n[3]}}};
-    for (const auto &[touch, after] : cases) {
-        TFreeMemThread thread(nullptr, nullptr, nullptr);
-        for (int i : {0, 1, 2, touch})
-            thread.TouchNode(&n[i]);
-        EXPECT_EQ(thread.Nodes(), after);
     }
 }
 

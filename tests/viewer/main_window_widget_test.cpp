@@ -1,5 +1,5 @@
-// The real main window, started offscreen: its components, its start-up log, restoring and saving its
-// geometry, closing a report and tearing down.
+// The real main window, started offscreen: drops, the end of a load, closing a report (commit and
+// geometry), the marks of the file list, a wait window that cannot be made, and tearing down.
 #include "viewer/Main.h"
 
 #include "common/ssOSError.h"
@@ -16,6 +16,7 @@
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+#include "viewer/udImg.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFile>
@@ -33,8 +34,6 @@
 
 namespace {
 
-const char *const Key = "SOFTWARE\\Korrin Lab\\ParvixViewer";
-
 class MainWindowTest : public support::MainWindowFixture
 {
 protected:
@@ -47,18 +46,10 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    static QStringList LogLines() { return support::LogLines(); }
-
-    static void Put(const char *Name, int32_t Value)
-    {
-        TRegistry reg;
-        ASSERT_TRUE(reg.OpenKey(Key, true));
-        reg.WriteInteger(Name, Value);
-    }
     static int32_t Get(const char *Name)
     {
         TRegistry reg;
-        EXPECT_TRUE(reg.OpenKey(Key, false));
+        EXPECT_TRUE(reg.OpenKey("SOFTWARE\\Korrin Lab\\ParvixViewer", false));
         return reg.ReadInteger(Name);
     }
 
@@ -84,46 +75,21 @@ protected:
         Form->tv_FilesTree->AddChild(nullptr, docs); // the file list refers to the same item
         CurrentItem = docs;
         NewHistoryItem(HistoryCurrent);
-        Form->tb_Prev->setEnabled(true);
-        Form->tb_Next->setEnabled(true);
     }
 
     QString Path;
 };
 
-TEST_F(MainWindowTest, WithoutParameterNoReportIsOpenAndTheCopyrightEndsThisYear)
-{
-    Start();
-    EXPECT_EQ(MainForm, Form.get());
-    EXPECT_TRUE(baseName.isEmpty() && ReportDB == nullptr);
-
-    // The copyright ends with the current year, never before 2014 (a clock set back).
-    for (const auto &[clock, shown] : {std::pair{2010, "-2014"}, {2013, "-2014"}, {2031, "-2031"}}) {
-        const QString text = TMainForm::HolderInfoCaption(QStringLiteral("Holder "), clock);
-        EXPECT_TRUE(text.startsWith(QStringLiteral("Holder ") + QChar(0x00A9)) &&
-                    text.endsWith(QLatin1String(shown)))
-            << text.toStdString();
-    }
-}
-
 TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 {
     Start();
-    // Only local files are accepted.
-    for (const auto &[url, accepted] : {std::pair{QUrl::fromLocalFile(QStringLiteral("/tmp/a.db3")), true},
-                                        {QUrl(QStringLiteral("https://example.org/a.db3")), false}}) {
-        QMimeData data;
-        data.setUrls({url});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(Form.get(), &enter);
-        EXPECT_EQ(enter.isAccepted(), accepted) << url.toString().toStdString();
-    }
-
     // A drop hands its local paths to the drop handler once the drop has ended: only the first is tried.
     QTemporaryDir dir;
     QMimeData dropped;
     dropped.setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing-1.db3"))),
                      QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing-2.db3")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Form.get(), &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
     support::BoxAnswerer boxes;
     QCoreApplication::sendEvent(Form.get(), &drop);
@@ -155,33 +121,11 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
 }
 
-TEST_F(MainWindowTest, AReportOnTheCommandLineIsOpenedOnlyOnceTheMessageLoopRuns)
-{
-    QTemporaryDir reports;
-    const QString path = reports.filePath(QStringLiteral("scan.db3"));
-    support::ReportBuilder().Tree("D docs\n  F a.txt 10\nD music\n").Write(path.toStdString());
-
-    Form = std::make_unique<TMainForm>(nullptr, QStringList{QStringLiteral("ParvixViewer"), path});
-    // Prepared under the wait window, not yet opened for work.
-    EXPECT_EQ(baseName, path);
-    EXPECT_EQ(ReportDB, nullptr);
-    EXPECT_FALSE(LogLines().contains(QStringLiteral("TMainForm.FinishLoad - start")));
-
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-    ASSERT_NE(ReportDB, nullptr);
-    PVirtualNode root = Form->tv_FolderTree->GetFirst();
-    ASSERT_NE(root, nullptr);
-    EXPECT_EQ(Form->tv_FolderTree->ChildCount(root), 2u);
-    Form->close();
-    EXPECT_EQ(ReportDB, nullptr);
-}
-
 TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFreesIt)
 {
     Start();
     const auto finishLoads = [this] {
-        return LogLines().count(QStringLiteral("TMainForm.FinishLoad - start"));
+        return support::LogLines().count(QStringLiteral("TMainForm.FinishLoad - start"));
     };
     const qsizetype before = finishLoads();
     // As a worker ends: both messages queued before the modal loop takes them, in one pass.
@@ -259,19 +203,37 @@ TEST_F(MainWindowTest, AFailingCommitIsShownAndClosingGoesOn)
     EXPECT_EQ(Get("form_size_x"), Form->width());
 }
 
-TEST_F(MainWindowTest, TheFileListPaintsTheRedCrossOfADeletedItemAsTheFolderTreeDoes)
+// The file list paints the folder tree's marks: the comment mark, then the red cross over it.
+TEST_F(MainWindowTest, TheFileListPaintsTheMarksOfACommentedOrDeletedItem)
 {
     OpenReport("x");
     PVirtualNode row = Form->tv_FilesTree->GetFirst();
-    GetNodeItem(row, Form->tv_FilesTree)->isDeleted = true;
+    TDirectoryList *item = GetNodeItem(row, Form->tv_FilesTree);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    const QImage shot =
-        Form->tv_FilesTreeView->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect rect = Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row));
+    const auto shot = [this] {
+        return Form->tv_FilesTreeView->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    // Every opaque pixel of the comment mark somewhere along the row, one pixel below its top.
+    item->SetHasComment(true);
+    const QImage commented = shot();
+    const QImage mark =
+        dmImg->ilFantom.Image(FantomCommentImage).toImage().convertToFormat(QImage::Format_ARGB32);
+    bool shown = false;
+    for (int left = 0; !shown && left + mark.width() <= commented.width(); ++left) {
+        shown = true;
+        for (int y = 0; shown && y < mark.height(); ++y)
+            for (int x = 0; shown && x < mark.width(); ++x)
+                shown = qAlpha(mark.pixel(x, y)) != 255 ||
+                        commented.pixel(left + x, rect.top() + 1 + y) == (mark.pixel(x, y) | 0xFF000000u);
+    }
+    EXPECT_TRUE(shown);
+    item->isDeleted = true;
+    const QImage deleted = shot();
     int red = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
-        for (int x = 0; x < shot.width(); ++x)
-            red += qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) < 60;
+        for (int x = 0; x < deleted.width(); ++x)
+            red += qRed(deleted.pixel(x, y)) > 200 && qGreen(deleted.pixel(x, y)) < 60;
     EXPECT_GT(red, 5);
 }
 

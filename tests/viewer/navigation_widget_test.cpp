@@ -5,11 +5,9 @@
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
 #include "tests/support/LogLines.h"
-#include "tests/support/ReportBuilder.h"
+#include "tests/support/MainWindowRig.h"
 #include "viewer/ufWaitForm.h"
 
-#include <QAction>
-#include <QScopeGuard>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -44,13 +42,8 @@ QString Where(TMainForm &Form, qsizetype LoadsBefore)
            (Form.tb_Next->isEnabled() ? " >" : "") + (loads ? " +" + QString::number(loads) : "");
 }
 
-PVirtualNode Find(TVirtualStringTree *Tree, const QString &Name)
-{
-    for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
-        if (GetNodeItem(n, Tree)->name == Name)
-            return n;
-    return nullptr;
-}
+using support::FindNode;
+using NavigationTest = support::MainWindowFixture;
 
 // Actions: a name focuses that folder as a click does; "<" ">" "^" click Previous, Next, Up; "<!" runs
 // Back with no previous entry (the button enabled by hand); "go X" right-clicks row X of a new result
@@ -59,7 +52,7 @@ PVirtualNode Find(TVirtualStringTree *Tree, const QString &Name)
 // nodes through the control, on a worker while the window waits. Going to deep.txt loads A, A1, A2 and
 // the file itself, one wait window each. Before "del A" the history is A2 A C A A2 A B* A1: both A2 go,
 // the two A then side by side become one, and A1 goes.
-TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedNode)
+TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedNode)
 {
     // Each step: the action, "|", what shows after it.
     const QStringList steps =
@@ -68,16 +61,11 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
             ">|A < >, C|C < +1, <|A < >, >|C <, ^|r.db3 <, ^|r.db3 <, <|C < >, A|A <, A2|A2 <, A|A <, "
             "B|B <, A1|A1 <, <|B < >, del A|B <, <|A < > +1, <|C < >, <|A >, >|C < >, >|A < >, >|B <")
             .split(QStringLiteral(", "));
-    support::TempDir temp;
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp.File("config")));
-    SetLogFolder(temp.Path() + "/");
-    const auto noLog = qScopeGuard([] { SetLogFolder(""); });
     std::vector<std::unique_ptr<TDirectoryList>> items; // outlive the window that lists them
-    TMainForm form(nullptr, {"v", QString::fromStdString(
-                                      support::ReportBuilder().Tree(Drive).Write(temp.File("r.db3")))});
+    OpenWindow(support::ReportBuilder().Tree(Drive).Write(Temp.File("r.db3")));
+    TMainForm &form = *Form;
     TVirtualStringTree *folders = form.tv_FolderTree;
     TVirtualStringTree *files = form.tv_FilesTree;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return folders->GetFirst() && folders->GetFirst()->ChildCount; }));
     for (const QString &step : steps) {
         const qsizetype before = Loads();
         const QString action = step.section(QLatin1Char('|'), 0, 0).section(QLatin1Char(' '), 0, 0);
@@ -97,7 +85,7 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
             }
             files->SetExpanded(files->GetFirst(), true);
             SearchMode = true;
-            PVirtualNode row = Find(files, name);
+            PVirtualNode row = FindNode(files, name);
             const QPoint at =
                 row ? form.tv_FilesTreeView->visualRect(form.tv_FilesTreeView->IndexOf(row)).center()
                     : QPoint(5, form.tv_FilesTreeView->viewport()->height() - 2);
@@ -108,7 +96,7 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
             EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
                 << step.toStdString();
         } else if (action == "del") {
-            PVirtualNode a = Find(folders, name);
+            PVirtualNode a = FindNode(folders, name);
             TWaitForm *wait =
                 form.ShowWaitForm(QStringLiteral("Deallocating of outdated resources. Please wait."));
             std::thread worker([&] {
@@ -123,8 +111,7 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
             wait->Close();
             worker.join();
         } else {
-            folders->SetFocusedNode(Find(folders, action));
-            folders->SetSelected(folders->FocusedNode(), true);
+            support::Focus(folders, FindNode(folders, action));
         }
         // The buttons follow a deletion once the wait window has gone.
         EXPECT_TRUE(QTest::qWaitFor([&] { return Where(form, before) == where; }, 1000))
@@ -135,6 +122,7 @@ TEST(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedN
         EXPECT_TRUE(form.tv_FolderTreeView->viewport()->rect().contains(shown.center()))
             << step.toStdString();
     }
+    Form.reset();
 }
 
 } // namespace

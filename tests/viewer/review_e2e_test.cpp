@@ -12,9 +12,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -31,12 +29,9 @@ protected:
     {
         SearchForm = nullptr;
         Search.reset(); // before the window that owns it
-        Form.reset();
-        Form =
-            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Path)});
+        OpenWindow(Path);
         Search = std::make_unique<TSearchForm>(Form.get());
         SearchForm = Search.get();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return ReportDB && Folders()->GetFirst(); }, 10000));
     }
     void TearDown() override
     {
@@ -58,8 +53,7 @@ protected:
     void Focus(int64_t ID)
     {
         Form->tv_FolderTreeMouseDown(Folders(), Qt::LeftButton, {}, 0, 0);
-        Folders()->SetFocusedNode(Node(Folders(), ID));
-        Folders()->SetSelected(Folders()->FocusedNode(), true);
+        support::Focus(Folders(), Node(Folders(), ID));
     }
     // The first number of a query on the open report.
     static int64_t Count(const std::string &Sql) { return std::stoll(reporttest::Query(ReportDB, Sql)); }
@@ -121,9 +115,18 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
         ticks.insert(GetNodeItem(n, Files())->id);
     Form->btn_MoreResults->click();
     EXPECT_EQ(Form->lbl_ShownCount->text(), QStringLiteral("101 - 200"));
+    PVirtualNode unticked = Files()->GetFirst()->FirstChild; // and one row of the second page
+    while (unticked->CheckState != csUncheckedNormal)
+        unticked = unticked->NextSibling;
+    support::ClickCheck(Files(), unticked);
+    ticks.insert(GetNodeItem(unticked, Files())->id);
 
-    // An extended search in folder 3 and below, answered from inside the dialog's modal show.
+    // Focusing a folder ends the search; an extended search in folder 3 and below, answered from
+    // inside the dialog's modal show.
     Focus(3);
+    EXPECT_FALSE(SearchMode || Form->gb_MoreResults->isVisible());
+    EXPECT_EQ(Files()->TotalCount(),
+              uint32_t(Count("SELECT count(*) FROM struct_drive_table WHERE ID_PARENT = 3")));
     QTimer::singleShot(0, [this] {
         Search->chb_UseName->setChecked(true);
         Search->edit_AddName->setText(QStringLiteral("report;notes"));
@@ -141,15 +144,23 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
         Search->bb_OkBitBtn->click();
     });
     Form->tb_FullSearch->click();
-    const int64_t found = Count(
+    // Exactly the rows of a hand-written query of the same conditions, all on the first page.
+    const std::string wanted = reporttest::Query(
+        ReportDB,
         "WITH RECURSIVE below(id) AS (SELECT 3 UNION SELECT ID_FILE FROM struct_drive_table, below "
-        "WHERE ID_PARENT = below.id AND IS_FOLDER = 1) SELECT count(*) FROM struct_drive_table WHERE "
+        "WHERE ID_PARENT = below.id AND IS_FOLDER = 1) SELECT ID_FILE FROM struct_drive_table WHERE "
         "ID_PARENT IN below AND IS_DELETED = 1 AND (F_NAME LIKE '%report%' OR F_NAME LIKE '%notes%') AND "
         "F_NAME NOT LIKE '%.exe%' AND F_CREATE BETWEEN '2000-01-01' AND '2019-12-31 23:59:59' AND "
-        "F_SIZE BETWEEN 1024 AND 536870912");
-    ASSERT_GT(found, 1);
-    EXPECT_EQ(Form->lbl_FoundedCount->text().toLongLong(), found);
-    EXPECT_EQ(Files()->TotalCount(), found + 1);
+        "F_SIZE BETWEEN 1024 AND 536870912 ORDER BY ID_FILE");
+    std::set<int64_t> page;
+    for (PVirtualNode n = Files()->GetFirst()->FirstChild; n; n = n->NextSibling)
+        page.insert(GetNodeItem(n, Files())->id);
+    std::string shown;
+    for (int64_t id : page)
+        shown += std::to_string(id) + '\n';
+    EXPECT_EQ(shown, wanted);
+    ASSERT_GT(page.size(), 1u);
+    EXPECT_EQ(Form->lbl_FoundedCount->text().toULongLong(), page.size());
 
     // Go to folder from a result below 3; Previous, Next and Up.
     PVirtualNode row = Files()->GetFirst()->FirstChild;

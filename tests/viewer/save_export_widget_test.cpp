@@ -6,7 +6,6 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/Main.h"
 
-#include <QTest>
 #include <QToolButton>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -51,9 +50,7 @@ protected:
         Report = Temp.File(Name);
         fs::create_directories(fs::path(Report).parent_path());
         support::ReportBuilder().Tree("F a.txt 1\nF b.txt 2\n").Information("drive", "C:").Write(Report);
-        Form =
-            std::make_unique<TMainForm>(nullptr, QStringList{"ParvixViewer", QString::fromStdString(Report)});
-        ASSERT_TRUE(QTest::qWaitFor([] { return ReportDB != nullptr; }, 5000));
+        OpenWindow(Report);
         Export = Temp.File(ExportName);
     }
     // A tick with a comment, as the tick store writes it: into the working transaction.

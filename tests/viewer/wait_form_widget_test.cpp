@@ -45,17 +45,13 @@ std::future<void> StartWorker(TWaitForm *Wait, std::function<void()> Work = {})
     return result;
 }
 
-// Whether another thread gets formIsBusyMutex within TimeOut ms (it gives it back at once); mutex
-// ownership belongs to threads.
+// Whether another thread gets formIsBusyMutex within TimeOut ms (and gives it back at once).
 bool OtherThreadGetsBusyMutex(uint32_t TimeOut)
 {
     return std::async(std::launch::async,
                       [TimeOut] {
                           TMutex m("formIsBusyMutex");
-                          const bool got = m.Get(TimeOut);
-                          if (got)
-                              m.Release();
-                          return got;
+                          return m.Get(TimeOut) && m.Release();
                       })
         .get();
 }
@@ -74,14 +70,8 @@ protected:
         SetLogErrorDisplay({});
     }
 
-    // The modal show; a loop that no close message ends is a failure, not a hang.
-    static void ShowModalGuarded(TWaitForm *w)
-    {
-        support::ModalGuard guard(20000);
-        w->WMShowModal();
-    }
-
     reporttest::TempLog Log;
+    support::ModalGuard Guard{20000}; // a modal show no close message ends fails instead of hanging
 };
 
 TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
@@ -109,7 +99,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
         if (c.HandledBefore)
             QCoreApplication::processEvents();
         EXPECT_EQ(w->CanClose(), c.HandledBefore);
-        ShowModalGuarded(w);
+        w->WMShowModal();
         EXPECT_TRUE(w->CanClose());
         EXPECT_FALSE(w->isVisible());
         EXPECT_EQ(spy.WaitShows, c.HandledBefore ? 0 : 1);
@@ -124,7 +114,7 @@ TEST_F(WaitFormTest, WorkerEndingOrFailingEndsTheModalShowWithoutAnyBox)
     }
 }
 
-TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
+TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThreadAndNotWhileWfMutexIsHeld)
 {
     TWaitForm *w = ShowWaitForm(nullptr, LoadText);
     const QString remain = QStringLiteral("Adding files.\rRemain: 500");
@@ -140,15 +130,13 @@ TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThread)
     EXPECT_EQ(w->MessageText(), remain);
     EXPECT_EQ(w->StateLabel->text(), LoadText);
     go.set_value();
-    ShowModalGuarded(w);
+    w->WMShowModal();
     // The update posted by SetMessageText was handled in the modal loop, before the close.
     EXPECT_EQ(w->StateLabel->text(), QStringLiteral("Adding files.\nRemain: 500"));
     w->Close();
-}
 
-TEST_F(WaitFormTest, TextUpdateSkippedWhileAnotherThreadHoldsWfMutex)
-{
-    TWaitForm *w = ShowWaitForm(nullptr, LoadText);
+    // While another thread holds wfMutex the label's update is skipped; the next shows the newest text.
+    ShowWaitForm(nullptr, LoadText);
     std::promise<void> held, release;
     std::thread holder([&, releaseSignal = release.get_future()] {
         TMutex m("wfMutex");
@@ -164,8 +152,6 @@ TEST_F(WaitFormTest, TextUpdateSkippedWhileAnotherThreadHoldsWfMutex)
     EXPECT_EQ(w->MessageText(), two);
     release.set_value();
     holder.join();
-
-    // The next update shows the newest text.
     PostMessage(w, WM_WAITFORM_UPDATE);
     QCoreApplication::processEvents();
     EXPECT_EQ(w->StateLabel->text(), QStringLiteral("first\nsecond\nthird"));
@@ -189,7 +175,7 @@ TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
     ASSERT_EQ(ShowWaitForm(nullptr, LoadText), w);
     EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
     StartWorker(w);
-    ShowModalGuarded(w);
+    w->WMShowModal();
     EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
     w->Close();
     EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
@@ -206,7 +192,7 @@ TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
     // After a first work CanClose stays True, yet Escape must not end a wait.
     TWaitForm *w = ShowWaitForm(nullptr, LoadText);
     StartWorker(w);
-    ShowModalGuarded(w);
+    w->WMShowModal();
     ShowWaitForm(nullptr, LoadText);
 
     std::promise<void> go;
@@ -224,7 +210,6 @@ TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
     escape.start(20);
     // WM_WAITFORM_SHOW runs the modal show from the message queue.
     PostMessage(w, WM_WAITFORM_SHOW);
-    support::ModalGuard guard(20000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return visibleAfterEscape && !w->isVisible(); }, 20000));
     EXPECT_TRUE(visibleAfterEscape);
     w->Close();
