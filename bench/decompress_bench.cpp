@@ -1,7 +1,7 @@
 // Unpacking a compressed report of 1 GB (DecompressReport: the worker, its wait window and the
 // replacement of the source) against a bare zlib inflate loop over the same file into a file beside it,
-// in the same run. DECOMPRESS_BENCH_MB sets another size of the inflated report for quick runs. The
-// files live in a folder under /tmp that is removed at the end.
+// synced to the disk as the unpacking does, in the same run. DECOMPRESS_BENCH_MB sets another size of
+// the inflated report for quick runs. The files live in a folder under /tmp that is removed at the end.
 #include "bench/BenchSupport.h"
 #include "report/uExtraFunctions.h"
 #include "report/uLog.h"
@@ -112,7 +112,8 @@ void BareInflate(const std::string &Packed, const std::string &Out)
     }
     inflateEnd(&z);
     std::fclose(in);
-    if (std::fclose(out) != 0)
+    // On the disk before it counts as written, as the unpacking makes sure before replacing the source.
+    if (std::fflush(out) != 0 || ::fsync(fileno(out)) != 0 || std::fclose(out) != 0)
         std::abort();
 }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,5 +102,13 @@ void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std:
                                .arg(SourcePath, QString::fromLocal8Bit(std::strerror(error))));
     }
     removeTemp.dismiss();
+    // The rename itself lasts once the folder's entry is on the disk; the report opens either way.
+    const std::string folder = source.substr(0, source.find_last_of('/') + 1);
+    const int folderHandle =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderHandle >= 0) {
+        ::fsync(folderHandle);
+        ::close(folderHandle);
+    }
     NewName = source;
 }

@@ -42,6 +42,7 @@ TFileStream::TFileStream(const std::string &FileName, TMode Mode) : FFileName(Fi
                                    .arg(QString::fromStdString(FileName + ".XXXXXX"), SystemText(errno)));
         FFileName = name;
         FBuffer.reserve(WriteBufferSize);
+        FSyncOnClose = true;
     }
 }
 
@@ -109,6 +110,9 @@ void TFileStream::Close()
     if (FHandle < 0)
         return;
     Flush();
+    // The unpacked file replaces the only copy of the report: it must survive a crash first.
+    if (FSyncOnClose && ::fsync(FHandle) != 0)
+        Fail("Cannot write file", errno);
     const int handle = FHandle;
     FHandle = -1;
     // the descriptor is gone after close() whatever it answers, so it is never closed twice

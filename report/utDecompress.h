@@ -59,6 +59,7 @@ private:
     std::string FFileName;
     int FHandle = -1;
     std::vector<char> FBuffer; // pending writes (fmCreateUnique only)
+    bool FSyncOnClose = false; // the written file is on the disk before Close returns
 };
 
 // A read-only stream of the bytes inflated from Source, which it reads from its current position on.
