@@ -19,11 +19,17 @@ const char *const TempBaseFileName = "tempKorrinBaseFile";
 
 namespace {
 
+// The folder part of Path with its closing slash; empty for a name in the current folder.
+std::string FolderOf(const std::string &Path)
+{
+    const size_t slash = Path.rfind('/');
+    return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
 // Beside the report, so that replacing it stays one rename on one file system.
 std::string TempPrefixBeside(const std::string &Path)
 {
-    const size_t slash = Path.rfind('/');
-    return (slash == std::string::npos ? std::string() : Path.substr(0, slash + 1)) + TempBaseFileName;
+    return FolderOf(Path) + TempBaseFileName;
 }
 
 } // namespace
@@ -103,7 +109,7 @@ void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std:
     }
     removeTemp.dismiss();
     // The rename itself lasts once the folder's entry is on the disk; the report opens either way.
-    const std::string folder = source.substr(0, source.find_last_of('/') + 1);
+    const std::string folder = FolderOf(source);
     const int folderHandle =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderHandle >= 0) {
