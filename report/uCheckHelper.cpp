@@ -105,7 +105,7 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
-      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? WHERE (id_parent = ?); "}
+      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "}
 {
 }
 
@@ -240,8 +240,11 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
         }
         if (HasRows) {
             TRun Update(FDB, FPushDownSQL, Current);
+            // checkForFolder too: a folder row below keeps what its own row-less items inherit in step
+            // with the state it shows.
             Update.BindInt(1, Stored);
-            Update.BindInt64(2, Current);
+            Update.BindInt(2, Stored);
+            Update.BindInt64(3, Current);
             Update.StepOrRaise();
         }
         // Reversed, so that the first child row is the next one taken.
@@ -341,25 +344,29 @@ void CollectAncestors(sqlite3 *DB, TInt64List &List, int64_t ID, std::unordered_
     }
 }
 
-// An item without a row that counts as checked through a folder ticked as a whole gets checked rows,
-// from below that folder down to itself, before it is ticked: otherwise working out its parents would
-// count its row-less siblings, which are ticked as well, as unchecked.
+// An item without a row gets rows, from below the nearest ancestor with one (or from the top-level
+// item when none has one) down to itself, ticked as a whole as it counts: checked when that ancestor's
+// checkForFolder is 1, unchecked otherwise. What every item counts as stays the same, and every row
+// then hangs below the root through an unbroken chain of rows, so that a push-down from any ancestor
+// reaches it; and working out its parents counts its row-less siblings as they count.
 void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
 {
     std::vector<int64_t> Path;
     std::unordered_set<int64_t> Seen;
     uint8_t State = 0, Folder = 0;
     for (int64_t Current = ID; !H.GetCheckRecord(Current, State, Folder); Current = H.GetParentID(Current)) {
-        if (Current == RootID || !Seen.insert(Current).second)
+        if (!Seen.insert(Current).second)
             return;
+        if (Current == RootID)
+            break;
         Path.push_back(Current);
     }
-    if (Folder != csChecked)
-        return;
+    const std::string Stored = Folder == csChecked ? "1" : "0";
     for (auto It = Path.rbegin(); It != Path.rend(); ++It)
         ExecSqlScript(
             DB, "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" +
-                    std::to_string(*It) + ", 1, 1, " + std::to_string(H.GetParentID(*It)) + ");");
+                    std::to_string(*It) + ", " + Stored + ", " + Stored + ", " +
+                    std::to_string(H.GetParentID(*It)) + ");");
 }
 
 } // namespace

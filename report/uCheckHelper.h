@@ -4,7 +4,9 @@
 // A state stored on an item is pushed down to every stored row below it (through an unbroken chain
 // of rows) and carried up: each ancestor's state is worked out again from its child rows until one
 // does not change. Items without a row inherit from the nearest ancestor with one through its
-// checkForFolder, so ticking a folder writes one row however many items lie below it.
+// checkForFolder, so ticking a folder writes one row however many items lie below it. A tick on an item
+// without a row first gives the items between it and the nearest stored ancestor rows of what they
+// count as, so that the rows below an item always hang on it through an unbroken chain.
 //
 // Tree states (bytes): 0 unchecked, 2 checked, 4 mixed; 1, 3, 5 their pressed forms. "Mixed" in every
 // decision here means exactly 4. Ids are 64-bit; the report's root is -1.
@@ -44,8 +46,8 @@ public:
     // the stored one (0 on a new row). Does not touch the ancestors. Returns the item's own state
     // before (unchecked without a row). Raises ESQLite3 when the write, or a read it rests on, fails.
     uint8_t SetCheck(uint8_t State, int64_t ID);
-    // Sets checked := State's stored value on every row below ID through an unbroken chain of rows;
-    // checkForFolder is left alone and no row is created. Raises ESQLite3 when an update or a read of
+    // Sets checked and checkForFolder := State's stored value on every row below ID through an unbroken
+    // chain of rows, so that the items below them without rows count as they show; no row is created. Raises ESQLite3 when an update or a read of
     // the child rows fails.
     void SetCheckForChildren(uint8_t State, int64_t ID);
 

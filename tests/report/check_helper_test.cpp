@@ -44,7 +44,7 @@ TEST(TickPushDown, ADeepChainIsWalkedWithoutExhaustingTheStack)
     TickReport R(B);
     GetParentID(R.DB, 1);
     CheckHelper->SetCheckForChildren(Checked, 1);
-    EXPECT_EQ(R.Row(Depth), (StoredRow{1, 0, Depth - 1}));
+    EXPECT_EQ(R.Row(Depth), (StoredRow{1, 1, Depth - 1}));
     TInt64List List;
     CollectAncestorIDs(R.DB, List, Depth);
     ASSERT_EQ(List.Count(), Depth);

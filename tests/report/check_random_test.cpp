@@ -78,14 +78,15 @@ int Effective(const GeneratedTree &T, const Snapshot &S, int64_t ID)
     return 0;
 }
 
-// Before a tick, an item without a row that counts as checked through a folder ticked as a whole gets
-// checked rows ticked as a whole, from below that folder down to itself.
+// Before a tick, an item without a row gets rows ticked as a whole as it counts, from below the nearest
+// ancestor with a row (from the top-level item when none has one) down to itself.
 Snapshot WithInheritedRows(const GeneratedTree &T, Snapshot S, int64_t ID)
 {
-    if (ID == Root || S.count(ID) || Effective(T, S, ID) != 1)
+    if (ID == Root || S.count(ID))
         return S;
-    for (; !S.count(ID); ID = T.ParentOf(ID))
-        S[ID] = {1, 1, T.ParentOf(ID)};
+    const int Value = Effective(T, S, ID);
+    for (; ID != Root && !S.count(ID); ID = T.ParentOf(ID))
+        S[ID] = {Value, Value, T.ParentOf(ID)};
     return S;
 }
 
@@ -174,6 +175,7 @@ void CheckTick(const GeneratedTree &T, const Snapshot &Before, const Snapshot &A
     if (!IsMixed) {
         for (int64_t ID : ChainBelow(After, X)) {
             EXPECT_EQ(After.at(ID).checked, Stored) << "row " << ID << " below " << X;
+            EXPECT_EQ(After.at(ID).checkForFolder, Stored) << "row " << ID << " below " << X;
             MayChange.insert(ID);
         }
     }

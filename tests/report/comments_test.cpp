@@ -90,7 +90,7 @@ TEST_F(Comments, StoredTextAndTheHasCommentAnswer)
         EXPECT_EQ(GetComment(db, out, 3), c.hasComment);
         EXPECT_EQ(out, c.text);
     }
-    EXPECT_EQ(RowCount(), "1\n"); // the unchanged state stored nothing above the item
+    EXPECT_EQ(RowCount(), "2\n"); // and its folder's, unchecked as it counts
 
     TInt64List touched;
     SetCheckRecursive(db, 2, touched, 5); // a row with a tick and a null comment reads as empty text
