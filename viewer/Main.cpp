@@ -283,6 +283,7 @@ void TMainForm::FreeReportItems()
     PVirtualNode root = tv_FolderTree->GetFirst();
     if (!root)
         return;
+    UnbindComment();
     TDirectoryList *rootItem = GetNodeItem(root, tv_FolderTree);
     tv_FolderTree->Clear();
     if (FreeMemThread)
@@ -306,6 +307,7 @@ void TMainForm::FinishWork()
     });
 
     FreeSearchStmt();
+    StoreComment();
 
     try {
         ExecSqlScript(ReportDB, "COMMIT;");
@@ -422,6 +424,8 @@ void TMainForm::WMCreateFreeMemWait(HWND *Handle)
     if ((WaitForm && WaitForm->Busy()) || QApplication::activeModalWidget() ||
         QApplication::activePopupWidget() || treeInUpdate)
         return;
+    // The pass never frees the box's item, but the edit is stored before the trees change.
+    StoreComment();
     *Handle = ShowFreeMemWait();
 }
 

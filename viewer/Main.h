@@ -186,9 +186,16 @@ public:
     // Stores NewState on every child row of Node in a CheckingThread under the wait window.
     void CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStringTree *FilesTree, PVirtualNode Node,
                             TCheckState NewState);
-    // The comment box gains or loses the focus; leaving it stores CurrentItem's comment.
+    // The comment box gains or loses the focus; leaving it stores the comment of the item it shows.
     void mem_CommentsEnter(QObject *Sender);
     void mem_CommentsExit(QObject *Sender);
+    // The item whose comment the box shows and edits (none: the box edits nothing). The unloading
+    // never frees it.
+    const TDirectoryList *CommentItem() const { return FCommentItem; }
+    // Stores the box's text as CommentItem's comment when it was edited since the box was filled or
+    // last stored (the placeholder never is). Runs before anything changes what the box shows or
+    // frees its item: focus changes, searches and pages, unloading, saving, closing the report.
+    void StoreComment();
     // Binds the file list's checking event (also the re-attaching after a detachment).
     void AttachFilesTreeChecking();
 
@@ -351,8 +358,25 @@ private:
     void ConnectFileList();
     // The trees' tick, mouse and key events and the comment box's focus (MainChecks.cpp).
     void ConnectChecks();
-    // The comment box: Item's comment in the window-text colour, or the grey placeholder.
+    // The comment box: stores what was typed for the item it showed, then shows and edits Item's
+    // comment in the window-text colour, or the grey placeholder.
     void ShowItemComment(TDirectoryList *Item);
+    // Text (none: the placeholder, unless the box has the focus) into the comment box; binds nothing.
+    void PutCommentText(const QString *Text);
+    // The box's item goes (its edit stored first): the box shows the placeholder and edits nothing.
+    void UnbindComment();
+    TDirectoryList *FCommentItem = nullptr;
+    QString FCommentShown;           // the item's comment as the box was filled or last stored
+    bool FCommentPlaceholder = true; // the box shows the placeholder, which is no text of the user's
+    // A folder-tree tick stored by the user: the file list's rows take the new states at the tree's
+    // first checked event.
+    bool FRowsStale = false;
+    // The file list's rows show their items' states: a folder's rows as the folder tree shows them,
+    // a result page's as the report holds them (Except left alone; the root worked out again unless
+    // Except is set, whose own change does that).
+    void ShowRowStates(PVirtualNode Except = nullptr);
+    // After a failed save rolled the report back: both trees and the comment box show what it holds.
+    void ShowReportState();
     // Repaints the status bar, with the deleted mark at its left when Item is deleted.
     void ShowDeletedMark(const TDirectoryList *Item);
     // The status bar's first panel shows the deleted mark.

@@ -96,6 +96,15 @@ TCheckState StoredState(sqlite3 *DB, int64_t ID)
     return static_cast<TCheckState>(state);
 }
 
+// What the item counts as in the report, as a tree state; unchecked when it counts as nothing.
+TCheckState InheritedState(sqlite3 *DB, int64_t ID)
+{
+    uint8_t state = 0;
+    uint8_t folderState = 0;
+    return IsCheckedInherited(DB, ID, state, folderState) ? static_cast<TCheckState>(state)
+                                                          : csUncheckedNormal;
+}
+
 // The bindings of the folder tree's tick events, for the binding and for re-attaching after a step
 // detached them.
 void AttachFolderTreeChecking(TMainForm *Form)
@@ -239,10 +248,16 @@ void TMainForm::tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode N
     StoreTick(NewState, GetNodeItem(Node, Sender)->id);
     UserCheckAction = false;
     CheckChanged = true;
+    FRowsStale = true;
 }
 
 void TMainForm::tv_FolderTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node)
 {
+    // The first checked event of a user's tick comes once the tree shows all of it.
+    if (FRowsStale && OnMainThread()) {
+        FRowsStale = false;
+        ShowRowStates();
+    }
     if (!CheckChanged || Node != Sender->FocusedNode())
         return;
     if (!OnMainThread()) {
@@ -298,6 +313,9 @@ void TMainForm::tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode No
     StoreTick(NewState, item->id);
     UserCheckAction = false;
     RefreshCheckStates(*CheckedIDs, tv_FolderTree, ReportDB);
+    // The page's other rows below or above this one; "Select all" shows its page once it is done.
+    if (OnMainThread())
+        ShowRowStates(Node);
 }
 
 void TMainForm::tv_FilesTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node)
@@ -335,31 +353,90 @@ void TMainForm::CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStrin
 
 void TMainForm::mem_CommentsEnter(QObject *)
 {
-    if (mem_Comments->document()->firstBlock().text() != QLatin1String("Your comment to file"))
+    if (!FCommentPlaceholder)
         return;
-    mem_Comments->clear();
-    QPalette palette = mem_Comments->palette();
-    palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::WindowText));
-    mem_Comments->setPalette(palette);
+    const QString empty;
+    PutCommentText(&empty);
+    FCommentPlaceholder = false;
 }
 
 void TMainForm::mem_CommentsExit(QObject *)
 {
-    const QString text = mem_Comments->toPlainText();
-    if (CurrentItem && ReportDB) {
-        SetComment(ReportDB, text, CurrentItem->id);
-        CurrentItem->SetHasComment(!text.isEmpty());
-        // The comment mark of the item's rows.
-        tv_FolderTree->Invalidate();
-        tv_FilesTree->Invalidate();
-    }
+    StoreComment();
     // Blanks and control characters only: the placeholder comes back.
-    bool blank = true;
-    for (QChar c : text)
-        if (c.unicode() > 0x20) {
-            blank = false;
-            break;
+    for (QChar c : mem_Comments->toPlainText())
+        if (c.unicode() > 0x20)
+            return;
+    if (!FCommentPlaceholder && !mem_Comments->hasFocus())
+        PutCommentText(nullptr);
+}
+
+void TMainForm::StoreComment()
+{
+    if (!FCommentItem || !ReportDB || FCommentPlaceholder)
+        return;
+    const QString text = mem_Comments->toPlainText();
+    if (text == FCommentShown)
+        return;
+    // Taken as stored also when the store fails: the message says so, and the next item's filling
+    // must not wait for it.
+    FCommentShown = text;
+    try {
+        SetComment(ReportDB, text, FCommentItem->id);
+    } catch (const std::exception &E) {
+        WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);
+        return;
+    }
+    FCommentItem->SetHasComment(!text.isEmpty());
+    // The comment mark of the item's rows.
+    tv_FolderTree->Invalidate();
+    tv_FilesTree->Invalidate();
+}
+
+void TMainForm::UnbindComment()
+{
+    StoreComment();
+    FCommentItem = nullptr;
+    FCommentShown.clear();
+    PutCommentText(nullptr);
+}
+
+void TMainForm::ShowRowStates(PVirtualNode Except)
+{
+    PVirtualNode first = tv_FilesTree->GetFirst();
+    if (!first || !ReportDB)
+        return;
+    if (!FResultPage) {
+        for (PVirtualNode row = first; row; row = row->NextSibling)
+            if (TDirectoryList *item = GetNodeItem(row, tv_FilesTree); item && item->NodeInFoldTr)
+                row->CheckState = item->NodeInFoldTr->CheckState;
+    } else {
+        for (PVirtualNode row = first->FirstChild; row; row = row->NextSibling)
+            if (row != Except)
+                row->CheckState = InheritedState(ReportDB, GetNodeItem(row, tv_FilesTree)->id);
+        if (!Except) {
+            // Worked out from the rows with nothing stored: the root stores nothing.
+            const auto checking = tv_FilesTree->OnChecking;
+            tv_FilesTree->OnChecking = nullptr;
+            const auto reattach = qScopeGuard([&] { tv_FilesTree->OnChecking = checking; });
+            tv_FilesTree->RecomputeCheckState(first);
         }
-    if (blank)
-        ShowItemComment(nullptr);
+    }
+    tv_FilesTree->Invalidate();
+}
+
+void TMainForm::ShowReportState()
+{
+    for (TVirtualStringTree *tree : {tv_FolderTree, tv_FilesTree})
+        for (PVirtualNode n = tree->GetFirst(); n; n = tree->GetNext(n))
+            if (TDirectoryList *item = GetNodeItem(n, tree); item && item->id != SearchRootID) {
+                n->CheckState = InheritedState(ReportDB, item->id);
+                item->commentState = 0xFFFF; // asked again
+            }
+    ShowRowStates();
+    tv_FolderTree->Invalidate();
+    // The box's edit has been stored and lost with the rest: it shows the item's comment as kept.
+    TDirectoryList *item = FCommentItem;
+    FCommentItem = nullptr;
+    ShowItemComment(item);
 }

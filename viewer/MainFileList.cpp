@@ -662,17 +662,31 @@ void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
 
 void TMainForm::ShowItemComment(TDirectoryList *Item)
 {
-    QString text = CommentPlaceholder;
-    QColor color = PlaceholderColor;
-    if (Item && Item->HasComment() && ReportDB) {
-        text.clear();
-        GetComment(ReportDB, text, Item->id);
-        color = QApplication::palette().color(QPalette::WindowText);
-    }
+    StoreComment();
+    // "Select all" of a result page is no item of the report.
+    if (Item && Item->id == SearchRootID)
+        Item = nullptr;
+    FCommentItem = Item;
+    QString text;
+    // Asked of the report, not the cache: a result row and the folder tree's item of the same id
+    // cache apart.
+    const bool has = Item && ReportDB && GetComment(ReportDB, text, Item->id);
+    if (Item && ReportDB)
+        Item->SetHasComment(has);
+    FCommentShown = has ? text : QString();
+    PutCommentText(has ? &text : nullptr);
+}
+
+void TMainForm::PutCommentText(const QString *Text)
+{
+    // Typing into a box that has the focus already follows no enter that would clear a placeholder.
+    const bool placeholder = !Text && !mem_Comments->hasFocus();
     QPalette palette = mem_Comments->palette();
-    palette.setColor(QPalette::Text, color);
+    palette.setColor(QPalette::Text,
+                     placeholder ? PlaceholderColor : QApplication::palette().color(QPalette::WindowText));
     mem_Comments->setPalette(palette);
-    mem_Comments->setPlainText(text);
+    mem_Comments->setPlainText(placeholder ? CommentPlaceholder : Text ? *Text : QString());
+    FCommentPlaceholder = placeholder;
 }
 
 void TMainForm::ShowDeletedMark(const TDirectoryList *Item)

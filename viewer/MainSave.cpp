@@ -57,7 +57,9 @@ bool TMainForm::CommitWork()
 {
     if (!ReportDB)
         return false;
+    StoreComment();
     QString failure;
+    bool lost = false;
     try {
         // No transaction is left to commit after a failure that SQLite rolled back.
         if (!sqlite3_get_autocommit(ReportDB))
@@ -66,7 +68,8 @@ bool TMainForm::CommitWork()
         failure = E.Message();
         // A busy report keeps the transaction and its changes for the next save; an I/O failure
         // (disk full, say) rolls it back.
-        if (sqlite3_get_autocommit(ReportDB))
+        lost = sqlite3_get_autocommit(ReportDB);
+        if (lost)
             failure += QStringLiteral("\rThe changes since the last save are lost.");
     }
     try {
@@ -78,6 +81,9 @@ bool TMainForm::CommitWork()
     if (failure.isEmpty())
         return true;
     WriteLog(QStringLiteral("TMainForm.CommitWork - ") + failure);
+    // What the trees and the comment box show must not outlive a rollback.
+    if (lost)
+        ShowReportState();
     WideMessageDlg(failure, mtError, mbOKOnly);
     return false;
 }

@@ -115,9 +115,14 @@ void TMainForm::ClearFilesTree()
     FResultPage = nullptr;
     if (CurrentItem == page)
         CurrentItem = nullptr;
-    for (TDirectoryList *row : page->GetChildren())
+    if (FCommentItem == page)
+        UnbindComment();
+    for (TDirectoryList *row : page->GetChildren()) {
         if (CurrentItem == row)
             CurrentItem = nullptr;
+        if (FCommentItem == row)
+            UnbindComment();
+    }
     LastClickedNode = nullptr;
     delete page;
 }

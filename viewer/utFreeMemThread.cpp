@@ -70,6 +70,11 @@ bool TFreeMemThread::CanFreeNode(PVirtualNode Node) const
         return false;
     if (OnPathOf(FolderTree, Node, FolderTree->FocusedNode()))
         return false;
+    // The comment box edits its item until another fills it.
+    const TDirectoryList *comment = MainForm ? MainForm->CommentItem() : nullptr;
+    if (comment && comment->NodeInFoldTr &&
+        OnPathOf(FolderTree, Node, FolderTree->NodeParent(comment->NodeInFoldTr)))
+        return false;
     // A result page or a refused focus change can leave the list showing another folder than the
     // focused one; its rows refer to that folder's items.
     const TDirectoryList *row = GetNodeItem(FilesTree->GetFirst(), FilesTree);

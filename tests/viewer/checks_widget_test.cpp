@@ -11,14 +11,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 namespace {
 
-// A 1, B 2, x 3, y 4, z 5, C 6, w 7. The trigger makes every change of B's child rows fail.
+// A 1, B 2, x 3, y 4, z 5, C 6, w 7. The trigger makes every change of y's row fail.
 const char *const Drive = "D A\n  D B\n    F x 1\n    F y 1\n  F z 1\nD C\n  F w 1\n";
 const char *const Refuse =
-    "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.id_parent = 2 "
+    "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.fileID = 4 "
     "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
 // z's own row cannot be made.
 const char *const RefuseZ =
@@ -161,10 +159,10 @@ TEST_F(ChecksTest, SelectAllStoresEveryRowInAWorkerAndARowAloneOnlyItself)
         const char *Folders;
         const char *WaitText;
     } cases[] = {
-        {ClickRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/0 5:1/1", "A+ B+ x+ y+ z+ C",
+        {ClickRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/1 5:1/1", "A+ B+ x+ y+ z+ C",
          "Checking files. Please wait."},
         // With no press the root's road is not taken: the rows are stored one by one here.
-        {SpaceOnRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/0 5:1/1",
+        {SpaceOnRoot, false, "Select all+ x+ B+ z+", "-1:2/0 1:1/1 2:1/1 3:1/1 4:1/1 5:1/1",
          "A+ B+ x+ y+ z+ C", "-"},
         // The root turns mixed: nothing stored for it, no worker.
         {ClickRow, false, "Select all~ x+ B z", "-1:2/0 1:2/0 2:2/0 3:1/1 4:0/0", "A~ B~ x+ y z C", "-"},
@@ -213,22 +211,23 @@ TEST_F(ChecksTest, ALoadThatChangesTheFocusedFolderAfterATickRefillsTheListOnThe
     EXPECT_EQ(States(Form->tv_FilesTree), "B+");
 }
 
-TEST_F(ChecksTest, LeavingTheCommentBoxStoresWhatWasTypedAndBringsThePlaceholderBackForBlanks)
+// A comment gives its item and the folders above it rows of what they count as, so that a tick of a
+// folder further up reaches them.
+TEST_F(ChecksTest, ACommentDeepInAnUntickedFolderLeavesItsItemToTheTicksAboveIt)
 {
     support::ReportBuilder report;
     report.Tree(Drive).WithCheckTable();
     Open(&report);
     Focus("B");
-    // Typed, then what is stored, whether the item has a comment, and whether the placeholder shows.
-    for (const auto &[Row, Typed, Stored, HasComment] :
-         {std::tuple{"x", "", "3:0/0:''", false}, std::tuple{"y", "  ", "3:0/0:'' 4:0/0:'  '", true}}) {
-        Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, Row));
-        support::WriteComment(Form->mem_Comments, QString::fromLatin1(Typed));
-        EXPECT_EQ(Table(), Stored);
-        EXPECT_EQ(GetNodeItem(Find(Form->tv_FilesTree, Row), Form->tv_FilesTree)->HasComment(), HasComment);
-        EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
-        EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
-    }
+    Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, "x"));
+    support::WriteComment(Form->mem_Comments, QStringLiteral("  "));
+    EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'  '");
+    // Blanks only: the grey placeholder is back.
+    EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
+    EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
+    support::ClickCheck(Form->tv_FolderTree, Find(Form->tv_FolderTree, "A"));
+    EXPECT_EQ(Table(), "-1:2/0 1:1/1 2:1/1 3:1/1:'  '");
+    EXPECT_EQ(States(Form->tv_FolderTree), "A+ B+ x+ y+ z+ C");
 }
 
 } // namespace
