@@ -4,9 +4,12 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
+#include "tests/support/FunctionThread.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/TempSettings.h"
 #include "viewer/Main.h"
+#include "viewer/ufWaitForm.h"
+#include "viewer/utFreeMemThread.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -15,7 +18,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <vector>
 
 namespace support {
 
@@ -90,14 +95,40 @@ inline void ClickCheck(TVirtualStringTree *Tree, PVirtualNode Node)
     Tree->ToggleCheck(Node);
 }
 
-// Enters the comment box, types Text and leaves it, which stores the comment.
-inline void WriteComment(QPlainTextEdit *Box, const QString &Text)
+// Enters the comment box, types Text at its end and, with Leave, leaves it, which stores the comment.
+inline void WriteComment(QPlainTextEdit *Box, const QString &Text, bool Leave = true)
 {
     QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
     QApplication::sendEvent(Box, &in);
+    Box->moveCursor(QTextCursor::End);
     Box->insertPlainText(Text);
+    if (!Leave)
+        return;
     QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
     QApplication::sendEvent(Box, &out);
+}
+
+// The tree's nodes that carry an item, in order; with VisibleOnly those drawn only.
+inline std::vector<PVirtualNode> ItemNodes(TVirtualStringTree *Tree, bool VisibleOnly)
+{
+    std::vector<PVirtualNode> nodes;
+    for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
+        if (GetNodeItem(n, Tree) && (!VisibleOnly || TVirtualStringTree::IsVisible(n)))
+            nodes.push_back(n);
+    return nodes;
+}
+
+// One unloading pass of FreeMemThread now, run from a thread of its own as its own thread would.
+inline void RunUnloadingPass()
+{
+    std::atomic<bool> done{false};
+    FunctionThread pass([&done](FunctionThread &) {
+        FreeMemThread->FreeOldNodes();
+        done = true;
+    });
+    pass.Resume();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done && !(WaitForm && WaitForm->InModalShow()); }, 10000));
+    pass.WaitFor();
 }
 
 } // namespace support

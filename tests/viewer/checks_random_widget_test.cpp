@@ -7,16 +7,11 @@
 
 #include "platform/VirtualTreeView.h"
 #include "report/uCheckHelper.h"
-#include "report/uDirectoryList.h"
 #include "report/uSQLiteFunc.h"
-#include "tests/support/FunctionThread.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportTesting.h"
-#include "viewer/ufWaitForm.h"
-#include "viewer/utFreeMemThread.h"
 
 #include <QLineEdit>
-#include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -24,20 +19,11 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <sstream>
 
 namespace {
 
-const QString Placeholder = QStringLiteral("Your comment to file");
-
-} // namespace
-
-// Comments readable in a failure's message.
-void PrintTo(const QString &Text, std::ostream *Out)
-{
-    *Out << '"' << Text.toStdString() << '"';
-}
-
-namespace {
+using TComments = std::map<int64_t, std::string>;
 
 class ReviewRandom : public support::MainWindowFixture, public ::testing::WithParamInterface<unsigned>
 {
@@ -65,59 +51,41 @@ protected:
     }
     TVirtualStringTree *Folders() const { return Form->tv_FolderTree; }
     TVirtualStringTree *Files() const { return Form->tv_FilesTree; }
-    template <class T> T Pick(const std::vector<T> &From)
+    // id -> the comments that hold text, from Db (the working transaction or the report's file).
+    static TComments Comments(sqlite3 *Db)
     {
-        return From.empty() ? T() : From[Rng() % From.size()];
-    }
-    std::vector<PVirtualNode> Nodes(TVirtualStringTree *Tree, bool VisibleOnly = true) const
-    {
-        std::vector<PVirtualNode> nodes;
-        for (PVirtualNode n = Tree->GetFirst(); n; n = Tree->GetNext(n))
-            if (GetNodeItem(n, Tree) && (!VisibleOnly || TVirtualStringTree::IsVisible(n)))
-                nodes.push_back(n);
-        return nodes;
-    }
-    static uint8_t Counts(int64_t ID)
-    {
-        uint8_t state = 0, folder = 0;
-        return IsCheckedInherited(ReportDB, ID, state, folder) ? state : 0;
-    }
-    // id -> comment of the rows that hold one, from Db or the report's file.
-    static std::map<int64_t, QString> Comments(sqlite3 *Db)
-    {
-        std::map<int64_t, QString> out;
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(Db, "SELECT fileID, comment FROM check_and_comment_map WHERE comment <> ''", -1,
-                           &stmt, nullptr);
-        while (sqlite3_step(stmt) == SQLITE_ROW)
-            out[sqlite3_column_int64(stmt, 0)] =
-                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1)));
-        sqlite3_finalize(stmt);
+        TComments out;
+        std::istringstream rows(reporttest::Query(
+            Db, "SELECT fileID || ' ' || comment FROM check_and_comment_map WHERE comment <> ''"));
+        for (std::string row; std::getline(rows, row);)
+            out[std::stoll(row)] = row.substr(row.find(' ') + 1);
         return out;
     }
-    static void DropEmpty(std::map<int64_t, QString> &Map)
-    {
-        std::erase_if(Map, [](const auto &Entry) { return Entry.second.isEmpty(); });
-    }
     // The typed text still in the box for its item is due once the box shows anything else.
-    void SettlePending()
+    void SettlePending(bool Due = false)
     {
         if (PendingItem &&
-            (Form->CommentItem() != PendingItem || Form->mem_Comments->toPlainText() != PendingText)) {
-            Stored[PendingID] = PendingText;
+            (Due || Form->CommentItem() != PendingItem || Form->mem_Comments->toPlainText() != PendingText)) {
+            Stored[PendingID] = PendingText.toStdString();
             PendingItem = nullptr;
         }
     }
     void Check(const std::string &Step)
     {
         SCOPED_TRACE(Step);
+        const TDirectoryList *commentItem = Form->CommentItem();
+        bool live = !commentItem;
         for (TVirtualStringTree *tree : {Folders(), Files()})
-            for (PVirtualNode n : Nodes(tree, false)) {
-                const int64_t id = GetNodeItem(n, tree)->id;
-                if (id == -1)
+            for (PVirtualNode n : support::ItemNodes(tree, false)) {
+                const TDirectoryList *item = GetNodeItem(n, tree);
+                live = live || item == commentItem;
+                uint8_t state = 0, folder = 0;
+                if (item->id == -1)
                     continue; // the report's root counts its own row among its children
-                if (id != SearchRootID) {
-                    ASSERT_EQ(int(n->CheckState), Counts(id)) << "item " << id << " in tree " << tree->Tag;
+                if (item->id != SearchRootID) {
+                    ASSERT_EQ(int(n->CheckState),
+                              IsCheckedInherited(ReportDB, item->id, state, folder) ? state : 0)
+                        << "item " << item->id << " in tree " << tree->Tag;
                     continue;
                 }
                 // "Select all" as its rows: all checked, all unchecked, or mixed.
@@ -130,15 +98,9 @@ protected:
                                               : checked            ? csCheckedNormal
                                                                    : csUncheckedNormal);
             }
-        const TDirectoryList *item = Form->CommentItem();
-        bool live = !item;
-        for (TVirtualStringTree *tree : {Folders(), Files()})
-            for (PVirtualNode n : Nodes(tree, false))
-                live = live || GetNodeItem(n, tree).Item() == item;
         ASSERT_TRUE(live) << "the comment box edits a freed item";
         SettlePending();
-        std::map<int64_t, QString> expected = Stored, stored = Comments(ReportDB);
-        DropEmpty(expected);
+        TComments expected = Stored, stored = Comments(ReportDB);
         if (PendingItem) {
             expected.erase(PendingID);
             stored.erase(PendingID);
@@ -154,63 +116,35 @@ protected:
         Form->tb_SaveButton->click();
         sqlite3_commit_hook(ReportDB, nullptr, nullptr);
         // Saving stores the box's text first (a save with nothing to write does not fail).
-        if (PendingItem)
-            Stored[PendingID] = PendingText;
-        PendingItem = nullptr;
+        SettlePending(true);
         if (boxes.Texts.isEmpty()) {
             Saved = Stored;
-            DropEmpty(Saved);
-            reporttest::Db file = reporttest::OpenDb(Path);
-            EXPECT_EQ(Comments(file.get()), Saved) << "saved";
+            EXPECT_EQ(Comments(reporttest::OpenDb(Path).get()), Saved) << "saved";
             return;
         }
         EXPECT_TRUE(boxes.Texts[0].endsWith(QLatin1String("The changes since the last save are lost.")));
         Stored = Saved;
-        PendingItem = nullptr;
         // The box shows the comment the report keeps for its item.
         QString kept;
         const bool has = Form->CommentItem() && GetComment(ReportDB, kept, Form->CommentItem()->id);
-        EXPECT_EQ(Form->mem_Comments->toPlainText(), has ? kept : Placeholder);
+        EXPECT_EQ(Form->mem_Comments->toPlainText(), has ? kept : QStringLiteral("Your comment to file"));
     }
-    void Pass()
-    {
-        std::atomic<bool> done{false};
-        support::FunctionThread pass([&](support::FunctionThread &) {
-            FreeMemThread->FreeOldNodes();
-            done = true;
-        });
-        pass.Resume();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return done && !(WaitForm && WaitForm->InModalShow()); }, 10000));
-        pass.WaitFor();
-    }
-    // Enters the comment box, types at its end and, with Leave, leaves it.
     void Type(int Step, bool Leave)
     {
-        QPlainTextEdit *box = Form->mem_Comments;
-        QFocusEvent in(QEvent::FocusIn, Qt::MouseFocusReason);
-        QApplication::sendEvent(box, &in);
-        box->moveCursor(QTextCursor::End);
-        box->insertPlainText(Rng() % 4 ? QStringLiteral(" c%1").arg(Step) : QStringLiteral(" "));
+        support::WriteComment(Form->mem_Comments,
+                              Rng() % 4 ? QStringLiteral(" c%1").arg(Step) : QStringLiteral(" "), false);
         SettlePending();
-        if (Form->CommentItem()) {
-            PendingItem = Form->CommentItem();
+        if ((PendingItem = Form->CommentItem())) {
             PendingID = PendingItem->id;
-            PendingText = box->toPlainText();
+            PendingText = Form->mem_Comments->toPlainText();
         }
-        if (!Leave)
-            return;
-        QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
-        QApplication::sendEvent(box, &out);
-    }
-    void RightClick(PVirtualNode Row)
-    {
-        const QPoint at = Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(Row)).center();
-        Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
+        if (Leave)
+            support::WriteComment(Form->mem_Comments, QString());
     }
 
     std::mt19937 Rng{GetParam()};
     std::string Path;
-    std::map<int64_t, QString> Stored, Saved; // comments the report holds, and its file since the last save
+    TComments Stored, Saved; // the comments the report holds, and its file since the last save
     const TDirectoryList *PendingItem = nullptr;
     int64_t PendingID = 0;
     QString PendingText;
@@ -226,8 +160,10 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
     SearchPageSize = 7;
     static const char *const Patterns[] = {"*", "f1*", "*2*", "d*;f3*"};
     for (int step = 0; step < 200 && !HasFailure(); ++step) {
-        const std::vector<PVirtualNode> folders = Nodes(Folders()), rows = Nodes(Files());
-        PVirtualNode folder = Pick(folders), row = Pick(rows);
+        const std::vector<PVirtualNode> folders = support::ItemNodes(Folders(), true),
+                                        rows = support::ItemNodes(Files(), true);
+        PVirtualNode folder = folders[Rng() % folders.size()],
+                     row = rows.empty() ? nullptr : rows[Rng() % rows.size()];
         const int action = int(Rng() % 20);
         std::optional<support::BoxAnswerer> unexpected;
         if (action != 18)
@@ -243,7 +179,7 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
                 Folders()->OnMouseDown(Folders(), Qt::LeftButton, {}, 0, 0);
             support::Focus(Folders(), folder);
             break;
-        case 4: // a row
+        case 4: // a row, often typed on at once
             Files()->OnMouseDown(Files(), Qt::LeftButton, {}, 0, 0);
             if (row)
                 support::Focus(Files(), row);
@@ -273,11 +209,12 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
             (Rng() % 3 == 0 ? Form->tb_Up : Rng() % 2 ? Form->tb_Prev : Form->tb_Next)->click();
             break;
         case 12: // Go to folder, or a double click, on one of the first rows
-            if (row && Files()->GetFirst()) {
-                row = Rng() % 2 ? Files()->GetFirst() : Files()->GetNext(Files()->GetFirst());
-                if (!row)
-                    break;
-                RightClick(row);
+            if (row = Files()->GetFirst(); row && Rng() % 2)
+                row = Files()->GetNext(row);
+            if (row) {
+                const QPoint at =
+                    Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row)).center();
+                Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
                 support::Focus(Files(), row);
                 Rng() % 2 ? Form->mi_GoToFolderClick() : Form->tv_FilesTreeDblClick(Files());
             }
@@ -292,13 +229,11 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
             break;
         case 15:
         case 16:
-            Pass();
+            support::RunUnloadingPass();
             break;
         case 17:
-            Save(false);
-            break;
         case 18:
-            Save(true);
+            Save(action == 18);
             break;
         case 19: // now and then closing, which saves; the report opens again as it was left
             if (Rng() % 3) {
@@ -306,10 +241,8 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
                 break;
             }
             Form->close();
-            SettlePending();
+            SettlePending(true);
             Saved = Stored;
-            DropEmpty(Saved);
-            PendingItem = nullptr;
             Open();
             break;
         }
