@@ -15,7 +15,6 @@
 #include <QFocusEvent>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
-#include <QTextBlock>
 #include <QThread>
 #include <sqlite3.h>
 

@@ -115,8 +115,6 @@ void TMainForm::ClearFilesTree()
     FResultPage = nullptr;
     if (CurrentItem == page)
         CurrentItem = nullptr;
-    if (FCommentItem == page)
-        UnbindComment();
     for (TDirectoryList *row : page->GetChildren()) {
         if (CurrentItem == row)
             CurrentItem = nullptr;
