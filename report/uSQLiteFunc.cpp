@@ -1,5 +1,7 @@
 #include "report/uSQLiteFunc.h"
 
+#include "report/uExtraFunctions.h"
+
 #include <sqlite3.h>
 
 #include <atomic>
@@ -113,6 +115,49 @@ int TStatementCell::Finalize()
     const int result = sqlite3_finalize(FStmt);
     FStmt = nullptr;
     return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// SQL functions of the report
+
+namespace {
+
+bool TimeKey(sqlite3_value *Value, int64_t &Key)
+{
+    if (sqlite3_value_type(Value) != SQLITE_TEXT)
+        return false;
+    // The bytes as they are: sqlite3_value_text would copy a column's text to end it with a zero.
+    const auto *text = static_cast<const char *>(sqlite3_value_blob(Value));
+    return text && ReportTimeKey(std::string_view(text, sqlite3_value_bytes(Value)), Key);
+}
+
+void ReportTimeIn(sqlite3_context *Context, int, sqlite3_value **Args)
+{
+    int64_t bounds[2];
+    for (int i = 0; i < 2; ++i) {
+        // The bounds are the same for every row: read once per statement.
+        if (const auto *cached = static_cast<const int64_t *>(sqlite3_get_auxdata(Context, i + 1))) {
+            bounds[i] = *cached;
+            continue;
+        }
+        if (!TimeKey(Args[i + 1], bounds[i])) {
+            sqlite3_result_int(Context, 0);
+            return;
+        }
+        sqlite3_set_auxdata(Context, i + 1, new int64_t(bounds[i]),
+                            [](void *Key) { delete static_cast<int64_t *>(Key); });
+    }
+    int64_t key = 0;
+    sqlite3_result_int(Context, TimeKey(Args[0], key) && bounds[0] <= key && key <= bounds[1]);
+}
+
+} // namespace
+
+int RegisterReportFunctions(sqlite3 *db)
+{
+    return sqlite3_create_function_v2(db, "ReportTimeIn", 3,
+                                      SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                      ReportTimeIn, nullptr, nullptr, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------
