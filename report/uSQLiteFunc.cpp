@@ -122,33 +122,46 @@ int TStatementCell::Finalize()
 
 namespace {
 
-bool TimeKey(sqlite3_value *Value, int64_t &Key)
+// The bytes of a value as they are (a number as its text, NULL as none): sqlite3_value_text would copy
+// a column's text to end it with a zero.
+std::string_view Bytes(sqlite3_value *Value)
 {
-    if (sqlite3_value_type(Value) != SQLITE_TEXT)
-        return false;
-    // The bytes as they are: sqlite3_value_text would copy a column's text to end it with a zero.
-    const auto *text = static_cast<const char *>(sqlite3_value_blob(Value));
-    return text && ReportTimeKey(std::string_view(text, sqlite3_value_bytes(Value)), Key);
+    const auto *bytes = static_cast<const char *>(sqlite3_value_blob(Value));
+    return bytes ? std::string_view(bytes, sqlite3_value_bytes(Value)) : std::string_view();
+}
+
+// A bound of ReportTimeIn as text and as moment; Readable false when it is no full time text.
+struct TTimeBound
+{
+    std::string Text;
+    int64_t Key = 0;
+    bool Readable = false;
+};
+
+// The bound in argument Arg, read once per statement (the bounds are the same for every row).
+const TTimeBound *Bound(sqlite3_context *Context, sqlite3_value **Args, int Arg)
+{
+    if (const auto *cached = static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg)))
+        return cached;
+    auto *bound = new TTimeBound;
+    bound->Text = Bytes(Args[Arg]);
+    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT && ReportTimeKey(bound->Text, bound->Key);
+    sqlite3_set_auxdata(Context, Arg, bound, [](void *Bound) { delete static_cast<TTimeBound *>(Bound); });
+    // SQLite may have freed it already when it could not keep it.
+    return static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg));
 }
 
 void ReportTimeIn(sqlite3_context *Context, int, sqlite3_value **Args)
 {
-    int64_t bounds[2];
-    for (int i = 0; i < 2; ++i) {
-        // The bounds are the same for every row: read once per statement.
-        if (const auto *cached = static_cast<const int64_t *>(sqlite3_get_auxdata(Context, i + 1))) {
-            bounds[i] = *cached;
-            continue;
-        }
-        if (!TimeKey(Args[i + 1], bounds[i])) {
-            sqlite3_result_int(Context, 0);
-            return;
-        }
-        sqlite3_set_auxdata(Context, i + 1, new int64_t(bounds[i]),
-                            [](void *Key) { delete static_cast<int64_t *>(Key); });
-    }
+    const TTimeBound *from = Bound(Context, Args, 1), *to = from ? Bound(Context, Args, 2) : nullptr;
+    const std::string_view time = Bytes(Args[0]);
     int64_t key = 0;
-    sqlite3_result_int(Context, TimeKey(Args[0], key) && bounds[0] <= key && key <= bounds[1]);
+    // Year-month-day texts sort as their moments do: one outside the bounds' texts is outside their
+    // moments too, or no full time at all. Most rows of a search end here, unread.
+    const bool in = to && from->Readable && to->Readable &&
+                    !(time.size() == 19 && time[4] == '-' && (time < from->Text || time > to->Text)) &&
+                    ReportTimeKey(time, key) && from->Key <= key && key <= to->Key;
+    sqlite3_result_int(Context, in);
 }
 
 } // namespace

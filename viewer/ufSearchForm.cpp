@@ -83,15 +83,19 @@ int64_t SizeBound(int64_t Value, int Index)
 // The column's times of either layout from the first second of Start's day to the last of End's.
 // ReportTimeIn decides; the ranges beside it let an index on the column find the rows: the year-month-day
 // texts of the days, and the day.month.year texts, which sort by their day ahead of, between and after
-// the year-month-day texts of the years 1900 to 2099.
+// the year-month-day texts of the years 1900 to 2099. ReportTimeIn stands first, so that a search
+// without that index reads each row once; inside the day.month.year ranges it sorts out their rows on
+// the index, before they are looked up.
 void AppendDateRange(std::string &Sql, int Kind, double Start, double End)
 {
     const std::string column = DateColumns[std::clamp(Kind, 0, 2)];
     const std::string from = "\"" + DateToReportStr(Start) + " 00:00:00\"";
     const std::string to = "\"" + DateToReportStr(End) + " 23:59:59\"";
-    Sql += "(ReportTimeIn(" + column + ", " + from + ", " + to + ") and (" + column + " between " + from +
-           " and " + to + " or " + column + " between '01.' and '19/' or " + column +
-           " between '20.' and '20/' or " + column + " between '21.' and '31/')) and ";
+    const std::string test = "ReportTimeIn(" + column + ", " + from + ", " + to + ")";
+    Sql += "(" + test + " and (" + column + " between " + from + " and " + to;
+    for (const char *range : {"'01.' and '19/'", "'20.' and '20/'", "'21.' and '31/'"})
+        Sql += " or " + column + " between " + range + " and " + test;
+    Sql += ")) and ";
 }
 
 // The pickers show four-digit years even where the short format has two, which the editor

@@ -70,9 +70,10 @@ void AddRange(TSearchForm &F, int KindRow)
 std::string Year(const std::string &Column)
 {
     const std::string from = "\"2020-01-01 00:00:00\"", to = "\"2020-12-31 23:59:59\"";
-    return "(ReportTimeIn(" + Column + ", " + from + ", " + to + ") and (" + Column + " between " + from +
-           " and " + to + " or " + Column + " between '01.' and '19/' or " + Column +
-           " between '20.' and '20/' or " + Column + " between '21.' and '31/'))";
+    const std::string test = "ReportTimeIn(" + Column + ", " + from + ", " + to + ")";
+    return "(" + test + " and (" + Column + " between " + from + " and " + to + " or " + Column +
+           " between '01.' and '19/' and " + test + " or " + Column + " between '20.' and '20/' and " + test +
+           " or " + Column + " between '21.' and '31/' and " + test + "))";
 }
 
 struct StatementCase
