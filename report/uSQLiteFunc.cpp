@@ -130,7 +130,8 @@ std::string_view Bytes(sqlite3_value *Value)
     return bytes ? std::string_view(bytes, sqlite3_value_bytes(Value)) : std::string_view();
 }
 
-// A bound of ReportTimeIn as text and as moment; Readable false when it is no full time text.
+// A bound of ReportTimeIn as text and as moment; Readable false when it is no full year-month-day time
+// text (the texts of rows are compared with it).
 struct TTimeBound
 {
     std::string Text;
@@ -145,7 +146,8 @@ const TTimeBound *Bound(sqlite3_context *Context, sqlite3_value **Args, int Arg)
         return cached;
     auto *bound = new TTimeBound;
     bound->Text = Bytes(Args[Arg]);
-    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT && ReportTimeKey(bound->Text, bound->Key);
+    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT && ReportTimeKey(bound->Text, bound->Key) &&
+                      bound->Text[4] == '-';
     sqlite3_set_auxdata(Context, Arg, bound, [](void *Bound) { delete static_cast<TTimeBound *>(Bound); });
     // SQLite may have freed it already when it could not keep it.
     return static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg));
