@@ -36,6 +36,11 @@ bool IntToBool(int32_t Value);
 // in that fixed order whatever the user's regional settings are. A text that cannot be read gives
 // 1 January 1980, 00:00:00. Safe on any thread.
 double ReportStrToDateTime(std::string_view Str);
+// The moment of a time text of one of the two full layouts, "yyyy-mm-dd hh:mm:ss" or
+// "dd.mm.yyyy hh:mm:ss", as the number yyyymmddhhmmss, which orders as the moments do; false for any
+// other text and for a day or time that does not exist. ReportStrToDateTime reads these texts to the
+// same moment. Safe on any thread.
+bool ReportTimeKey(std::string_view Str, int64_t &Key);
 // The day of Date as "year-mm-dd" (year without leading zeros); the time of day is dropped.
 std::string DateToReportStr(double Date);
 // The local date and time a date-time value stands for, and back (milliseconds are kept).

@@ -122,13 +122,18 @@ bool IsLeapYear(int year)
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+bool ValidParts(int year, int month, int day, int hour, int minute, int second)
+{
+    static constexpr int MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= MonthDays[month - 1] + (month == 2 && IsLeapYear(year)) && hour <= 23 && minute <= 59 &&
+           second <= 59;
+}
+
 // The moment of the parts as JoinDateTime gives it, when they make a valid date and time.
 bool JoinParts(int year, int month, int day, int hour, int minute, int second, double &result)
 {
-    static constexpr int MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || month < 1 || month > 12 || day < 1 ||
-        day > MonthDays[month - 1] + (month == 2 && IsLeapYear(year)) || hour > 23 || minute > 59 ||
-        second > 59)
+    if (!ValidParts(year, month, day, hour, minute, second))
         return false;
     const double days = static_cast<double>(CivilDays(year, month, day) - CivilDays(1899, 12, 30));
     const double fraction = static_cast<double>((hour * 3600 + minute * 60 + second) * 1000) / MSecsPerDay;
@@ -164,35 +169,40 @@ bool ScanDayMonthYearTime(std::string_view s, double &result)
     return pos == s.size() && JoinParts(year, month, day, hour, minute, second, result);
 }
 
-// A full text of either layout reports are written in, "yyyy-mm-dd hh:mm:ss" or "dd.mm.yyyy hh:mm:ss",
-// read straight: the general path's rearranging and scanning gives the same parts.
+// Year, month, day, hours, minutes, seconds of a full text of either layout reports are written in,
+// "yyyy-mm-dd hh:mm:ss" or "dd.mm.yyyy hh:mm:ss", read straight: the general path's rearranging and
+// scanning gives the same parts. The search reads every row's time this way, so no loops.
+bool ReadFullLayout(std::string_view s, int (&parts)[6])
+{
+    if (s.size() != 19 || s[10] != ' ' || s[13] != ':' || s[16] != ':')
+        return false;
+    bool digits = true;
+    const auto two = [&](size_t pos) {
+        const unsigned high = unsigned(s[pos]) - '0', low = unsigned(s[pos + 1]) - '0';
+        digits = digits && high <= 9 && low <= 9;
+        return int(high * 10 + low);
+    };
+    if (s[4] == '-' && s[7] == '-') {
+        parts[0] = two(0) * 100 + two(2);
+        parts[1] = two(5);
+        parts[2] = two(8);
+    } else if (s[2] == '.' && s[5] == '.') {
+        parts[0] = two(6) * 100 + two(8);
+        parts[1] = two(3);
+        parts[2] = two(0);
+    } else {
+        return false;
+    }
+    parts[3] = two(11);
+    parts[4] = two(14);
+    parts[5] = two(17);
+    return digits;
+}
+
 bool ScanFullLayout(std::string_view s, double &result)
 {
-    struct TLayout
-    {
-        const char *Text;
-        size_t Year, Month, Day;
-    };
-    static constexpr TLayout Layouts[] = {{"dddd-dd-dd dd:dd:dd", 0, 5, 8}, {"dd.dd.dddd dd:dd:dd", 6, 3, 0}};
-    static constexpr size_t Size = 19;
-    if (s.size() != Size)
-        return false;
-    for (const TLayout &layout : Layouts) {
-        size_t i = 0;
-        while (i < Size && (layout.Text[i] == 'd' ? s[i] >= '0' && s[i] <= '9' : s[i] == layout.Text[i]))
-            ++i;
-        if (i < Size)
-            continue;
-        const auto at = [s](size_t pos, size_t len) {
-            int value = 0;
-            for (size_t k = pos; k < pos + len; ++k)
-                value = value * 10 + (s[k] - '0');
-            return value;
-        };
-        return JoinParts(at(layout.Year, 4), at(layout.Month, 2), at(layout.Day, 2), at(11, 2), at(14, 2),
-                         at(17, 2), result);
-    }
-    return false;
+    int p[6];
+    return ReadFullLayout(s, p) && JoinParts(p[0], p[1], p[2], p[3], p[4], p[5], result);
 }
 
 } // namespace
@@ -218,6 +228,17 @@ double ReportStrToDateTime(std::string_view Str)
     if (read)
         return result;
     return static_cast<double>(Epoch().daysTo(QDate(1980, 1, 1)));
+}
+
+bool ReportTimeKey(std::string_view Str, int64_t &Key)
+{
+    int p[6];
+    if (!ReadFullLayout(Str, p) || !ValidParts(p[0], p[1], p[2], p[3], p[4], p[5]))
+        return false;
+    Key = 0;
+    for (const int part : p)
+        Key = Key * 100 + part;
+    return true;
 }
 
 std::string DateToReportStr(double Date)

@@ -1,5 +1,7 @@
 #include "report/uSQLiteFunc.h"
 
+#include "report/uExtraFunctions.h"
+
 #include <sqlite3.h>
 
 #include <atomic>
@@ -113,6 +115,64 @@ int TStatementCell::Finalize()
     const int result = sqlite3_finalize(FStmt);
     FStmt = nullptr;
     return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// SQL functions of the report
+
+namespace {
+
+// The bytes of a value as they are (a number as its text, NULL as none): sqlite3_value_text would copy
+// a column's text to end it with a zero.
+std::string_view Bytes(sqlite3_value *Value)
+{
+    const auto *bytes = static_cast<const char *>(sqlite3_value_blob(Value));
+    return bytes ? std::string_view(bytes, sqlite3_value_bytes(Value)) : std::string_view();
+}
+
+// A bound of ReportTimeIn as text and as moment; Readable false when it is no full year-month-day time
+// text (the texts of rows are compared with it).
+struct TTimeBound
+{
+    std::string Text;
+    int64_t Key = 0;
+    bool Readable = false;
+};
+
+// The bound in argument Arg, read once per statement (the bounds are the same for every row).
+const TTimeBound *Bound(sqlite3_context *Context, sqlite3_value **Args, int Arg)
+{
+    if (const auto *cached = static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg)))
+        return cached;
+    auto *bound = new TTimeBound;
+    bound->Text = Bytes(Args[Arg]);
+    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT && ReportTimeKey(bound->Text, bound->Key) &&
+                      bound->Text[4] == '-';
+    sqlite3_set_auxdata(Context, Arg, bound, [](void *Bound) { delete static_cast<TTimeBound *>(Bound); });
+    // SQLite may have freed it already when it could not keep it.
+    return static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg));
+}
+
+void ReportTimeIn(sqlite3_context *Context, int, sqlite3_value **Args)
+{
+    const TTimeBound *from = Bound(Context, Args, 1), *to = from ? Bound(Context, Args, 2) : nullptr;
+    const std::string_view time = Bytes(Args[0]);
+    int64_t key = 0;
+    // Year-month-day texts sort as their moments do: one outside the bounds' texts is outside their
+    // moments too, or no full time at all. Most rows of a search end here, unread.
+    const bool in = to && from->Readable && to->Readable &&
+                    !(time.size() == 19 && time[4] == '-' && (time < from->Text || time > to->Text)) &&
+                    ReportTimeKey(time, key) && from->Key <= key && key <= to->Key;
+    sqlite3_result_int(Context, in);
+}
+
+} // namespace
+
+int RegisterReportFunctions(sqlite3 *db)
+{
+    return sqlite3_create_function_v2(db, "ReportTimeIn", 3,
+                                      SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                      ReportTimeIn, nullptr, nullptr, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------

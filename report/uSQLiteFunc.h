@@ -47,6 +47,13 @@ int CheckSqliteResult(int code, sqlite3 *db);
 // statement is left to its owner to reset or finalize.
 bool StepOrRaise(sqlite3_stmt *stmt, sqlite3 *db);
 
+// Adds the SQL function ReportTimeIn(time, from, to) to db: 1 when time is a time text of one of the two
+// full layouts (ReportTimeKey) whose moment lies from the moment of from to that of to, both
+// "yyyy-mm-dd hh:mm:ss"; else 0. The extended search's statements use it, so every connection that
+// prepares them registers it first. It keeps no state: any thread may step those statements.
+// Returns sqlite3_create_function_v2's result.
+int RegisterReportFunctions(sqlite3 *db);
+
 // Binds text (UTF-8) to parameter index (from 1) of stmt. SQLite reads a shared, reference-counted
 // buffer in place and gives its reference back through ReleaseBoundText when it rebinds or finalizes.
 // An empty text binds a text of length 0 (not NULL). Returns sqlite3_bind_text's result, untested.

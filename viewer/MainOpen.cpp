@@ -197,6 +197,7 @@ void TMainForm::InitializeBase()
             sqlite3_open_v2(WideToUtf8(baseName).c_str(), &ReportDB, SQLITE_OPEN_READWRITE, nullptr);
         if (result != SQLITE_OK)
             RaiseSqliteError(result, ReportDB);
+        CheckSqliteResult(RegisterReportFunctions(ReportDB), ReportDB);
         ExecSqlScript(ReportDB, "BEGIN TRANSACTION;");
     } catch (const std::exception &E) {
         // A connection without its transaction is no report open for work.

@@ -150,7 +150,9 @@ TEST_F(ReviewTest, AReviewEndToEndKeepsEveryTickAndCommentInTheReportAndItsExpor
         "WITH RECURSIVE below(id) AS (SELECT 3 UNION SELECT ID_FILE FROM struct_drive_table, below "
         "WHERE ID_PARENT = below.id AND IS_FOLDER = 1) SELECT ID_FILE FROM struct_drive_table WHERE "
         "ID_PARENT IN below AND IS_DELETED = 1 AND (F_NAME LIKE '%report%' OR F_NAME LIKE '%notes%') AND "
-        "F_NAME NOT LIKE '%.exe%' AND F_CREATE BETWEEN '2000-01-01' AND '2019-12-31 23:59:59' AND "
+        "F_NAME NOT LIKE '%.exe%' AND (CASE WHEN F_CREATE LIKE '__.%' THEN substr(F_CREATE, 7, 4) || '-' || "
+        "substr(F_CREATE, 4, 2) || '-' || substr(F_CREATE, 1, 2) || substr(F_CREATE, 11) ELSE F_CREATE END) "
+        "BETWEEN '2000-01-01' AND '2019-12-31 23:59:59' AND "
         "F_SIZE BETWEEN 1024 AND 536870912 ORDER BY ID_FILE");
     std::set<int64_t> page;
     for (PVirtualNode n = Files()->GetFirst()->FirstChild; n; n = n->NextSibling)

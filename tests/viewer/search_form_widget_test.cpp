@@ -2,6 +2,8 @@
 // The built statement run on a report is in the search and review tests.
 #include "viewer/ufSearchForm.h"
 
+#include "report/uExtraFunctions.h"
+#include "report/uSQLiteFunc.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/ReportBuilder.h"
 
@@ -18,6 +20,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -65,7 +69,11 @@ void AddRange(TSearchForm &F, int KindRow)
 // The year 2020 as a condition on Column.
 std::string Year(const std::string &Column)
 {
-    return "(" + Column + " >= \"2020-01-01 00:00:00\") and (" + Column + " <= \"2020-12-31 23:59:59\")";
+    const std::string from = "\"2020-01-01 00:00:00\"", to = "\"2020-12-31 23:59:59\"";
+    const std::string test = "ReportTimeIn(" + Column + ", " + from + ", " + to + ")";
+    return "(" + test + " and (" + Column + " between " + from + " and " + to + " or " + Column +
+           " between '01.' and '19/' and " + test + " or " + Column + " between '20.' and '20/' and " + test +
+           " or " + Column + " between '21.' and '31/' and " + test + "))";
 }
 
 struct StatementCase
@@ -95,7 +103,6 @@ TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
          .MaxSize = "9000000000000",
          .MaxUnit = 3,
          .Sql = Where + "(F_SIZE <= 9223372036854775807) );"},
-        {.Name = "picker, changed", .PickerKind = 1, .Sql = Where + Year("F_UPDATE") + " );"},
         {.Name = "list, in list order",
          .Ranges = {2, 0, 0}, // Opened, Created, Changed
          .Sql = Where + Year("F_ACCESS") + " and " + Year("F_CREATE") + " and " + Year("F_UPDATE") + " );"},
@@ -145,6 +152,76 @@ TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
         EXPECT_EQ(f.SearchSQL, c.Sql);
         EXPECT_EQ(f.SearchParams, c.Params);
     }
+}
+
+// A date range finds the times of both layouts that the list reads (ReportStrToDateTime) as lying from
+// the first second of its first day to the last second of its last, whatever the kind and whether
+// the range comes from the pickers or from list entries, with and without the column's index.
+TEST_F(SearchFormTest, DateRangesFindTimesOfBothLayoutsAsTheListReadsThem)
+{
+    const QDateTime moments[] = {{{2019, 12, 31}, {23, 59, 59}}, {{2020, 1, 1}, {0, 0}},
+                                 {{2020, 1, 1}, {0, 0, 1}},      {{2020, 6, 15}, {12, 30}},
+                                 {{2020, 12, 31}, {23, 59, 59}}, {{2021, 1, 1}, {0, 0}},
+                                 {{1999, 12, 31}, {23, 59, 59}}, {{2000, 1, 1}, {0, 0}},
+                                 {{1985, 5, 20}, {10, 0}}}; // sorts between 1999 and 2000 as d.m.y text
+    std::vector<std::string> texts;
+    for (const QDateTime &m : moments)
+        for (const char *layout : {"yyyy-MM-dd hh:mm:ss", "dd.MM.yyyy hh:mm:ss"})
+            texts.push_back(m.toString(QString::fromLatin1(layout)).toStdString());
+    // Each column meets every text.
+    const size_t n = texts.size();
+    support::ReportBuilder report;
+    for (size_t i = 0; i < n; ++i)
+        report.Row({.id = int64_t(i), .name = "t", .create = texts[i], .update = texts[(i + 1) % n],
+                    .access = texts[(i + 2) % n]});
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(report.Write(Dir.File("times.db")).c_str(), &db), SQLITE_OK);
+    for (const TPrepareStep &step : ReportPreparationSteps)
+        ASSERT_EQ(sqlite3_exec(db, step.Sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(RegisterReportFunctions(db), SQLITE_OK);
+
+    struct
+    {
+        QDate From, To;
+    } const ranges[] = {{{2020, 1, 1}, {2020, 12, 31}}, {{2020, 1, 1}, {2020, 1, 1}},
+                        {{2019, 12, 31}, {2019, 12, 31}}, {{1999, 12, 31}, {2000, 1, 1}},
+                        {{1985, 5, 20}, {1985, 5, 20}}, {{2021, 1, 1}, {2020, 1, 1}}};
+    // Kind rows of the combo as it starts; -1 adds "Created" and "Opened" to the list, both must hold.
+    for (const auto &r : ranges)
+        for (const std::vector<int> &kinds : std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 2}})
+            for (const bool list : {false, true}) {
+                if (kinds.size() > 1 && !list)
+                    continue;
+                SCOPED_TRACE(r.From.toString(Qt::ISODate).toStdString() + " " + std::to_string(kinds[0]) +
+                             (list ? " list" : " pickers"));
+                TSearchForm f;
+                Ready(f);
+                f.SearchDB = db;
+                f.dtp_Start->setDate(r.From);
+                f.dtp_Finish->setDate(r.To);
+                for (int kind : kinds) {
+                    f.cb_TypeDate->setCurrentIndex(f.cb_TypeDate->findData(kind));
+                    list ? f.btn_AddTimeClick() : f.dtp_StartChange();
+                }
+                f.bb_OkBitBtnClick();
+                std::set<int64_t> found, wanted;
+                sqlite3_stmt *s = nullptr;
+                ASSERT_EQ(sqlite3_prepare_v2(db, f.SearchSQL.c_str(), -1, &s, nullptr), SQLITE_OK);
+                while (sqlite3_step(s) == SQLITE_ROW)
+                    found.insert(sqlite3_column_int64(s, 0));
+                sqlite3_finalize(s);
+                const auto inRange = [&](const std::string &Text) {
+                    const QDateTime t = DateTimeToQDateTime(ReportStrToDateTime(Text));
+                    const auto at = std::pair(t.date(), t.time());
+                    return std::pair(r.From, QTime(0, 0)) <= at && at <= std::pair(r.To, QTime(23, 59, 59));
+                };
+                for (size_t i = 0; i < n; ++i)
+                    if (std::all_of(kinds.begin(), kinds.end(),
+                                    [&](int kind) { return inRange(texts[(i + size_t(kind)) % n]); }))
+                        wanted.insert(int64_t(i));
+                EXPECT_EQ(found, wanted);
+            }
+    sqlite3_close(db);
 }
 
 TEST_F(SearchFormTest, NameEditsTickMoveAndUntick)
