@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QStringList>
@@ -43,24 +44,41 @@ private:
     QTimer FTimer;
 };
 
-// Ends a modal loop that nothing else ended within Ms milliseconds, as a failure instead of a hang.
-class ModalGuard
+// Ends a modal show that nothing else ended within Ms milliseconds of its start, as a failure instead
+// of a hang. It times each show, not the test: a test that is slow as a whole (a loaded machine) still
+// passes as long as every one of its modal shows ends.
+class ModalGuard : public QObject
 {
 public:
-    explicit ModalGuard(int Ms = 30000)
+    explicit ModalGuard(int Ms = 30000) : FMs(Ms)
     {
-        FTimer.setSingleShot(true);
-        QObject::connect(&FTimer, &QTimer::timeout, [] {
+        FSince.start();
+        qApp->installEventFilter(this);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
             QWidget *modal = QApplication::activeModalWidget();
-            ADD_FAILURE() << "a modal show did not end: "
-                          << (modal ? modal->metaObject()->className() : "none");
+            if (!modal || FSince.elapsed() < FMs)
+                return;
+            ADD_FAILURE() << "a modal show did not end: " << modal->metaObject()->className();
             if (auto *d = qobject_cast<QDialog *>(modal))
                 d->done(QDialog::Rejected);
         });
-        FTimer.start(Ms);
+        FTimer.start(100);
+    }
+    ~ModalGuard() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *e) override
+    {
+        // A window shown or hidden starts the clock again: a new show, or the end of one.
+        if ((e->type() == QEvent::Show || e->type() == QEvent::Hide) && Watched->isWidgetType() &&
+            static_cast<QWidget *>(Watched)->isWindow())
+            FSince.restart();
+        return false;
     }
 
 private:
+    int FMs;
+    QElapsedTimer FSince;
     QTimer FTimer;
 };
 

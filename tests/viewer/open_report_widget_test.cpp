@@ -10,7 +10,6 @@
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
-#include "tests/support/FailingWaitForm.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
@@ -197,14 +196,8 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
 
-// What fails when a second report is chosen, before its preparation starts.
-enum TOpenFault { SettingsWrite, WaitWindow };
-
-class OpenFaultTest : public OpenReportTest, public ::testing::WithParamInterface<TOpenFault>
-{
-};
-
-TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
+// The settings cannot take a second report's name, before its preparation starts.
+TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
 {
     const std::string first = DriveReport();
     // Another version, opened in the end after a warning, with its stored tick: Docs ticked as a whole.
@@ -220,25 +213,17 @@ TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
     {
         // The settings file cannot be replaced while a folder stands in its place.
         const fs::path settings = RegistryFileName();
-        std::optional<support::FailingWaitForm> noWait;
-        if (GetParam() == WaitWindow)
-            noWait.emplace();
-        else {
-            fs::rename(settings, Temp.File("settings.saved"));
-            fs::create_directory(settings);
-        }
+        fs::rename(settings, Temp.File("settings.saved"));
+        fs::create_directory(settings);
         Drop({Q(second)});
-        if (GetParam() == SettingsWrite) {
-            fs::remove(settings);
-            fs::rename(Temp.File("settings.saved"), settings);
-        }
+        fs::remove(settings);
+        fs::rename(Temp.File("settings.saved"), settings);
     }
     const QString mismatch =
         "Mismatching between version of program and report. \nCompatibillity problems may occur.";
     ASSERT_EQ(boxes.Texts.size(), 2);
     EXPECT_EQ(boxes.Texts[0], mismatch); // the probe comes first
-    EXPECT_TRUE(boxes.Texts[1].contains(QLatin1String(GetParam() == WaitWindow ? "wfMutex" : "baseName")))
-        << boxes.Texts[1].toStdString();
+    EXPECT_TRUE(boxes.Texts[1].contains(QLatin1String("baseName"))) << boxes.Texts[1].toStdString();
     EXPECT_EQ(baseName, Q(first));
     EXPECT_EQ(StoredBaseName(), first);
     EXPECT_EQ(ReportDB, open);
@@ -253,8 +238,6 @@ TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
     EXPECT_EQ(Text(Root()), QStringLiteral("second.db3"));
     EXPECT_EQ(Child(Root(), "Docs")->CheckState, csCheckedNormal);
 }
-
-INSTANTIATE_TEST_SUITE_P(OpenReportTest, OpenFaultTest, ::testing::Values(SettingsWrite, WaitWindow));
 
 TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceWithSqlitesText)
 {
