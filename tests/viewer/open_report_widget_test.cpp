@@ -9,12 +9,17 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
+#include "report/uSQLiteFunc.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QProcess>
+#include <QToolButton>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -194,6 +199,33 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_FALSE(TVirtualStringTree::Expanded(Root()));
     EXPECT_TRUE(LogText().contains(QStringLiteral("TMainForm.CreateRoot exception - no expanding today")));
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
+}
+
+TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenDialogOnTheReportsFolder)
+{
+    const std::string report = DriveReport();
+    const std::string kept = reporttest::Whole(report, "check_and_comment_map");
+    support::BoxAnswerer boxes(false);
+    Start({Q(report)});
+    ASSERT_NE(ReportDB, nullptr);
+    // A tick not saved yet: its journal stands beside the report.
+    ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
+    ASSERT_TRUE(fs::exists(report + "-journal"));
+    // The open dialog lists the folder, with the types of the report and of its journal.
+    Form->dlg_OpenBase->setDirectory(Q(Temp.Path()));
+    auto *model = Form->dlg_OpenBase->findChild<QFileSystemModel *>();
+    ASSERT_NE(model, nullptr);
+    const auto typed = [model](const std::string &Path) {
+        return !model->data(model->index(Q(Path), 2)).toString().isEmpty();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return typed(report) && typed(report + "-journal"); }, 10000));
+    // Another program's write waits until the viewer has saved.
+    EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
+                                {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
+              SQLITE_BUSY);
+    Form->tb_SaveButton->click();
+    EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"), "7\n");
+    EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
 }
 
 // The settings cannot take a second report's name, before its preparation starts.
