@@ -274,7 +274,11 @@ TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUp
 TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceWithSqlitesText)
 {
     support::ReportBuilder builder;
+    // Prepared earlier, made read-only later: opening it writes nothing.
     const std::string readOnly = Report(builder.Tree(Drive), "ro.db3");
+    for (const TPrepareStep &step : ReportPreparationSteps)
+        step.Run(reporttest::OpenDb(readOnly).get());
+    const std::string kept = reporttest::Whole(readOnly);
     std::fstream(readOnly, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(18)
         .put('\3'); // never written
@@ -286,6 +290,7 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     EXPECT_EQ(boxes.Texts, QStringList{"Can not open report file, because it can not be written!\n"
                                        "SQLite3 Error 8 - attempt to write a readonly database"});
     EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(reporttest::Whole(readOnly), kept);
 
     // Opened with its root alone; loading it again (focus, Go to folder) is logged, not shown again.
     Drop({Q(broken)});
