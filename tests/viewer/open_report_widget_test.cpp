@@ -145,16 +145,18 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
         EXPECT_EQ(ReportDB, nullptr);
     }
 
-    // Choosing the open report again or a missing file keeps it open.
+    // Choosing the open report again, also by a link to it, or a missing file keeps it open.
     const std::string path = DriveReport();
     Drop({Q(path)});
     sqlite3 *open = ReportDB;
     ASSERT_NE(open, nullptr);
     boxes.Texts.clear();
+    fs::create_symlink(path, Temp.File("link.db3"));
     Drop({Q(path)});
-    EXPECT_EQ(boxes.Texts, QStringList{"Selected report file is already running."});
+    Drop({Q(Temp.File("link.db3"))});
+    EXPECT_EQ(boxes.Texts, QStringList(2, "Selected report file is already running."));
     Drop({Q(Temp.File("gone/missing.db3"))});
-    EXPECT_EQ(boxes.Texts.value(1), CannotOpen);
+    EXPECT_EQ(boxes.Texts.value(2), CannotOpen);
     EXPECT_FALSE(fs::exists(Temp.File("gone")));
     EXPECT_EQ(ReportDB, open);
     EXPECT_EQ(StoredBaseName(), path);
