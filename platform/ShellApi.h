@@ -2,8 +2,8 @@
 // File types and their icons, asked by name as of the system's shell. File types come from the MIME
 // database by a file's name alone, never by its content: reading a file to find its type opens and
 // closes it, and closing any descriptor of the open report drops SQLite's locks on it. A type's name
-// is its MIME comment. Icons come from the icon theme, with fallbacks from the resources, and are collected in one
-// program-wide list of small icons (the "system image list"), one index per distinct icon.
+// is its MIME comment. Icons come from the icon theme, with fallbacks from the resources, and are collected
+// in one program-wide list of small icons (the "system image list"), one index per distinct icon.
 #include <QFileIconProvider>
 #include <QIcon>
 #include <cstdint>

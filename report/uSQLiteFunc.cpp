@@ -36,7 +36,8 @@ ESQLite3::ESQLite3(int code, const QString &text)
 {
 }
 
-ESQLite3::ESQLite3(int code) : Exception(InWords(code, QString::asprintf("SQLite3 Error %d", code))), ErrorCode(code)
+ESQLite3::ESQLite3(int code)
+    : Exception(InWords(code, QString::asprintf("SQLite3 Error %d", code))), ErrorCode(code)
 {
 }
 

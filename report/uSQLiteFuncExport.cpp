@@ -3,12 +3,11 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
 const QString ExportIsLinkText =
-    QStringLiteral("Can not write export file, because a link to another file stands in its place!");
+    QStringLiteral("Can not write export file, because a link stands in its place!");
 const QString ExportIsReportText =
     QStringLiteral("Can not write export file, because it is the report file itself!");
 
@@ -47,9 +46,10 @@ void CopyCheckRows(sqlite3 *dest, sqlite3 *source)
 {
     TStatementCell select;
     TStatementCell insert;
-    Prepare(source,
-            "SELECT id, comment, checked, fileID, id_parent, flag, checkForFolder FROM check_and_comment_map;",
-            select);
+    Prepare(
+        source,
+        "SELECT id, comment, checked, fileID, id_parent, flag, checkForFolder FROM check_and_comment_map;",
+        select);
     Prepare(dest,
             "INSERT INTO check_and_comment_map (id, comment, checked, fileID, id_parent, flag, "
             "checkForFolder) VALUES (?, ?, ?, ?, ?, ?, ?);",

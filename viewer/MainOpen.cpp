@@ -17,8 +17,8 @@
 #include <sqlite3.h>
 
 #include <cxxabi.h>
-#include <sys/stat.h>
 #include <memory>
+#include <sys/stat.h>
 #include <typeinfo>
 
 namespace {
@@ -43,8 +43,8 @@ QString ClassName(const std::exception &E)
 bool IsSameFile(const QString &A, const QString &B)
 {
     struct stat a, b;
-    return stat(WideToUtf8(A).c_str(), &a) == 0 && stat(WideToUtf8(B).c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return stat(WideToUtf8(A).c_str(), &a) == 0 && stat(WideToUtf8(B).c_str(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 QString ErrorMessage(const std::exception &E)

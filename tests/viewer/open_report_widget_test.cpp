@@ -19,8 +19,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QProcess>
-#include <QToolButton>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -226,7 +226,8 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
                                 {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
               SQLITE_BUSY);
     Form->tb_SaveButton->click();
-    EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"), "7\n");
+    EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"),
+              "7\n");
     EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
 }
 
