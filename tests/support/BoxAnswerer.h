@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -52,32 +53,28 @@ class ModalGuard : public QObject
 public:
     explicit ModalGuard(int Ms = 30000) : FMs(Ms)
     {
-        FSince.start();
-        qApp->installEventFilter(this);
-        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+        QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
             QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || FSince.elapsed() < FMs)
-                return;
-            ADD_FAILURE() << "a modal show did not end: " << modal->metaObject()->className();
-            if (auto *d = qobject_cast<QDialog *>(modal))
-                d->done(QDialog::Rejected);
+            if (modal != FModal) {
+                // A new show. The same dialog shown again in between has ended its show before.
+                FModal = modal;
+                Restart();
+                if (auto *d = qobject_cast<QDialog *>(modal))
+                    QObject::connect(d, &QDialog::finished, this, &ModalGuard::Restart, Qt::UniqueConnection);
+            } else if (modal && FSince.elapsed() >= FMs) {
+                ADD_FAILURE() << "a modal show did not end: " << modal->metaObject()->className();
+                if (auto *d = qobject_cast<QDialog *>(modal))
+                    d->done(QDialog::Rejected);
+            }
         });
         FTimer.start(100);
     }
-    ~ModalGuard() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject *Watched, QEvent *e) override
-    {
-        // A window shown or hidden starts the clock again: a new show, or the end of one.
-        if ((e->type() == QEvent::Show || e->type() == QEvent::Hide) && Watched->isWidgetType() &&
-            static_cast<QWidget *>(Watched)->isWindow())
-            FSince.restart();
-        return false;
-    }
 
 private:
+    void Restart() { FSince.start(); }
+
     int FMs;
+    QPointer<QWidget> FModal;
     QElapsedTimer FSince;
     QTimer FTimer;
 };
