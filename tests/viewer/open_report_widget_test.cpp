@@ -27,7 +27,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -213,8 +212,9 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     // A tick not saved yet: its journal stands beside the report.
     ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
     ASSERT_TRUE(fs::exists(report + "-journal"));
-    // The open dialog lists the folder, with the types of the report and of its journal.
+    // The open dialog shows the folder, with the types of the report and of its journal.
     Form->dlg_OpenBase->setDirectory(Q(Temp.Path()));
+    Form->dlg_OpenBase->show();
     auto *model = Form->dlg_OpenBase->findChild<QFileSystemModel *>();
     ASSERT_NE(model, nullptr);
     const auto typed = [model](const std::string &Path) {
@@ -225,6 +225,7 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
                                 {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
               SQLITE_BUSY);
+    Form->dlg_OpenBase->reject();
     Form->tb_SaveButton->click();
     EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"),
               "7\n");
