@@ -198,6 +198,7 @@ TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
     ExecSqlScript(Open(reportPath), "UPDATE check_and_comment_map SET comment = 'new';"
                                     "INSERT INTO information VALUES ('new', 'row');");
     FOpen.clear();
+    const std::string report = reporttest::Whole(reportPath);
     for (const char *step : {"DROP TABLE", "DELETE FROM information", "INSERT INTO check_and_comment_map",
                              "INSERT INTO information", "COMMIT"}) {
         SCOPED_TRACE(step);
@@ -212,6 +213,7 @@ TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
         EXPECT_EQ(reporttest::Whole(name), before);
+        EXPECT_EQ(reporttest::Whole(reportPath), report);
     }
     ExportChecks(ExportName(), Open(reportPath));
     EXPECT_NE(reporttest::Whole(name).find("text:new|text:row"), std::string::npos);
