@@ -6,6 +6,7 @@
 // time is ours (use UseManualTime), and the counters ours_s, bare_s (mean seconds) and ratio
 // (ours / bare) are reported.
 #include "report/uSQLiteFunc.h"
+#include "tests/support/RunLocks.h"
 #include "tests/support/SyntheticReport.h"
 
 #include <QApplication>
@@ -19,6 +20,9 @@
 #include <string>
 
 namespace bench {
+
+// Before main: no benchmark shares a lock with a viewer or another run.
+inline const bool RunLocksNamed = (support::NameRunLocks(), true);
 
 // Seconds taken by work.
 inline double Seconds(const std::function<void()> &work)

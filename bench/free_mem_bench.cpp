@@ -43,7 +43,5 @@ BENCHMARK(BrowseFolders)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecon
 
 int main(int argc, char **argv)
 {
-    // The window's named mutexes are shared with other running copies: keep to our own.
-    qputenv("PARVIX_MUTEX_NAMESPACE", "free_mem_bench");
     return bench::RunWithWidgets(argc, argv);
 }

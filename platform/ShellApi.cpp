@@ -63,6 +63,16 @@ void CopyTypeName(const QString &name, char (&target)[80])
     target[length] = 0;
 }
 
+// The type of a file by its name alone.
+QMimeType TypeByName(const QMimeDatabase &Db, const QString &Path)
+{
+    // A bare extension (".txt") reads as a hidden file without one; give it a name in front.
+    QString name = QFileInfo(Path).fileName();
+    if (name.startsWith(QLatin1Char('.')))
+        name.prepend(QLatin1Char('x'));
+    return Db.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+}
+
 } // namespace
 
 uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi,
@@ -83,11 +93,7 @@ uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEI
             iconNames = {QStringLiteral("drive-harddisk")};
             fallback = QStringLiteral(":/icons/drive.png");
         } else if (!folder) {
-            // A bare extension (".txt") reads as a hidden file without one; give it a name in front.
-            QString name = QFileInfo(path).fileName();
-            if (name.startsWith(QLatin1Char('.')))
-                name.prepend(QLatin1Char('x'));
-            type = mimeDb.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+            type = TypeByName(mimeDb, path);
         }
     } else {
         const QFileInfo info(path);
@@ -95,7 +101,7 @@ uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEI
             return 0;
         folder = info.isDir();
         if (!folder)
-            type = mimeDb.mimeTypeForFile(info);
+            type = TypeByName(mimeDb, path);
     }
     if (folder) {
         type = mimeDb.mimeTypeForName(QStringLiteral("inode/directory"));
@@ -145,4 +151,25 @@ void TSystemImageList::Draw(QPainter &painter, int x, int y, int index) const
     const QIcon icon = Icon(index);
     if (!icon.isNull())
         icon.paint(&painter, QRect(x, y, Width(), Height()));
+}
+
+QIcon TNameIconProvider::icon(const QFileInfo &info) const
+{
+    if (info.isDir())
+        return QFileIconProvider::icon(info);
+    SHFILEINFOA file;
+    if (!SHGetFileInfoA(QFile::encodeName(info.fileName()).constData(), FILE_ATTRIBUTE_NORMAL, &file,
+                        sizeof file, SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES))
+        return {};
+    return TSystemImageList().Icon(file.iIcon);
+}
+
+QString TNameIconProvider::type(const QFileInfo &info) const
+{
+    if (info.isDir())
+        return QFileIconProvider::type(info);
+    SHFILEINFOA file;
+    SHGetFileInfoA(QFile::encodeName(info.fileName()).constData(), FILE_ATTRIBUTE_NORMAL, &file, sizeof file,
+                   SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES);
+    return QString::fromUtf8(file.szTypeName);
 }

@@ -1,8 +1,10 @@
 #pragma once
 // File types and their icons, asked by name as of the system's shell. File types come from the MIME
-// database by extension (or, for an existing file, by its content too); a type's name is its MIME
-// comment. Icons come from the icon theme, with fallbacks from the resources, and are collected in one
-// program-wide list of small icons (the "system image list"), one index per distinct icon.
+// database by a file's name alone, never by its content: reading a file to find its type opens and
+// closes it, and closing any descriptor of the open report drops SQLite's locks on it. A type's name
+// is its MIME comment. Icons come from the icon theme, with fallbacks from the resources, and are collected
+// in one program-wide list of small icons (the "system image list"), one index per distinct icon.
+#include <QFileIconProvider>
 #include <QIcon>
 #include <cstdint>
 
@@ -26,7 +28,7 @@ struct SHFILEINFOA
 // Fills psfi as uFlags ask. With SHGFI_USEFILEATTRIBUTES only pszPath's name and dwFileAttributes count
 // (FILE_ATTRIBUTE_DIRECTORY: a folder; otherwise a file typed by its extension; the empty name stands
 // for a drive) and the file need not exist. Without it, pszPath must exist: a folder, or a file typed
-// by name and content. Returns 0 when that fails; otherwise non-zero (with SHGFI_SYSICONINDEX the
+// by its name. Returns 0 when that fails; otherwise non-zero (with SHGFI_SYSICONINDEX the
 // system image list's id, else 1). Safe on any thread.
 uintptr_t SHGetFileInfoA(const char *pszPath, uint32_t dwFileAttributes, SHFILEINFOA *psfi,
                          unsigned cbFileInfo, unsigned uFlags);
@@ -46,4 +48,14 @@ public:
     QIcon Icon(int index) const;
     // Paints the icon at index into the list-sized square at x, y; nothing outside the list.
     void Draw(QPainter &painter, int x, int y, int index) const;
+};
+
+// Icons and type names for file dialogs, as the shell gives them by name: files are never opened.
+// Stateless and safe on any thread (a dialog asks from its own worker thread).
+class TNameIconProvider : public QFileIconProvider
+{
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo &info) const override;
+    QString type(const QFileInfo &info) const override;
 };

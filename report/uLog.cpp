@@ -123,10 +123,11 @@ void WriteAll(int Fd, const char *Text, size_t Size, const char *Path)
     }
 }
 
-// Opens, writes and closes; the caller holds logMutex.
+// Opens, writes and closes; the caller holds logMutex. Copies of the program share the file and the
+// first of them to end deletes it: a line that finds it gone makes it again.
 void AppendLine(const char *Path, const char *Line, size_t Size)
 {
-    const int fd = open(Path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = open(Path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
         RaiseLastOSError(FileWhat("open", Path));
     try {

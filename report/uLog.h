@@ -20,7 +20,7 @@ TMutex &logMutex();
 // Creates the log file, or empties it when it exists. Takes no mutex (start of the main window).
 void CreateLogFile();
 // Appends Msg followed by "\r\n". Waits up to 4000 ms for logMutex; after that the line is dropped
-// without a message. The file must exist: a missing file is a failure.
+// without a message. A missing file (deleted by another copy that ended) is made again.
 void WriteLog(const std::string &Msg);
 void WriteLog(const char *Msg);
 // Wide text goes into the log as 8-bit (UTF-8) text.

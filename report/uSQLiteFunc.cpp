@@ -22,13 +22,26 @@ namespace {
 // ---------------------------------------------------------------------------------------------------
 // ESQLite3
 
+namespace {
+
+// SQLite's code alone does not tell the user that the disk is full, nor what to do about it.
+QString InWords(int code, const QString &message)
+{
+    return (code & 0xFF) == SQLITE_FULL ? QStringLiteral("The disk is full!\r") + message : message;
+}
+
+} // namespace
+
 ESQLite3::ESQLite3(int code, const QString &text)
-    : Exception(QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData())), ErrorCode(code),
-      ErrorMessage(text)
+    : Exception(InWords(code, QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData()))),
+      ErrorCode(code), ErrorMessage(text)
 {
 }
 
-ESQLite3::ESQLite3(int code) : Exception(QString::asprintf("SQLite3 Error %d", code)), ErrorCode(code) {}
+ESQLite3::ESQLite3(int code)
+    : Exception(InWords(code, QString::asprintf("SQLite3 Error %d", code))), ErrorCode(code)
+{
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Result test and scripts

@@ -18,9 +18,10 @@ class TInt64List;
 class ESQLite3 : public Exception
 {
 public:
-    // "SQLite3 Error %d - %s": the result code and the connection's error text.
+    // "SQLite3 Error %d - %s": the result code and the connection's error text. A full disk
+    // (SQLITE_FULL) is said in words first: "The disk is full!" and a carriage return.
     ESQLite3(int code, const QString &text);
-    // "SQLite3 Error %d": the code alone (no connection was given).
+    // "SQLite3 Error %d": the code alone (no connection was given); a full disk as above.
     explicit ESQLite3(int code);
 
     static ESQLite3 Create(int code, const QString &text) { return ESQLite3(code, text); }
@@ -154,18 +155,26 @@ int64_t GetChildrenSize(sqlite3 *db, int64_t id);
 // ---------------------------------------------------------------------------------------------------
 // Export file: check_and_comment_map and information copied from a report into a small database.
 
-// Opens (or creates) the export file, drops and recreates check_and_comment_map, empties information
-// (creating it when missing) and begins a transaction. Returns the connection, which is opened for use
-// by one thread at a time without SQLite's own lock; on a failure it is closed and ESQLite3 raised.
+// Opens (or creates) the export file, never through a symbolic link, begins a transaction, and in it
+// drops and recreates check_and_comment_map and empties information (creating it when missing): until
+// the commit the file keeps its earlier export whole, also when the program is killed. Returns the
+// connection, which is opened for use by one thread at a time without SQLite's own lock; on a failure
+// it is closed and ESQLite3 raised.
 sqlite3 *CreateExportBase(const QString &fileName);
 
-// Copies every row of check_and_comment_map and of information from source into dest. Rows whose
-// insert fails are left out without a report.
+// Copies every row of check_and_comment_map and of information from source into dest. A failing read
+// or insert raises ESQLite3: an export with rows missing is no export.
 void CopyCheckAndInformation(sqlite3 *dest, sqlite3 *source);
 
 // Commits and closes the connection. When the commit raises, the connection stays open.
 void CommitAndCloseBase(sqlite3 *db);
 
-// CreateExportBase, CopyCheckAndInformation, CommitAndCloseBase. The export connection is closed in
-// every case; after a failure its open transaction is rolled back and ESQLite3 passes on.
+// Why an export file is refused before anything is written to it.
+extern const QString ExportIsLinkText;
+extern const QString ExportIsReportText;
+
+// CreateExportBase, CopyCheckAndInformation, CommitAndCloseBase. Refused with Exception (texts above)
+// when the export file or its journal is a symbolic link, or when it is source's own file. The export
+// connection is closed in every case; after a failure its transaction is rolled back, a file that the
+// export created is removed, and the exception passes on.
 void ExportChecks(const QString &fileName, sqlite3 *source);

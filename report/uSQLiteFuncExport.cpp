@@ -3,7 +3,38 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+const QString ExportIsLinkText =
+    QStringLiteral("Can not write export file, because a link stands in its place!");
+const QString ExportIsReportText =
+    QStringLiteral("Can not write export file, because it is the report file itself!");
+
 namespace {
+
+// Steps an insert of the copy once; a row that does not go in fails the export.
+void InsertRow(sqlite3_stmt *insert, sqlite3 *dest)
+{
+    const int result = sqlite3_step(insert);
+    if (result != SQLITE_DONE)
+        RaiseSqliteError(result, dest);
+}
+
+// A statement of the copy that could not be prepared fails the export.
+void Prepare(sqlite3 *db, const char *sql, TStatementCell &cell)
+{
+    const int result = sqlite3_prepare_v2(db, sql, -1, cell.Ptr(), nullptr);
+    if (result != SQLITE_OK)
+        RaiseSqliteError(result, db);
+}
+
+// The end of a source's rows: anything but its normal end fails the export.
+void CheckEnd(int result, sqlite3 *source)
+{
+    if (result != SQLITE_DONE)
+        RaiseSqliteError(result, source);
+}
 
 std::string ColumnText(sqlite3_stmt *stmt, int column)
 {
@@ -15,17 +46,18 @@ void CopyCheckRows(sqlite3 *dest, sqlite3 *source)
 {
     TStatementCell select;
     TStatementCell insert;
-    sqlite3_prepare_v2(source,
-                       "SELECT id, comment, checked, fileID, id_parent, flag, checkForFolder FROM "
-                       "check_and_comment_map;",
-                       -1, select.Ptr(), nullptr);
-    sqlite3_prepare_v2(dest,
-                       "INSERT INTO check_and_comment_map (id, comment, checked, fileID, id_parent, flag, "
-                       "checkForFolder) VALUES (?, ?, ?, ?, ?, ?, ?);",
-                       -1, insert.Ptr(), nullptr);
+    Prepare(
+        source,
+        "SELECT id, comment, checked, fileID, id_parent, flag, checkForFolder FROM check_and_comment_map;",
+        select);
+    Prepare(dest,
+            "INSERT INTO check_and_comment_map (id, comment, checked, fileID, id_parent, flag, "
+            "checkForFolder) VALUES (?, ?, ?, ?, ?, ?, ?);",
+            insert);
     sqlite3_stmt *const in = insert.Handle();
     sqlite3_stmt *const out = select.Handle();
-    while (sqlite3_step(out) == SQLITE_ROW) {
+    int result;
+    while ((result = sqlite3_step(out)) == SQLITE_ROW) {
         sqlite3_reset(in);
         sqlite3_bind_int64(in, 1, sqlite3_column_int64(out, 0));
         // The comment's bytes stay valid until the SELECT moves on, which is after the insert's step;
@@ -37,26 +69,43 @@ void CopyCheckRows(sqlite3 *dest, sqlite3 *source)
         sqlite3_bind_int64(in, 5, sqlite3_column_int64(out, 4));
         sqlite3_bind_int64(in, 6, sqlite3_column_int64(out, 5));
         sqlite3_bind_int(in, 7, sqlite3_column_int(out, 6));
-        sqlite3_step(in);
+        InsertRow(in, dest);
     }
+    CheckEnd(result, source);
 }
 
 void CopyInformationRows(sqlite3 *dest, sqlite3 *source)
 {
     TStatementCell select;
     TStatementCell insert;
-    sqlite3_prepare_v2(source, "SELECT field_Name, value FROM information;", -1, select.Ptr(), nullptr);
-    sqlite3_prepare_v2(dest, "INSERT INTO information (field_Name, value) VALUES (?, ?);", -1, insert.Ptr(),
-                       nullptr);
+    Prepare(source, "SELECT field_Name, value FROM information;", select);
+    Prepare(dest, "INSERT INTO information (field_Name, value) VALUES (?, ?);", insert);
     sqlite3_stmt *const in = insert.Handle();
     sqlite3_stmt *const out = select.Handle();
-    while (sqlite3_step(out) == SQLITE_ROW) {
+    int result;
+    while ((result = sqlite3_step(out)) == SQLITE_ROW) {
         sqlite3_reset(in);
         // Both columns go as text: a number arrives as its decimal text, a null as empty text.
         BindUtf8Text(in, 1, ColumnText(out, 0));
         BindUtf8Text(in, 2, ColumnText(out, 1));
-        sqlite3_step(in);
+        InsertRow(in, dest);
     }
+    CheckEnd(result, source);
+}
+
+bool IsLink(const std::string &Path)
+{
+    struct stat st;
+    return lstat(Path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// True when Path names the file that db has open as its main database.
+bool IsFileOf(const std::string &Path, sqlite3 *db)
+{
+    const char *own = db ? sqlite3_db_filename(db, "main") : nullptr;
+    struct stat a, b;
+    return own && *own && stat(Path.c_str(), &a) == 0 && stat(own, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -65,19 +114,22 @@ sqlite3 *CreateExportBase(const QString &fileName)
 {
     sqlite3 *db = nullptr;
     // The open's result is not tested: a file that cannot be opened fails at the first statement. The
-    // connection is used by one thread only, so it goes without SQLite's per-call lock.
+    // connection is used by one thread only, so it goes without SQLite's per-call lock. A link in the
+    // file's place would send the export into whatever file it points at.
     sqlite3_open_v2(WideToUtf8(fileName).c_str(), &db,
-                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                    nullptr);
     // Only when SQLite could not even allocate a connection is there none; without one the set-up
     // below would do nothing and the export would look done.
     if (!db)
         RaiseSqliteError(SQLITE_NOMEM, nullptr);
     try {
+        // First: the old rows go only together with the new ones' commit.
+        ExecSqlScript(db, "BEGIN TRANSACTION;");
         ExecSqlScript(db, "DROP TABLE IF EXISTS check_and_comment_map;");
         ExecSqlScript(db, "CREATE TABLE IF NOT EXISTS information (field_Name TEXT, value);");
         ExecSqlScript(db, "DELETE FROM information;");
         ExecSqlScript(db, CheckAndCommentMapTableSql);
-        ExecSqlScript(db, "BEGIN TRANSACTION;");
     } catch (...) {
         sqlite3_close_v2(db);
         throw;
@@ -99,13 +151,27 @@ void CommitAndCloseBase(sqlite3 *db)
 
 void ExportChecks(const QString &fileName, sqlite3 *source)
 {
-    sqlite3 *db = CreateExportBase(fileName);
+    const std::string path = WideToUtf8(fileName);
+    const std::string journal = path + "-journal";
+    if (IsLink(path) || IsLink(journal))
+        throw Exception(ExportIsLinkText);
+    // Written into, the report would lose its ticks and information to the export's set-up.
+    if (IsFileOf(path, source))
+        throw Exception(ExportIsReportText);
+    struct stat st;
+    const bool existed = lstat(path.c_str(), &st) == 0;
+    sqlite3 *db = nullptr;
     try {
+        db = CreateExportBase(fileName);
         CopyCheckAndInformation(db, source);
         CommitAndCloseBase(db);
     } catch (...) {
-        // Closing with the transaction open rolls the copied rows back.
+        // Closing with the transaction open rolls everything back.
         sqlite3_close_v2(db);
+        if (!existed) {
+            unlink(path.c_str());
+            unlink(journal.c_str());
+        }
         throw;
     }
 }

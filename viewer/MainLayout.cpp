@@ -2,6 +2,7 @@
 // run-time layout, images, captions and hints.
 #include "viewer/Main.h"
 
+#include "platform/ShellApi.h"
 #include "platform/StatusBar.h"
 #include "platform/VirtualTreeView.h"
 #include "report/uDirectoryList.h"
@@ -436,6 +437,10 @@ void TMainForm::BuildComponents()
     dlg_OpenBase = Named(new QFileDialog(this), "dlg_OpenBase");
     dlg_OpenBase->setAcceptMode(QFileDialog::AcceptOpen);
     dlg_OpenBase->setOption(QFileDialog::DontUseNativeDialog);
+    // The dialog watches its folder, which may hold the open report and its journal: types and icons
+    // by name, so that it never opens them. Never freed: every dialog of the program may use it.
+    static TNameIconProvider *const NameIcons = new TNameIconProvider;
+    dlg_OpenBase->setIconProvider(NameIcons);
     dlg_OpenBase->setDefaultSuffix(QStringLiteral("db3"));
     dlg_OpenBase->setNameFilters(
         {QStringLiteral("Korrin Report Files (*.korrinrep)"), QStringLiteral("All files (*)")});

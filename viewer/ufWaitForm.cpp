@@ -29,8 +29,8 @@ constexpr int LabelLeft = 75;
 } // namespace
 
 TWaitForm::TWaitForm(QWidget *Owner, const QString &Text)
-    : QDialog(Owner, Qt::Dialog | Qt::FramelessWindowHint), wfMutex(std::make_unique<TMutex>("wfMutex")),
-      formIsBusyMutex(std::make_unique<TMutex>("formIsBusyMutex"))
+    : QDialog(Owner, Qt::Dialog | Qt::FramelessWindowHint), wfMutex(std::make_unique<TMutex>()),
+      formIsBusyMutex(std::make_unique<TMutex>())
 {
     setModal(true);
     QFont font(QStringLiteral("MS Sans Serif"));

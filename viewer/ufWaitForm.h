@@ -25,9 +25,9 @@ class TWaitForm : public QDialog
 {
     Q_OBJECT
 public:
-    // Creates the window hidden, centred on Owner when shown, with Text in its label. Opens the named
-    // mutexes "wfMutex" and "formIsBusyMutex" (shared with other running copies of the program); when
-    // one cannot be opened the EOSError passes on and no window results. Main thread only.
+    // Creates the window hidden, centred on Owner when shown, with Text in its label. Its mutexes
+    // wfMutex and formIsBusyMutex are unnamed: the wait window is one per process, and another running
+    // copy of the program must never wait for this one's work. Main thread only.
     TWaitForm(QWidget *Owner, const QString &Text);
     // Gives back what the hand-outs still hold of formIsBusyMutex, then closes both mutexes.
     ~TWaitForm() override;
@@ -44,6 +44,10 @@ public:
     // had within 3000 ms the label keeps what it showed. From another thread it does nothing: widgets
     // belong to the main thread.
     void UpdateStateLabel();
+
+    // The window's two mutexes, for tests that hold them from another thread.
+    TMutex &TextMutex() const { return *wfMutex; }
+    TMutex &BusyMutex() const { return *formIsBusyMutex; }
 
     // The answer to every close request: False until the first close message has been handled.
     bool CanClose() const { return FCanClose; }

@@ -97,6 +97,7 @@ void TLoadThread::Execute()
         }
         ExecSqlScript(DB, "COMMIT;");
         WriteLog("TLoadThread.Execute - transaction commited");
+        ProbeWrite();
     } catch (const ESQLite3 &E) {
         // SQLite's own words name no file and no cause the user can act on.
         failure =
@@ -119,6 +120,17 @@ void TLoadThread::Execute()
         SetLoadFailure(failure);
     }
     SendEndMessages();
+}
+
+void TLoadThread::ProbeWrite()
+{
+    // A report prepared earlier writes nothing above, and a file or folder that cannot be written
+    // would only show at the first tick. A write rolled back tells now, and leaves the file as it was.
+    TStatementCell read;
+    sqlite3_prepare_v2(DB, "PRAGMA user_version;", -1, read.Ptr(), nullptr);
+    const int version = StepOrRaise(read.Handle(), DB) ? sqlite3_column_int(read.Handle(), 0) : 0;
+    read.Finalize();
+    ExecSqlScript(DB, "BEGIN TRANSACTION; PRAGMA user_version = " + std::to_string(version) + "; ROLLBACK;");
 }
 
 void TLoadThread::SendEndMessages()

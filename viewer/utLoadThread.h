@@ -22,7 +22,8 @@ protected:
     // Empty BaseName: only the two end messages. Otherwise the preparation steps inside
     // "BEGIN TRANSACTION;" .. "COMMIT;", each group after its percentage on the wait window. A failing
     // step leaves the report as it was (the connection closes with the transaction open) and its
-    // message is kept for TakeLoadFailure.
+    // message is kept for TakeLoadFailure. Then a write begun and rolled back: a report that cannot be
+    // written (a read-only file, a folder where the journal cannot be made) fails here, not at a tick.
     void Execute() override;
 
 private:
@@ -30,6 +31,8 @@ private:
     // for reading and writing but never created.
     void OpenBase();
     void CloseBase();
+    // Raises ESQLite3 when DB's file or its journal cannot be written; changes nothing.
+    void ProbeWrite();
     // WM_WAITFORM_CLOSE to the wait window, then WM_LOAD_FINISHED to the main window, queued only once
     // the close has ended the wait window's modal loop.
     void SendEndMessages();

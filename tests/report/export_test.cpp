@@ -4,10 +4,19 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
+
+namespace fs = std::filesystem;
 
 // Every row of a query, each column as "type:value".
 std::string Dump(sqlite3 *db, const char *sql)
@@ -91,7 +100,7 @@ void LockExportFile(sqlite3_context *context, int, sqlite3_value **)
 {
     auto *reader = static_cast<sqlite3 *>(sqlite3_user_data(context));
     if (sqlite3_get_autocommit(reader))
-        ExecSqlScript(reader, "BEGIN; SELECT count(*) FROM information;");
+        ExecSqlScript(reader, "BEGIN; SELECT count(*) FROM sqlite_master;");
     sqlite3_result_int(context, 1);
 }
 
@@ -108,7 +117,8 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
               SQLITE_OK);
     ExecSqlScript(source,
                   "CREATE VIEW check_and_comment_map AS SELECT 1 AS id, 'c' AS comment, 1 AS checked, 5 "
-                  "AS fileID, -1 AS id_parent, 0 AS flag, 1 AS checkForFolder WHERE lock_export();");
+                  "AS fileID, -1 AS id_parent, 0 AS flag, 1 AS checkForFolder WHERE lock_export();"
+                  "CREATE TABLE information (field_Name, value);");
     try {
         ExportChecks(ExportName(), source);
         FAIL() << "no exception";
@@ -119,6 +129,92 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
     ExecSqlScript(reader, "COMMIT;");
     // No connection still holds the export's write transaction: another writer gets in at once.
     EXPECT_NO_THROW(ExecSqlScript(reader, "BEGIN IMMEDIATE; ROLLBACK;"));
-    // Set-up done, the copied row rolled back with the closed connection.
-    EXPECT_EQ(Dump(reader, CheckCount), "int:0\n");
+    // The set-up and the copied row rolled back with the closed connection.
+    EXPECT_EQ(Dump(reader, "SELECT count(*) FROM sqlite_master;"), "int:0\n");
+}
+
+TEST_F(Export, NeverWritesThroughALinkNorIntoTheReportItself)
+{
+    sqlite3 *report = OpenReport();
+    const std::string reportPath = FTemp.File("report.db");
+    const std::string other = support::ReportBuilder()
+                                  .Tree("F c.txt 1\n")
+                                  .Check({std::string("other's"), 1, 1, -1, 0, 1})
+                                  .Write(FTemp.File("other.db"));
+    const std::string name = ExportName().toStdString();
+    const struct
+    {
+        const char *Name;
+        std::function<void()> Place;
+        const QString &Text;
+    } cases[] = {
+        {"link to the report", [&] { fs::create_symlink(reportPath, name); }, ExportIsLinkText},
+        {"link to another report", [&] { fs::create_symlink(other, name); }, ExportIsLinkText},
+        {"link as its journal", [&] { fs::create_symlink(other, name + "-journal"); }, ExportIsLinkText},
+        {"the report's second name", [&] { fs::create_hard_link(reportPath, name); }, ExportIsReportText},
+    };
+    const std::string reportBefore = reporttest::Whole(reportPath), otherBefore = reporttest::Whole(other);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        c.Place();
+        try {
+            ExportChecks(ExportName(), report);
+            ADD_FAILURE() << "exported";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), c.Text);
+        }
+        fs::remove(name);
+        fs::remove(name + "-journal");
+        EXPECT_EQ(reporttest::Whole(reportPath), reportBefore);
+        EXPECT_EQ(reporttest::Whole(other), otherBefore);
+    }
+}
+
+namespace {
+
+const char *KillAt = ""; // in a child: the start of the export file's statement that kills it
+
+int KillAtStatement(unsigned, void *, void *, void *Sql)
+{
+    if (std::strncmp(static_cast<const char *>(Sql), KillAt, std::strlen(KillAt)) == 0)
+        kill(getpid(), SIGKILL);
+    return 0;
+}
+
+int TraceExport(sqlite3 *db, const char **, const sqlite3_api_routines *)
+{
+    return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, KillAtStatement, nullptr);
+}
+
+} // namespace
+
+TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
+{
+    const std::string name = ExportName().toStdString();
+    ExportChecks(ExportName(), OpenReport());
+    const std::string before = reporttest::Whole(name);
+    FOpen.clear(); // a child must not share the report's connection
+    const std::string reportPath = FTemp.File("report.db");
+    ExecSqlScript(Open(reportPath), "UPDATE check_and_comment_map SET comment = 'new';"
+                                    "INSERT INTO information VALUES ('new', 'row');");
+    FOpen.clear();
+    const std::string report = reporttest::Whole(reportPath);
+    for (const char *step : {"DROP TABLE", "DELETE FROM information", "INSERT INTO check_and_comment_map",
+                             "INSERT INTO information", "COMMIT"}) {
+        SCOPED_TRACE(step);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            KillAt = step;
+            sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceExport));
+            ExportChecks(ExportName(), reporttest::OpenDb(reportPath).get());
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        EXPECT_EQ(reporttest::Whole(name), before);
+        EXPECT_EQ(reporttest::Whole(reportPath), report);
+    }
+    ExportChecks(ExportName(), Open(reportPath));
+    EXPECT_NE(reporttest::Whole(name).find("text:new|text:row"), std::string::npos);
 }

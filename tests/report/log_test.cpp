@@ -82,7 +82,7 @@ void ExpectWholeLines(const QByteArray &content, int writers, int perWriter)
 
 } // namespace
 
-TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
+TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleaveAndOutliveTheOtherCopysEnd)
 {
     constexpr int perWriter = 2000;
     const auto write = [](int w) {
@@ -98,7 +98,7 @@ TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
 
     CreateLogFile(); // empties the file
     EXPECT_EQ(Content(), QByteArray());
-    const pid_t pid = fork();
+    pid_t pid = fork();
     if (pid == 0) {
         write(1);
         _exit(0);
@@ -109,6 +109,16 @@ TEST_F(LogTest, LinesOfTwoThreadsOrTwoProcessesNeverInterleave)
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ExpectWholeLines(Content(), 2, perWriter);
+
+    // The other copy ends first and deletes the shared log: this one's next line makes it again.
+    if ((pid = fork()) == 0) {
+        DeleteLogFile();
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    WriteLog("still running");
+    EXPECT_EQ(Content(), QByteArray("still running\r\n"));
+    EXPECT_TRUE(FShown.empty());
 }
 
 TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockingAWorker)

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -43,24 +45,37 @@ private:
     QTimer FTimer;
 };
 
-// Ends a modal loop that nothing else ended within Ms milliseconds, as a failure instead of a hang.
-class ModalGuard
+// Ends a modal show that nothing else ended within Ms milliseconds of its start, as a failure instead
+// of a hang. It times each show, not the test: a test that is slow as a whole (a loaded machine) still
+// passes as long as every one of its modal shows ends.
+class ModalGuard : public QObject
 {
 public:
-    explicit ModalGuard(int Ms = 30000)
+    explicit ModalGuard(int Ms = 30000) : FMs(Ms)
     {
-        FTimer.setSingleShot(true);
-        QObject::connect(&FTimer, &QTimer::timeout, [] {
+        QObject::connect(&FTimer, &QTimer::timeout, this, [this] {
             QWidget *modal = QApplication::activeModalWidget();
-            ADD_FAILURE() << "a modal show did not end: "
-                          << (modal ? modal->metaObject()->className() : "none");
-            if (auto *d = qobject_cast<QDialog *>(modal))
-                d->done(QDialog::Rejected);
+            if (modal != FModal) {
+                // A new show. The same dialog shown again in between has ended its show before.
+                FModal = modal;
+                Restart();
+                if (auto *d = qobject_cast<QDialog *>(modal))
+                    QObject::connect(d, &QDialog::finished, this, &ModalGuard::Restart, Qt::UniqueConnection);
+            } else if (modal && FSince.elapsed() >= FMs) {
+                ADD_FAILURE() << "a modal show did not end: " << modal->metaObject()->className();
+                if (auto *d = qobject_cast<QDialog *>(modal))
+                    d->done(QDialog::Rejected);
+            }
         });
-        FTimer.start(Ms);
+        FTimer.start(100);
     }
 
 private:
+    void Restart() { FSince.start(); }
+
+    int FMs;
+    QPointer<QWidget> FModal;
+    QElapsedTimer FSince;
     QTimer FTimer;
 };
 

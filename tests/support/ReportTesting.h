@@ -61,6 +61,23 @@ inline std::string QueryFile(const std::string &Path, const std::string &Sql, bo
     return out;
 }
 
+// Everything the database at Path holds, as text: SQLite's own check of the file ("ok"), then every
+// table by name with its rows, but for the table named Skip. Opened for writing, so that a journal a
+// killed writer left is rolled back.
+inline std::string Whole(const std::string &Path, const std::string &Skip = {})
+{
+    Db db = OpenDb(Path);
+    std::string out = Query(db.get(), "PRAGMA integrity_check;");
+    const std::string tables =
+        Query(db.get(), "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name;");
+    for (size_t at = 0, end; (end = tables.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string name = tables.substr(at, end - at);
+        if (name != Skip)
+            out += name + ":\n" + Query(db.get(), "SELECT * FROM \"" + name + "\" ORDER BY rowid;", true);
+    }
+    return out;
+}
+
 inline std::vector<int64_t> Items(const TInt64List &list)
 {
     std::vector<int64_t> items;

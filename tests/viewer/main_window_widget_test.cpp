@@ -11,7 +11,6 @@
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
 #include "tests/support/BoxAnswerer.h"
-#include "tests/support/FailingWaitForm.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
@@ -235,27 +234,6 @@ TEST_F(MainWindowTest, TheFileListPaintsTheMarksOfACommentedOrDeletedItem)
         for (int x = 0; x < deleted.width(); ++x)
             red += qRed(deleted.pixel(x, y)) > 200 && qGreen(deleted.pixel(x, y)) < 60;
     EXPECT_GT(red, 5);
-}
-
-TEST_F(MainWindowTest, AWaitWindowThatCannotBeMadeLeavesTheTreesOutOfUpdateAndFailsCreationWithABox)
-{
-    OpenReport("x");
-    PVirtualNode docs = Form->tv_FolderTree->GetFirst()->FirstChild;
-    support::BoxAnswerer boxes;
-    {
-        support::FailingWaitForm noWait;
-        EXPECT_THROW(Form->tv_FolderTree->SetExpanded(docs, true), EOSError);
-        EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
-        EXPECT_FALSE(TVirtualStringTree::Toggling(docs)); // it can still be expanded later
-        Form.reset();
-
-        EXPECT_EQ(CreateMainForm({QStringLiteral("ParvixViewer")}), nullptr);
-    }
-    ASSERT_EQ(boxes.Texts.size(), 1);
-    EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("Mutex \"wfMutex\"")))
-        << boxes.Texts[0].toStdString();
-    EXPECT_EQ(MainForm, nullptr);
-    EXPECT_EQ(FreeMemThread, nullptr); // stopped with the window that started it
 }
 
 } // namespace

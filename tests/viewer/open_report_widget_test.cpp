@@ -9,21 +9,24 @@
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "report/uRegEdit.h"
+#include "report/uSQLiteFunc.h"
 #include "tests/support/BoxAnswerer.h"
-#include "tests/support/FailingWaitForm.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QProcess>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -141,16 +144,18 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
         EXPECT_EQ(ReportDB, nullptr);
     }
 
-    // Choosing the open report again or a missing file keeps it open.
+    // Choosing the open report again, also by a link to it, or a missing file keeps it open.
     const std::string path = DriveReport();
     Drop({Q(path)});
     sqlite3 *open = ReportDB;
     ASSERT_NE(open, nullptr);
     boxes.Texts.clear();
+    fs::create_symlink(path, Temp.File("link.db3"));
     Drop({Q(path)});
-    EXPECT_EQ(boxes.Texts, QStringList{"Selected report file is already running."});
+    Drop({Q(Temp.File("link.db3"))});
+    EXPECT_EQ(boxes.Texts, QStringList(2, "Selected report file is already running."));
     Drop({Q(Temp.File("gone/missing.db3"))});
-    EXPECT_EQ(boxes.Texts.value(1), CannotOpen);
+    EXPECT_EQ(boxes.Texts.value(2), CannotOpen);
     EXPECT_FALSE(fs::exists(Temp.File("gone")));
     EXPECT_EQ(ReportDB, open);
     EXPECT_EQ(StoredBaseName(), path);
@@ -197,14 +202,38 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(boxes.Texts.size(), 1); // only logged
 }
 
-// What fails when a second report is chosen, before its preparation starts.
-enum TOpenFault { SettingsWrite, WaitWindow };
-
-class OpenFaultTest : public OpenReportTest, public ::testing::WithParamInterface<TOpenFault>
+TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenDialogOnTheReportsFolder)
 {
-};
+    const std::string report = DriveReport();
+    const std::string kept = reporttest::Whole(report, "check_and_comment_map");
+    support::BoxAnswerer boxes(false);
+    Start({Q(report)});
+    ASSERT_NE(ReportDB, nullptr);
+    // A tick not saved yet: its journal stands beside the report.
+    ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
+    ASSERT_TRUE(fs::exists(report + "-journal"));
+    // The open dialog shows the folder, with the types of the report and of its journal.
+    Form->dlg_OpenBase->setDirectory(Q(Temp.Path()));
+    Form->dlg_OpenBase->show();
+    auto *model = Form->dlg_OpenBase->findChild<QFileSystemModel *>();
+    ASSERT_NE(model, nullptr);
+    const auto typed = [model](const std::string &Path) {
+        return !model->data(model->index(Q(Path), 2)).toString().isEmpty();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return typed(report) && typed(report + "-journal"); }, 10000));
+    // Another program's write waits until the viewer has saved.
+    EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
+                                {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
+              SQLITE_BUSY);
+    Form->dlg_OpenBase->reject();
+    Form->tb_SaveButton->click();
+    EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"),
+              "7\n");
+    EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
+}
 
-TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
+// The settings cannot take a second report's name, before its preparation starts.
+TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
 {
     const std::string first = DriveReport();
     // Another version, opened in the end after a warning, with its stored tick: Docs ticked as a whole.
@@ -220,25 +249,17 @@ TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
     {
         // The settings file cannot be replaced while a folder stands in its place.
         const fs::path settings = RegistryFileName();
-        std::optional<support::FailingWaitForm> noWait;
-        if (GetParam() == WaitWindow)
-            noWait.emplace();
-        else {
-            fs::rename(settings, Temp.File("settings.saved"));
-            fs::create_directory(settings);
-        }
+        fs::rename(settings, Temp.File("settings.saved"));
+        fs::create_directory(settings);
         Drop({Q(second)});
-        if (GetParam() == SettingsWrite) {
-            fs::remove(settings);
-            fs::rename(Temp.File("settings.saved"), settings);
-        }
+        fs::remove(settings);
+        fs::rename(Temp.File("settings.saved"), settings);
     }
     const QString mismatch =
         "Mismatching between version of program and report. \nCompatibillity problems may occur.";
     ASSERT_EQ(boxes.Texts.size(), 2);
     EXPECT_EQ(boxes.Texts[0], mismatch); // the probe comes first
-    EXPECT_TRUE(boxes.Texts[1].contains(QLatin1String(GetParam() == WaitWindow ? "wfMutex" : "baseName")))
-        << boxes.Texts[1].toStdString();
+    EXPECT_TRUE(boxes.Texts[1].contains(QLatin1String("baseName"))) << boxes.Texts[1].toStdString();
     EXPECT_EQ(baseName, Q(first));
     EXPECT_EQ(StoredBaseName(), first);
     EXPECT_EQ(ReportDB, open);
@@ -254,12 +275,14 @@ TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
     EXPECT_EQ(Child(Root(), "Docs")->CheckState, csCheckedNormal);
 }
 
-INSTANTIATE_TEST_SUITE_P(OpenReportTest, OpenFaultTest, ::testing::Values(SettingsWrite, WaitWindow));
-
 TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceWithSqlitesText)
 {
     support::ReportBuilder builder;
+    // Prepared earlier, made read-only later: opening it writes nothing.
     const std::string readOnly = Report(builder.Tree(Drive), "ro.db3");
+    for (const TPrepareStep &step : ReportPreparationSteps)
+        step.Run(reporttest::OpenDb(readOnly).get());
+    const std::string kept = reporttest::Whole(readOnly);
     std::fstream(readOnly, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(18)
         .put('\3'); // never written
@@ -271,6 +294,7 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     EXPECT_EQ(boxes.Texts, QStringList{"Can not open report file, because it can not be written!\n"
                                        "SQLite3 Error 8 - attempt to write a readonly database"});
     EXPECT_EQ(ReportDB, nullptr);
+    EXPECT_EQ(reporttest::Whole(readOnly), kept);
 
     // Opened with its root alone; loading it again (focus, Go to folder) is logged, not shown again.
     Drop({Q(broken)});

@@ -127,23 +127,55 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
     EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
 }
 
-TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButton)
+// Limits every new connection's file to one page: a new database file is "full" at its first table.
+int FullDisk(sqlite3 *db, const char **, const sqlite3_api_routines *)
 {
-    const std::pair<const char *, void (*)(const std::string &, const std::string &)> cases[] = {
-        {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); }},
-        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); }},
+    return sqlite3_exec(db, "PRAGMA max_page_count = 1;", nullptr, nullptr, nullptr);
+}
+
+TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButtonAndLeavesTheFilesAsTheyWere)
+{
+    using TBreak = void (*)(const std::string &, const std::string &);
+    const struct
+    {
+        const char *Name;
+        TBreak Break;
+        QString Ending;
+    } cases[] = {
+        {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); },
+         "unable to open database file"},
+        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
+         "unable to open database file"},
+        {"link to the report", [](auto &Report, auto &Export) { fs::create_symlink(Report, Export); },
+         ExportIsLinkText},
+        {"information of other columns",
+         [](auto &, auto &Export) {
+             ExecSqlScript(reporttest::OpenDb(Export).get(),
+                           "CREATE TABLE information (a, b); INSERT INTO information VALUES (1, 2);");
+         },
+         "table information has no column named field_Name"},
+        {"full disk", [](auto &, auto &) { sqlite3_auto_extension(reinterpret_cast<void (*)()>(FullDisk)); },
+         "The disk is full!\nSQLite3 Error 13 - database or disk is full"},
     };
-    for (const auto &[name, breakIt] : cases) {
+    for (const auto &[name, breakIt, ending] : cases) {
         SCOPED_TRACE(name);
         Open(std::string(name) + "/scan.db3", std::string(name) + "/scan_Export.roa");
+        const std::string report = reporttest::Whole(Report);
         breakIt(Report, Export);
+        const bool existed = fs::exists(fs::symlink_status(Export));
+        const std::string before = existed && fs::is_regular_file(Export) ? reporttest::Whole(Export) : "";
         const QStringList texts = Click(Form->tb_ExportBase, "mbYes");
-        EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("unable to open database file")))
+        sqlite3_reset_auto_extension();
+        const QString prefix = "Report was not created. File: " + QString::fromStdString(Export) + "\n";
+        EXPECT_TRUE(texts.size() == 1 && texts[0].startsWith(prefix) && texts[0].endsWith(ending))
             << texts.join(QLatin1Char('|')).toStdString();
         EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
         EXPECT_TRUE(Opened.isEmpty());
         EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
         Form.reset();
+        EXPECT_EQ(fs::exists(Report) ? reporttest::Whole(Report) : report, report);
+        EXPECT_EQ(fs::exists(fs::symlink_status(Export)), existed);
+        EXPECT_EQ(before.empty() ? before : reporttest::Whole(Export), before);
     }
 }
 

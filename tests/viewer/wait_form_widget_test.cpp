@@ -22,6 +22,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 const QString LoadText = QStringLiteral("Load folder data. Please wiat, it can take some time.");
@@ -45,14 +48,11 @@ std::future<void> StartWorker(TWaitForm *Wait, std::function<void()> Work = {})
     return result;
 }
 
-// Whether another thread gets formIsBusyMutex within TimeOut ms (and gives it back at once).
-bool OtherThreadGetsBusyMutex(uint32_t TimeOut)
+// Whether another thread gets Wait's formIsBusyMutex within TimeOut ms (and gives it back at once).
+bool OtherThreadGetsBusyMutex(TWaitForm *Wait, uint32_t TimeOut)
 {
     return std::async(std::launch::async,
-                      [TimeOut] {
-                          TMutex m("formIsBusyMutex");
-                          return m.Get(TimeOut) && m.Release();
-                      })
+                      [&m = Wait->BusyMutex(), TimeOut] { return m.Get(TimeOut) && m.Release(); })
         .get();
 }
 
@@ -139,7 +139,7 @@ TEST_F(WaitFormTest, WorkerTextReachesTheLabelOnlyThroughTheMainThreadAndNotWhil
     ShowWaitForm(nullptr, LoadText);
     std::promise<void> held, release;
     std::thread holder([&, releaseSignal = release.get_future()] {
-        TMutex m("wfMutex");
+        TMutex &m = w->TextMutex();
         ASSERT_TRUE(m.Get(10000));
         held.set_value();
         releaseSignal.wait();
@@ -164,27 +164,50 @@ TEST_F(WaitFormTest, FormIsBusyMutexHeldDuringAHandOutAndGivenBackAtItsEnd)
     // window never shown, yet the mutex comes back.
     TWaitForm *w = ShowWaitForm(nullptr, QStringLiteral("Extracting report."));
     support::WaitSpy spy;
-    EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
+    EXPECT_FALSE(OtherThreadGetsBusyMutex(w, 0));
     w->Close();
     QCoreApplication::processEvents();
     EXPECT_FALSE(w->CanClose());
     EXPECT_FALSE(w->isVisible());
-    EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
+    EXPECT_TRUE(OtherThreadGetsBusyMutex(w, 15000));
 
     // A work ended by its close message; the starter's close after it gives back nothing more.
     ASSERT_EQ(ShowWaitForm(nullptr, LoadText), w);
-    EXPECT_FALSE(OtherThreadGetsBusyMutex(0));
+    EXPECT_FALSE(OtherThreadGetsBusyMutex(w, 0));
     StartWorker(w);
     w->WMShowModal();
-    EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
+    EXPECT_TRUE(OtherThreadGetsBusyMutex(w, 15000));
     w->Close();
-    EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
-
-    // A later hand-out ended by freeing the window.
+    EXPECT_TRUE(OtherThreadGetsBusyMutex(w, 15000));
     EXPECT_EQ(spy.WaitShows, 1) << "only the work's modal show";
-    ShowWaitForm(nullptr, LoadText);
-    FreeWaitForm();
-    EXPECT_TRUE(OtherThreadGetsBusyMutex(15000));
+}
+
+TEST_F(WaitFormTest, TwoCopiesHandOutTheirWindowsAtOnceWithoutWaitingForEachOther)
+{
+    // This copy holds both locks of its window: a hand-out that no close message ended, and the text
+    // lock held by one of its threads.
+    TWaitForm *w = ShowWaitForm(nullptr, LoadText);
+    std::promise<void> held, release;
+    std::thread holder([&, releaseSignal = release.get_future()] {
+        w->TextMutex().Get(INFINITE);
+        held.set_value();
+        releaseSignal.wait();
+        w->TextMutex().Release();
+    });
+    held.get_future().get();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The other copy hands out a window of its own: its text shows and the hand-out holds its lock.
+        TWaitForm other(nullptr, LoadText);
+        other.HandOut(QStringLiteral("Search"));
+        _exit(other.StateLabel->text() == QStringLiteral("Search") && other.BusyMutex().Get(0) ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    release.set_value();
+    holder.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    w->Close();
 }
 
 TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
