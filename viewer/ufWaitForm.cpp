@@ -154,11 +154,19 @@ void TWaitForm::Close()
         FWorkEnded = true;
         ReleaseBusy();
     }
-    close();
+    CloseWindow();
     if (FHandOuts > 0 && --FHandOuts > 0 && !FOuterWorkEnded.empty()) {
         FWorkEnded = FOuterWorkEnded.back();
         FOuterWorkEnded.pop_back();
     }
+}
+
+void TWaitForm::CloseWindow()
+{
+    // The close request's answer, as closeEvent gives it to the code. Hidden rather than closed: a
+    // closed window gives up its native window, and every show would make a new one.
+    if (FCanClose)
+        hide();
 }
 
 void TWaitForm::ReleaseBusy()
@@ -180,7 +188,7 @@ void TWaitForm::END_MSG_HANDLE()
     }
     FCanClose = true;
     FWorkEnded = true;
-    close();
+    CloseWindow();
     if (got)
         wfMutex->Release();
     ReleaseBusy();

@@ -92,6 +92,8 @@ private:
     void END_MSG_HANDLE();
     // WM_WAITFORM_UPDATE: applies the current text on the main thread.
     void WMUpdateText();
+    // Closes the window when CanClose allows it; a running modal show then returns.
+    void CloseWindow();
     // Gives back one Get of formIsBusyMutex made by a hand-out, when one is still held.
     void ReleaseBusy();
     bool OnOwnThread() const;
