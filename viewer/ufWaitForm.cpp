@@ -111,7 +111,19 @@ void TWaitForm::UpdateStateLabel()
         StateLabel->move(LabelLeft, 15);
     else if (lines == 2)
         StateLabel->move(LabelLeft, 8);
-    StateLabel->adjustSize();
+    // The same few texts come with every work: each one's size is worked out once for the font.
+    if (StateLabel->font() != FSizedFont) {
+        FLabelSizes.clear();
+        FSizedFont = StateLabel->font();
+    }
+    if (const auto known = FLabelSizes.constFind(StateLabel->text()); known != FLabelSizes.cend()) {
+        StateLabel->resize(*known);
+    } else {
+        StateLabel->adjustSize();
+        if (FLabelSizes.size() >= 64)
+            FLabelSizes.clear();
+        FLabelSizes.insert(StateLabel->text(), StateLabel->size());
+    }
     FitToLabel();
 }
 
