@@ -9,11 +9,37 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QThread>
+
+#include <utility>
 
 namespace {
 
 using TLock = std::unique_lock<std::recursive_mutex>;
+
+// A scroll bar that repaints only when its steps really change: the view sets the same steps again
+// at every layout, and a styled scroll bar is dear to paint.
+class TScrollBar : public QScrollBar
+{
+public:
+    explicit TScrollBar(Qt::Orientation Orientation) : QScrollBar(Orientation) {}
+
+protected:
+    void sliderChange(SliderChange Change) override
+    {
+        if (Change == SliderStepsChange) {
+            const std::pair<int, int> steps(singleStep(), pageStep());
+            if (steps == FSteps)
+                return;
+            FSteps = steps;
+        }
+        QScrollBar::sliderChange(Change);
+    }
+
+private:
+    std::pair<int, int> FSteps{-1, -1};
+};
 
 } // namespace
 
@@ -31,6 +57,20 @@ TVirtualTreeView::TVirtualTreeView(TVirtualStringTree *Tree, QWidget *Parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAnimated(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    for (const Qt::Orientation o : {Qt::Horizontal, Qt::Vertical}) {
+        auto *bar = new TScrollBar(o);
+        // What the item view connects to its own bars, which the new ones replace.
+        if (o == Qt::Horizontal) {
+            setHorizontalScrollBar(bar);
+            connect(bar, &QScrollBar::actionTriggered, this, &TVirtualTreeView::horizontalScrollbarAction);
+            connect(bar, &QScrollBar::valueChanged, this, &TVirtualTreeView::horizontalScrollbarValueChanged);
+        } else {
+            setVerticalScrollBar(bar);
+            connect(bar, &QScrollBar::actionTriggered, this, &TVirtualTreeView::verticalScrollbarAction);
+            connect(bar, &QScrollBar::valueChanged, this, &TVirtualTreeView::verticalScrollbarValueChanged);
+        }
+    }
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(true);
     header()->viewport()->installEventFilter(this);
@@ -123,9 +163,11 @@ void TVirtualTreeView::Resync()
     if (FTree->UpdateCount() > 0)
         return; // the outermost EndUpdate still to come takes it
     TVirtualTreeChanges changes = FTree->TakeChanges();
-    const bool stale = FModel->TakeStale() || FPaintedFrozen;
+    // A guess may have been laid out; a frozen paint only left old rows on the screen.
+    const bool stale = FModel->TakeStale();
+    const bool unpainted = FPaintedFrozen;
     FPaintedFrozen = false;
-    if (changes.Empty() && !stale && !FHeaderPending)
+    if (changes.Empty() && !stale && !unpainted && !FHeaderPending)
         return;
     if (!changes.Deleted.empty())
         FPressedCheck = nullptr;
@@ -147,6 +189,8 @@ void TVirtualTreeView::Resync()
         scheduleDelayedItemsLayout();
     SyncCurrent(changes.FocusChanged);
     SyncSelection();
+    // Laid out now rather than by the paint, whose layout would ask for a second paint.
+    executeDelayedItemsLayout();
     viewport()->update();
     // The model holds none of the deleted nodes any more.
     FTree->FinishChanges(changes);
@@ -368,19 +412,29 @@ PVirtualNode TVirtualTreeView::NodeAtPos(const QPoint &Pos)
 
 void TVirtualTreeView::paintEvent(QPaintEvent *e)
 {
+    // The viewport is opaque: it paints its own background, so that a paint while the tree is frozen
+    // can leave the rows it showed last in place instead of blanking them.
+    const auto background = [&] {
+        QPainter(viewport()).fillRect(e->rect(), viewport()->palette().brush(viewport()->backgroundRole()));
+    };
     if (!FTree) {
+        background();
         QTreeView::paintEvent(e);
         return;
     }
     // Held for the whole paint, so that no worker starts an update in the middle of it.
     TLock lock(FTree->ViewLock());
+    const QRect at(viewport()->mapTo(window(), QPoint()), viewport()->size());
     if (FTree->ViewFrozen()) {
-        QPainter p(viewport());
-        p.fillRect(e->rect(), palette().brush(QPalette::Base));
+        // The end of the update paints it all anew.
         FPaintedFrozen = true;
+        if (at != FShownAt)
+            background(); // what was there is not this view's
         return;
     }
+    background();
     QTreeView::paintEvent(e);
+    FShownAt = at;
 }
 
 void TVirtualTreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,

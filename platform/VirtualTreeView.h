@@ -96,6 +96,7 @@ private:
     TVirtualTreeModel *FModel;
     PVirtualNode FPressedCheck = nullptr;
     bool FPaintedFrozen = false;
+    QRect FShownAt; // where in the window the viewport was at its last full paint
     bool FHeaderPending = false;
     bool FApplyingHeader = false;
     // The last press and release on the header.

@@ -691,6 +691,11 @@ void TMainForm::PutCommentText(const QString *Text)
 
 void TMainForm::ShowDeletedMark(const TDirectoryList *Item)
 {
-    FStatusShowsDeleted = Item && Item->isDeleted;
-    sb_InfoStatusBar->repaint();
+    // The mark is painted with the bar: a repaint now would paint every pending change of the window
+    // in the middle of the work, and again at its end.
+    const bool deleted = Item && Item->isDeleted;
+    if (deleted != FStatusShowsDeleted) {
+        FStatusShowsDeleted = deleted;
+        sb_InfoStatusBar->update();
+    }
 }

@@ -111,7 +111,19 @@ void TWaitForm::UpdateStateLabel()
         StateLabel->move(LabelLeft, 15);
     else if (lines == 2)
         StateLabel->move(LabelLeft, 8);
-    StateLabel->adjustSize();
+    // The same few texts come with every work: each one's size is worked out once for the font.
+    if (StateLabel->font() != FSizedFont) {
+        FLabelSizes.clear();
+        FSizedFont = StateLabel->font();
+    }
+    if (const auto known = FLabelSizes.constFind(StateLabel->text()); known != FLabelSizes.cend()) {
+        StateLabel->resize(*known);
+    } else {
+        StateLabel->adjustSize();
+        if (FLabelSizes.size() >= 64)
+            FLabelSizes.clear();
+        FLabelSizes.insert(StateLabel->text(), StateLabel->size());
+    }
     FitToLabel();
 }
 
@@ -154,11 +166,19 @@ void TWaitForm::Close()
         FWorkEnded = true;
         ReleaseBusy();
     }
-    close();
+    CloseWindow();
     if (FHandOuts > 0 && --FHandOuts > 0 && !FOuterWorkEnded.empty()) {
         FWorkEnded = FOuterWorkEnded.back();
         FOuterWorkEnded.pop_back();
     }
+}
+
+void TWaitForm::CloseWindow()
+{
+    // The close request's answer, as closeEvent gives it to the code. Hidden rather than closed: a
+    // closed window gives up its native window, and every show would make a new one.
+    if (FCanClose)
+        hide();
 }
 
 void TWaitForm::ReleaseBusy()
@@ -180,7 +200,7 @@ void TWaitForm::END_MSG_HANDLE()
     }
     FCanClose = true;
     FWorkEnded = true;
-    close();
+    CloseWindow();
     if (got)
         wfMutex->Release();
     ReleaseBusy();

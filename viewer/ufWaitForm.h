@@ -10,7 +10,10 @@
 // and for the worker: SetMessageText from its own thread as often as it likes, and as its very last
 // act, also after an error, PostMessage(w, WM_WAITFORM_CLOSE).
 #include <QDialog>
+#include <QFont>
+#include <QHash>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -96,6 +99,8 @@ private:
     void END_MSG_HANDLE();
     // WM_WAITFORM_UPDATE: applies the current text on the main thread.
     void WMUpdateText();
+    // Closes the window when CanClose allows it; a running modal show then returns.
+    void CloseWindow();
     // Gives back one Get of formIsBusyMutex made by a hand-out, when one is still held.
     void ReleaseBusy();
     bool OnOwnThread() const;
@@ -111,6 +116,8 @@ private:
     int FHandOuts = 0;       // hand-outs not closed yet
     std::vector<bool> FOuterWorkEnded; // FWorkEnded of the open hand-outs around the innermost one
     int FModalDepth = 0;               // modal loops of WMShowModal running
+    QHash<QString, QSize> FLabelSizes; // the label's size for each text shown so far, in FSizedFont
+    QFont FSizedFont;
     QMovie *FMovie;
 };
 
