@@ -143,20 +143,26 @@ TEST_F(ExpandTest, NamesCommentsAndDatesCrossTheDatabaseBoundary)
 {
     // Upper-casing folds only ASCII letters: the umlauts and the Cyrillic name sort by their bytes.
     Open(support::ReportBuilder()
-             .Tree("F b\nF A 3 date=garbage\nF C 4 date=04.03.2021 05:06:07\nF _x\nF \xc3\xa4\nF \xc3\x84\n"
-                   "F \xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt\n")
+             .Tree("F b\nF A 3 attr=33 date=garbage\nF C 4 deleted date=04.03.2021 05:06:07\nF _x\n"
+                   "F \xc3\xa4\nF \xc3\x84\nF \xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt\n")
+             .Row({9, -1, 1, 1, "d", 5, 16, "1850-06-15 00:00:00", "2001-02-03 04:05:06",
+                   "2030-11-12 23:59:59", 0, 77})
              .Check({std::string("a note"), 0, 1, -1, 0, 0}));
     Load(RootNode);
     EXPECT_EQ(Children(RootNode),
-              (QStringList{"[A]", "[b]", "[C]", "[_x]", QString::fromUtf8("[\xc3\x84]"),
+              (QStringList{"d", "[A]", "[b]", "[C]", "[_x]", QString::fromUtf8("[\xc3\x84]"),
                            QString::fromUtf8("[\xc3\xa4]"),
                            QString::fromUtf8("[\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt]")}));
     const TDirectoryListChildren &items = Root->GetChildren();
-    EXPECT_TRUE(items[1]->HasComment());
-    EXPECT_FALSE(items[0]->HasComment() || items[6]->HasComment());
-    // An unreadable date still loads, as the earliest date; the dotted form is read.
-    EXPECT_EQ(items[0]->f_create, QDateTimeToDateTime(QDateTime(QDate(1980, 1, 1), QTime(0, 0))));
-    EXPECT_EQ(items[2]->f_access, ReportStrToDateTime("2021-03-04 05:06:07"));
+    EXPECT_TRUE(items[2]->HasComment());
+    EXPECT_FALSE(items[1]->HasComment() || items[7]->HasComment());
+    // Each field from its column; an unreadable date loads as the earliest one, the dotted form is read.
+    EXPECT_EQ(reporttest::ItemFields(*items[0]),
+              "d 9 -1 77 1 1 16 1850-06-15 00:00:00|2001-02-03 04:05:06|2030-11-12 23:59:59");
+    EXPECT_EQ(reporttest::ItemFields(*items[1]),
+              "A 2 -1 3 0 0 33 1980-01-01 00:00:00|1980-01-01 00:00:00|1980-01-01 00:00:00");
+    EXPECT_EQ(reporttest::ItemFields(*items[3]),
+              "C 3 -1 4 0 1 0 2021-03-04 05:06:07|2021-03-04 05:06:07|2021-03-04 05:06:07");
 }
 
 const char *const TickDrive = R"(D Docs

@@ -209,6 +209,30 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
     EXPECT_EQ(Rows(), "Adir zdir d.md C.txt b.txt a.png");
 }
 
+TEST_F(FileListTest, NamesAndTimesSortAsTheRuleSaysAndTimesShowTheirMomentAlsoBefore1900)
+{
+    // In order of time; the names order as their bytes do with a to z taken as A to Z.
+    const std::pair<const char *, const char *> rows[] = {
+        {"^z", "1850-06-15 00:00:00"}, {"b", "1899-12-29 06:00:00"},  {"_x", "1899-12-29 18:00:00"},
+        {"A", "1899-12-30 00:00:00"},  {"[y", "1899-12-30 23:59:59"}, {"Zed", "1926-05-01 10:00:00"}};
+    std::string tree = "D Docs\n";
+    for (const auto &[name, moment] : rows)
+        tree += std::string("  F ") + name + " 1 date=" + moment + "\n";
+    Start(support::ReportBuilder().Tree(tree), "Docs");
+    for (int column : {0, 2, 3, 4}) {
+        Form->tv_FilesTree->OnHeaderClick(&Form->tv_FilesTree->Header, column, Qt::LeftButton, {}, 0, 0);
+        EXPECT_EQ(Rows(), column ? "^z b _x A [y Zed" : "A b Zed [y ^z _x") << column;
+        for (const auto &[name, moment] : rows) {
+            const QDateTime at = QDateTime::fromString(moment, "yyyy-MM-dd HH:mm:ss");
+            QString text;
+            Form->tv_FilesTreeGetText(Form->tv_FilesTree, Find(Form->tv_FilesTree, name), std::max(column, 2),
+                                      ttNormal, text);
+            EXPECT_EQ(text.section(' ', 0, 0), QLocale().toString(at.date(), QLocale::ShortFormat)) << moment;
+            EXPECT_EQ(text.contains(':'), at.time() != QTime(0, 0)) << text.toStdString();
+        }
+    }
+}
+
 TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
 {
     // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are

@@ -14,6 +14,7 @@
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+#include "tests/support/WaitSpy.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QTest>
@@ -129,15 +130,19 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
     EXPECT_TRUE(baseName.isEmpty() && StoredBaseName().empty());
 
-    // Not a report: refused after a failed unpacking, the file left as it was.
-    for (const auto &[path, head] : {std::pair{database, "SQLite format 3"}, {damaged, "this is neither"}}) {
+    // Not a report, also once unpacked: refused after a failed unpacking, the file left as it was.
+    const std::string packed = builder.WriteCompressed(Temp.File("packed.rpt"));
+    for (const auto &[path, head] :
+         std::vector<std::pair<std::string, std::string>>{{database, "SQLite format 3"},
+                                                          {damaged, "this is neither"},
+                                                          {packed, reporttest::FileText(packed)}}) {
         SCOPED_TRACE(path);
         boxes.Texts.clear();
         Drop({Q(path)});
         // the refusal, then the cause on a line of its own
         EXPECT_TRUE(boxes.Texts.value(boxes.Texts.size() - 1).startsWith(CannotOpen + u'\n'));
-        EXPECT_EQ(Form->decompressFailed, 1);
-        EXPECT_EQ(reporttest::FileText(path).substr(0, 15), head);
+        EXPECT_EQ(Form->decompressFailed, path != packed); // the packed one inflates well
+        EXPECT_EQ(reporttest::FileText(path).substr(0, 15), head.substr(0, 15));
         EXPECT_EQ(ReportDB, nullptr);
     }
 
@@ -175,9 +180,23 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
 
-    // The next opening works as usual.
+    // The next opening works as usual, and so does a start on it; what the wait window says meanwhile.
     const std::string good = DriveReport();
-    Drop({Q(good)});
+    for (const char *first : {"Preparing report. Please wait. ", "Extracting report."}) {
+        support::WaitSpy spy;
+        if (*first == 'P') {
+            Drop({Q(good)});
+        } else {
+            Form.reset();
+            Start({Q(good)});
+        }
+        EXPECT_EQ(spy.ShownTexts,
+                  QStringList({first, "Load folder data. Please wiat, it can take some time."}));
+        QString percents;
+        for (const char *p : {"0", "12", "25", "37", "50", "63", "75", "88", "100"})
+            percents += QStringLiteral("Preparing report. Please wait. %1%|").arg(p);
+        EXPECT_EQ(spy.Texts.join('|') + '|', percents);
+    }
     EXPECT_EQ(boxes.Texts.size(), 1);
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -115,10 +116,12 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
     EXPECT_EQ(Form->tb_ExportFileName->text(), exportName);
 
     Tick(1);
+    ExecSqlScript(ReportDB,
+                  "UPDATE check_and_comment_map SET checked = 0, comment = 'new' WHERE fileID = 2;");
     Click(Form->tb_ExportBase, "mbYes");
     EXPECT_EQ(Opened, QStringList{QString::fromStdString(fs::path(Report).parent_path())});
-    // The report's null flags arrive as 0.
-    EXPECT_EQ(Ticks(Export), QString::fromUtf8("1|n\xc3\xa4|1|2|0 2|n\xc3\xa4|1|1|0 / 1,C:"));
+    // Only what the report holds now; the report's null flags arrive as 0.
+    EXPECT_EQ(Ticks(Export), QString::fromUtf8("1|new|0|2|0 2|n\xc3\xa4|1|1|0 / 1,C:"));
 
     EXPECT_EQ(Click(Form->tb_ExportFileName, "mbYes"), QStringList{"Open containing folder?"});
     EXPECT_EQ(Opened.size(), 2);
@@ -129,22 +132,31 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
 
 TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButton)
 {
-    const std::pair<const char *, void (*)(const std::string &, const std::string &)> cases[] = {
-        {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); }},
-        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); }},
-    };
-    for (const auto &[name, breakIt] : cases) {
+    static sqlite3 *reader = nullptr; // another program reading the report: the save fails, no export
+    const std::tuple<const char *, const char *, void (*)(const std::string &, const std::string &)> cases[] =
+        {{"export path is a folder", "unable to open database file",
+          [](auto &, auto &Export) { fs::create_directory(Export); }},
+         {"report gone", "unable to open database file",
+          [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); }},
+         {"report busy", "SQLite3 Error 5 - database is locked", [](auto &Report, auto &) {
+              sqlite3_open(Report.c_str(), &reader);
+              sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM information;", nullptr, nullptr, nullptr);
+          }}};
+    for (const auto &[name, reason, breakIt] : cases) {
         SCOPED_TRACE(name);
         Open(std::string(name) + "/scan.db3", std::string(name) + "/scan_Export.roa");
+        Tick(1);
         breakIt(Report, Export);
         const QStringList texts = Click(Form->tb_ExportBase, "mbYes");
-        EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("unable to open database file")))
+        EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String(reason)))
             << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_FALSE(fs::is_regular_file(Export));
         EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
         EXPECT_TRUE(Opened.isEmpty());
         EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
         Form.reset();
     }
+    sqlite3_close(reader);
 }
 
 } // namespace

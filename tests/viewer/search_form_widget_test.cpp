@@ -91,6 +91,7 @@ TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
         {.Name = "subfolders", .Folder = 2, .FolderID = 1, .Sql = Where + " (ID_PARENT IN (1, 2, 3 )) );"},
         {.Name = "no subfolders", .Folder = 2, .FolderID = 3, .Sql = Where + " (ID_PARENT IN (3 )) );"},
         {.Name = "2 KB, empty upper", .MinSize = "2", .Sql = Where + "(F_SIZE >= 2048) );"},
+        {.Name = "3 GB", .MaxSize = "3", .MaxUnit = 3, .Sql = Where + "(F_SIZE <= 3221225472) );"},
         {.Name = "overflow held at the limit",
          .MaxSize = "9000000000000",
          .MaxUnit = 3,

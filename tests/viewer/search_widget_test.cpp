@@ -53,6 +53,9 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
     Open(&report
               .Tree("F a.txt\nF b.TXT\nF abc\nF ABC\nF abcd\nD x\n  F \" a \"\nF a\nF b\nD y 100\n  F in 7\n")
               .Row({.id = 12, .parent = 10, .name = ""})
+              .Row({13, 3, 0, 1, "f", 5, 33, "1899-12-29 18:00:00", "2001-02-03 04:05:06",
+                    "2030-11-12 23:59:59", 9, 8})
+              .Row({14, 3, 2, 2, "g", 6, 2, "x", "05.03.2013 14:07:09", "", 0, 9})
               .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
               .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
               .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
@@ -63,8 +66,14 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
         Search(c.section('|', 0, 0).toUtf8());
         EXPECT_EQ(Rows() + '|' + QString::number(Root()->CheckState), c.section('|', 1)) << c.toStdString();
     }
-    Search("y");
-    EXPECT_EQ(Item(Root()->FirstChild)->size, 7); // a found folder: what lies below it
+    // Each field of a row from its own column; a found folder's size is what lies below it.
+    for (const auto &[typed, fields] :
+         {std::pair{"y", "y 10 -1 7 1 0 0 2020-01-02 03:04:05|2020-01-02 03:04:05|2020-01-02 03:04:05"},
+          {"f", "f 13 3 5 0 1 33 1899-12-29 18:00:00|2001-02-03 04:05:06|2030-11-12 23:59:59"},
+          {"g", "g 14 3 6 0 0 2 1980-01-01 00:00:00|2013-03-05 14:07:09|1980-01-01 00:00:00"}}) {
+        Search(typed);
+        EXPECT_EQ(reporttest::ItemFields(*Item(Root()->FirstChild)), fields);
+    }
 }
 
 TEST_F(SearchTest, PagesContinueOneStatementUntilItsEnd)
