@@ -172,8 +172,10 @@ const char *const TickDrive = R"(D Docs
   D Sub
     F d.txt
 F top.txt
+D Other
+  F e.txt
 )";
-// ids: Docs 1, a 2, b 3, c 4, Sub 5, d 6, top 7
+// ids: Docs 1, a 2, b 3, c 4, Sub 5, d 6, top 7, Other 8, e 9
 
 support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
 {
@@ -183,7 +185,11 @@ support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
 TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSayOtherwise)
 {
     // Docs ticked as a whole, then c.txt unticked: Docs shows mixed, its row keeps checkForFolder 1.
-    Open(support::ReportBuilder().Tree(TickDrive).Check(Row(1, -1, 2, 1)).Check(Row(4, 1, 0, 0)));
+    Open(support::ReportBuilder()
+             .Tree(TickDrive)
+             .Check(Row(1, -1, 2, 1))
+             .Check(Row(4, 1, 0, 0))
+             .Check(Row(8, -1, 2, 0)));
     Load(RootNode);
     PVirtualNode docs = RootNode->FirstChild;
     docs->CheckState = csMixedNormal;
@@ -192,11 +198,12 @@ TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSay
     EXPECT_EQ(docs->CheckState, csMixedNormal);
     EXPECT_EQ(Report->Row(1), (ticktest::StoredRow{2, 1, -1})); // unchanged, so not stored again
 
-    // Pressed and plain mixed states without a whole-folder tick give nothing.
-    PVirtualNode sub = docs->FirstChild;
-    sub->CheckState = csCheckedPressed;
-    Load(sub);
-    EXPECT_EQ(Ticks(sub), QStringLiteral("d.txt-"));
+    // Pressed states, and mixed ones without a whole-folder tick, give nothing.
+    for (PVirtualNode folder : {docs->FirstChild, Child(RootNode, "Other")}) {
+        folder->CheckState = folder == docs->FirstChild ? csCheckedPressed : csMixedNormal;
+        Load(folder);
+        EXPECT_EQ(Ticks(folder), folder == docs->FirstChild ? "d.txt-" : "e.txt-");
+    }
 }
 
 // Three children stored checked; the checking event does something to the stored state of one.

@@ -120,6 +120,7 @@ TEST_F(FileListTest, WaitWindowCountsTheRowsToComeAndAnEmptyFolderClosesItAtOnce
     Focus("Big");
     EXPECT_EQ(texts,
               QStringList({AddingFilesText + "1200", AddingFilesText + "700", AddingFilesText + "200"}));
+    EXPECT_EQ(WaitForm->StateLabel->y(), 15); // two lines
     EXPECT_EQ(Form->tv_FilesTree->ChildCount(nullptr), 1200u);
     sqlite3_trace_v2(ReportDB, 0, nullptr, nullptr);
 }
@@ -158,10 +159,12 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
          std::vector<std::tuple<int64_t, std::string, QLocale::Language>>{
              {0, "0|0.00 KB", QLocale::English},
              {500, "1|0.49 KB", QLocale::English},
+             {1022976, "999|999.00 KB", QLocale::English},
              {1025, "2|1.00 KB", QLocale::English},
              {1048575, "1 024|1024.00 KB", QLocale::English},
              {1048576, "1 024|1.00 MB (1024 KB)", QLocale::English},
              {1500000, "1 465|1,43 MB (1465 KB)", QLocale::German},
+             {1023998976, "999 999|976.56 MB (999999 KB)", QLocale::English},
              {1073741824, "1 048 576|1.00 GB (1048576 KB)", QLocale::English},
              {1264001024, "1 234 376|1.18 GB (1234376 KB)", QLocale::English},
              {3298534883328, "3 221 225 472|3072.00 GB (3221225472 KB)", QLocale::English}}) {
@@ -211,23 +214,34 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
 
 TEST_F(FileListTest, NamesAndTimesSortAsTheRuleSaysAndTimesShowTheirMomentAlsoBefore1900)
 {
-    // In order of time; the names order as their bytes do with a to z taken as A to Z.
-    const std::pair<const char *, const char *> rows[] = {
-        {"^z", "1850-06-15 00:00:00"}, {"b", "1899-12-29 06:00:00"},  {"_x", "1899-12-29 18:00:00"},
-        {"A", "1899-12-30 00:00:00"},  {"[y", "1899-12-30 23:59:59"}, {"Zed", "1926-05-01 10:00:00"}};
-    std::string tree = "D Docs\n";
-    for (const auto &[name, moment] : rows)
-        tree += std::string("  F ") + name + " 1 date=" + moment + "\n";
-    Start(support::ReportBuilder().Tree(tree), "Docs");
-    for (int column : {0, 2, 3, 4}) {
+    // Moments in order; row i was created at moment i, updated at i + 2 and accessed at i + 4 (mod 6).
+    // The names order as their bytes do with a to z taken as A to Z.
+    const char *names[] = {"^z", "b", "_x", "A", "[y", "zed"};
+    const char *moments[] = {"1850-06-15 00:00:00", "1899-12-29 06:00:00", "1899-12-29 18:00:00",
+                             "1899-12-30 00:00:00", "1899-12-30 23:59:59", "1926-05-01 10:00:00"};
+    support::ReportBuilder report;
+    report.Tree("D Docs\n");
+    for (int i = 0; i < 6; ++i)
+        report.Row({.id = 2 + i,
+                    .parent = 1,
+                    .name = names[i],
+                    .create = moments[i],
+                    .update = moments[(i + 2) % 6],
+                    .access = moments[(i + 4) % 6]});
+    Start(report, "Docs");
+    for (const auto &[column, rows] : std::vector<std::pair<int, std::string>>{{0, "A b zed [y ^z _x"},
+                                                                               {2, "^z b _x A [y zed"},
+                                                                               {3, "[y zed ^z b _x A"},
+                                                                               {4, "_x A [y zed ^z b"}}) {
         Form->tv_FilesTree->OnHeaderClick(&Form->tv_FilesTree->Header, column, Qt::LeftButton, {}, 0, 0);
-        EXPECT_EQ(Rows(), column ? "^z b _x A [y Zed" : "A b Zed [y ^z _x") << column;
-        for (const auto &[name, moment] : rows) {
-            const QDateTime at = QDateTime::fromString(moment, "yyyy-MM-dd HH:mm:ss");
+        EXPECT_EQ(Rows(), rows) << column;
+        for (int i = 0; i < 6 && column; ++i) {
+            const QDateTime at =
+                QDateTime::fromString(moments[(i + (column - 2) * 2) % 6], "yyyy-MM-dd HH:mm:ss");
             QString text;
-            Form->tv_FilesTreeGetText(Form->tv_FilesTree, Find(Form->tv_FilesTree, name), std::max(column, 2),
+            Form->tv_FilesTreeGetText(Form->tv_FilesTree, Find(Form->tv_FilesTree, names[i]), column,
                                       ttNormal, text);
-            EXPECT_EQ(text.section(' ', 0, 0), QLocale().toString(at.date(), QLocale::ShortFormat)) << moment;
+            EXPECT_EQ(text.section(' ', 0, 0), QLocale().toString(at.date(), QLocale::ShortFormat));
             EXPECT_EQ(text.contains(':'), at.time() != QTime(0, 0)) << text.toStdString();
         }
     }

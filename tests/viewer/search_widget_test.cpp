@@ -133,26 +133,33 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     }
 }
 
-// The full search through its dialog (every kind of condition is in the review test): the page size
-// chosen there is used by later fast searches; nothing found gives the message and an empty page;
-// Cancel leaves results, statement and page size untouched.
-TEST_F(SearchTest, FullSearchSetsThePageSizeAndCancelChangesNothing)
+// The full search through its dialog (every kind of condition is in the review test): the focused
+// folder names the dialog's folder and scope, none focused scopes to the top; the page size chosen
+// there is used by later fast searches; nothing found gives the message and an empty page; Cancel
+// leaves results, statement and page size untouched; "Shown" starts again with each search.
+TEST_F(SearchTest, FullSearchSetsThePageSizeAndScopeAndCancelChangesNothing)
 {
     support::ReportBuilder report;
     Open(&report.Tree("D A\n  F a.txt\n  F tmp.txt\n  D A1\n    F d.txt\nF g.txt\n"));
     TSearchForm dialog(Form.get());
     SearchForm = &dialog;
-    auto answer = [&](const char *Include, bool Ok) {
-        QTimer::singleShot(0, [&dialog, Include, Ok] {
+    QString folderShown;
+    auto answer = [&](const char *Include, bool Ok, int Scope = 0) {
+        QTimer::singleShot(0, [&, Include, Ok, Scope] {
+            folderShown = dialog.lbl_FolderName->text();
             dialog.lb_AddName->clear();
             dialog.edit_AddName->setText(QString::fromLatin1(Include));
             dialog.edit_DelName->setText(QStringLiteral("tmp"));
             dialog.chb_UseName->setChecked(true);
+            dialog.cb_Folder->setCurrentIndex(Scope);
             dialog.edit_SearchLimit->setText(QStringLiteral("1"));
             (Ok ? dialog.bb_OkBitBtn : dialog.bb_CancelBitBtn)->click();
         });
         Form->tb_FullSearch->click();
     };
+    support::Focus(Form->tv_FolderTree, support::FindNode(Form->tv_FolderTree, QStringLiteral("A")));
+    answer("*.txt", true, 1);
+    EXPECT_EQ(folderShown + ' ' + QString::number(Item(Root()->FirstChild)->id), QStringLiteral("A 2"));
     answer("*.txt", true);
     QString found;
     for (; Root()->FirstChild; Form->btn_MoreResults->click())
@@ -167,6 +174,10 @@ TEST_F(SearchTest, FullSearchSetsThePageSizeAndCancelChangesNothing)
     answer("*.txt", false);
     EXPECT_EQ(SearchStmt, statement);
     EXPECT_EQ(Form->lbl_ShownCount->text() + "/" + Form->lbl_FoundedCount->text(), QStringLiteral("1 - 1/4"));
+    Form->tv_FolderTree->SetFocusedNode(nullptr);
+    answer("*.txt", true, 1);
+    EXPECT_EQ(Form->lbl_ShownCount->text() + " " + QString::number(Item(Root()->FirstChild)->id),
+              QStringLiteral("1 - 1 6"));
     SearchForm = nullptr;
 }
 
