@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -61,33 +62,25 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     Tree.SetVisible(c1, false); // hidden nodes are tracked as well
 
     // Each node that changes is asked first (the node, then down, then up) and told after.
-    const struct
-    {
-        PVirtualNode Node;
-        TCheckState State;
-        const char *States;
-        const char *Events;
-        const char *Refuses = "-";
-    } steps[] = {
-        {p, csCheckedNormal, "mccccuu", " ?p2 ?c12 ?c22 ?g2 ?top4 !p !c1 !c2 !g !top"}, // pushed down
-        {p, csUncheckedNormal, "uuuuuuu", " ?p0 ?c10 ?c20 ?g0 ?top0 !p !c1 !c2 !g !top"},
-        {p, csMixedNormal, "mmuuuuu", " ?p4 ?top4 !p !top"},         // mixed is not pushed
-        {c1, csCheckedNormal, "mmcuuuu", " ?c12 !c1"},               // some children checked: mixed
-        {c2, csCheckedNormal, "mccccuu", " ?c22 ?g2 ?p2 !c2 !g !p"}, // all boxed children checked
-        {sib, csCheckedNormal, "cccccuc", " ?sib2 ?top2 !sib !top"},
-        {c1, csUncheckedNormal, "mmuccuc", " ?c10 ?p4 ?top4 !c1 !p !top"},
-        {c2, csMixedNormal, "mmumcuc", " ?c24 !c2"},                   // a mixed child: mixed parent
-        {c2, csUncheckedNormal, "muuuuuc", " ?c20 ?g0 ?p0 !c2 !g !p"}, // none checked or mixed
-        {c2, csUncheckedNormal, "muuuuuc", ""},                        // no change, no event
-        {p, csCheckedNormal, "muuuuuc", " ?p2", "p"},                  // a refusing node stays
-        {p, csCheckedNormal, "cccuuuc", " ?p2 ?c12 ?c22 ?top2 !p !c1 !top", "c2"}, // and its subtree
-    };
-    for (const auto &step : steps) {
+    for (const auto &[node, state, states, events, refuses] :
+         std::vector<std::tuple<PVirtualNode, TCheckState, std::string, std::string, const char *>>{
+             {p, csCheckedNormal, "mccccuu", " ?p2 ?c12 ?c22 ?g2 ?top4 !p !c1 !c2 !g !top", "-"}, // down
+             {p, csUncheckedNormal, "uuuuuuu", " ?p0 ?c10 ?c20 ?g0 ?top0 !p !c1 !c2 !g !top", "-"},
+             {p, csMixedNormal, "mmuuuuu", " ?p4 ?top4 !p !top", "-"},         // mixed is not pushed
+             {c1, csCheckedNormal, "mmcuuuu", " ?c12 !c1", "-"},               // some children checked: mixed
+             {c2, csCheckedNormal, "mccccuu", " ?c22 ?g2 ?p2 !c2 !g !p", "-"}, // all boxed children checked
+             {sib, csCheckedNormal, "cccccuc", " ?sib2 ?top2 !sib !top", "-"},
+             {c1, csUncheckedNormal, "mmuccuc", " ?c10 ?p4 ?top4 !c1 !p !top", "-"},
+             {c2, csMixedNormal, "mmumcuc", " ?c24 !c2", "-"}, // a mixed child: mixed parent
+             {c2, csUncheckedNormal, "muuuuuc", " ?c20 ?g0 ?p0 !c2 !g !p", "-"}, // none checked or mixed
+             {c2, csUncheckedNormal, "muuuuuc", "", "-"},                        // no change, no event
+             {p, csCheckedNormal, "muuuuuc", " ?p2", "p"},                       // a refusing node stays
+             {p, csCheckedNormal, "cccuuuc", " ?p2 ?c12 ?c22 ?top2 !p !c1 !top", "c2"}, // and its subtree
+         }) {
         Log.clear();
-        Refuses = step.Refuses;
-        Tree.SetCheckState(step.Node, step.State);
-        EXPECT_EQ(States(), step.States) << Name(step.Node) << " " << int(step.State);
-        EXPECT_EQ(Log, step.Events) << Name(step.Node) << " " << int(step.State);
+        Refuses = refuses;
+        Tree.SetCheckState(node, state);
+        EXPECT_EQ(States() + Log, states + events) << Name(node) << " " << int(state);
     }
 
     TVirtualTreeOptions o = Tree.Options();

@@ -9,7 +9,9 @@
 #include "viewer/Main.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFocusEvent>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTest>
@@ -74,6 +76,18 @@ inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVir
         if (GetNodeItem(n, Tree) && NodeName(Tree, n) == Name)
             return n;
     return nullptr;
+}
+
+// Whether a time cell's text shows the moment "yyyy-MM-dd HH:mm:ss": its day in the user's short date
+// format, then its time of day unless that is midnight.
+inline ::testing::AssertionResult ShowsMoment(const QString &Text, const char *Moment)
+{
+    const QDateTime at =
+        QDateTime::fromString(QString::fromLatin1(Moment), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (Text.section(u' ', 0, 0) == QLocale().toString(at.date(), QLocale::ShortFormat) &&
+        Text.contains(u':') == (at.time() != QTime(0, 0)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << Text.toStdString() << " shows no " << Moment;
 }
 
 // Node focused and selected, as a click on it leaves it.
