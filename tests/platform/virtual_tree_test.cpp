@@ -86,7 +86,6 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     TVirtualTreeOptions o = Tree.Options();
     o.AutoTristateTracking = false;
     Tree.SetOptions(o);
-    Refuses = "-";
     Tree.SetCheckState(p, csUncheckedNormal);
     EXPECT_EQ(States(), "cucuuuc");
 }

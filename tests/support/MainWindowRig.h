@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace support {
 
@@ -65,6 +66,15 @@ inline QStringList ChildNames(TVirtualStringTree *Tree, PVirtualNode Node)
     for (PVirtualNode c = Node->FirstChild; c; c = c->NextSibling)
         names << (TVirtualStringTree::IsVisible(c) ? NodeName(Tree, c) : u'[' + NodeName(Tree, c) + u']');
     return names;
+}
+
+// Node's children (the top-level nodes when Node is null), in order.
+inline std::vector<PVirtualNode> ChildNodes(TVirtualStringTree *Tree, PVirtualNode Node = nullptr)
+{
+    std::vector<PVirtualNode> nodes;
+    for (PVirtualNode c = Node ? Node->FirstChild : Tree->GetFirst(); c; c = c->NextSibling)
+        nodes.push_back(c);
+    return nodes;
 }
 
 // The first node named Name below Node (anywhere in the tree when Node is null); nodes without an

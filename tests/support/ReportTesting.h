@@ -90,6 +90,28 @@ inline std::string ItemFields(const TDirectoryList &Item)
            "|" + time(Item.f_update) + "|" + time(Item.f_access);
 }
 
+// Another program reading the database at Path while the object lives: its read transaction keeps a
+// commit of another connection from writing the file.
+class Reader
+{
+public:
+    explicit Reader(const std::string &Path)
+    {
+        sqlite3_open(Path.c_str(), &FDB);
+        sqlite3_exec(FDB, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+    }
+    ~Reader()
+    {
+        sqlite3_exec(FDB, "COMMIT;", nullptr, nullptr, nullptr);
+        sqlite3_close(FDB);
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+private:
+    sqlite3 *FDB = nullptr;
+};
+
 // A temporary folder that holds a new log file while the object lives.
 struct TempLog
 {

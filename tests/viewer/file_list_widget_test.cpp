@@ -180,8 +180,7 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
 
 TEST_F(FileListTest, HeaderClicksSortEachColumnBothWaysAsTheRulesSay)
 {
-    // File i was created at moment i, updated at i + 2 and accessed at i + 4 (mod 6); folders later.
-    // Names order by their bytes with a to z taken as A to Z; types by their text, folders after files.
+    // File i was made at moment i, updated at i + 2, accessed at i + 4 (mod 6), the folders later.
     const std::pair<const char *, int64_t> files[] = {{"^z.txt", 1024},    {"b.png", 3221225472},
                                                       {"_x.md", 10},       {"A.txt", 1},
                                                       {"[y.png", 1048576}, {"zed.md", 5000}};
@@ -199,7 +198,6 @@ TEST_F(FileListTest, HeaderClicksSortEachColumnBothWaysAsTheRulesSay)
                     .access = moments[(i + 4) % 6]});
     Start(report, "Docs");
     TVTHeader &header = Form->tv_FilesTree->Header;
-    // Column clicked, button, the direction and rows after the click.
     for (const auto &[column, button, direction, rows] :
          std::vector<std::tuple<int, Qt::MouseButton, TSortDirection, std::string>>{
              {1, Qt::LeftButton, sdAscending, "Adir zdir A.txt _x.md ^z.txt zed.md [y.png b.png"},
@@ -237,19 +235,15 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
 {
     // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are
     // prefixes of one another or are not ASCII; sizes, dates and types with many ties.
-    const char *stems[] = {"Same-long-prefix-",
-                           "same-long-prefix-",
-                           "SAME-LONG-PREFIX_",
-                           "Gr\xC3\xB6\xC3\x9F",
-                           "\xF0\x9F\x98\x80x",
-                           "Same-long",
-                           "_",
-                           "a"};
+    const QStringList stems = QString::fromUtf8("Same-long-prefix-|same-long-prefix-|SAME-LONG-PREFIX_|"
+                                                "Gr\xC3\xB6\xC3\x9F|\xF0\x9F\x98\x80x|Same-long|_|a")
+                                  .split(u'|');
     const char *extensions[] = {".txt", ".TXT", ".jpg", "", ".a.b"};
     std::string tree = "D Big\n";
     for (int i = 0; i < 400; ++i)
         tree +=
-            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
+            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8].toStdString() +
+            std::to_string(i % 50) +
             (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
                    : std::string("\"")) +
             " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
@@ -262,9 +256,7 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
     list->SetSelected(focused, true);
     for (int column : {0, 1, 2, 5, 0, 4, 5}) {
         for (int click = 0; click < 2; ++click) {
-            std::vector<PVirtualNode> expected;
-            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
-                expected.push_back(n);
+            std::vector<PVirtualNode> expected = support::ChildNodes(list);
             list->OnHeaderClick(&list->Header, column, Qt::LeftButton, {}, 0, 0);
             const bool ascending = list->Header.SortDirection() == sdAscending;
             std::stable_sort(expected.begin(), expected.end(), [&](PVirtualNode A, PVirtualNode B) {
@@ -272,10 +264,8 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
                 Form->tv_FilesTreeCompareNodes(list, A, B, column, result);
                 return ascending ? result < 0 : result > 0;
             });
-            std::vector<PVirtualNode> rows;
-            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
-                rows.push_back(n);
-            EXPECT_EQ(rows, expected) << "column " << column << (ascending ? " up" : " down");
+            EXPECT_EQ(support::ChildNodes(list), expected)
+                << "column " << column << (ascending ? " up" : " down");
             EXPECT_EQ(view->NodeOf(view->currentIndex()), focused);
             EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{view->IndexOf(focused)});
         }

@@ -132,17 +132,15 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
 
     // Not a report, also once unpacked: refused after a failed unpacking, the file left as it was.
     const std::string packed = builder.WriteCompressed(Temp.File("packed.rpt"));
-    for (const auto &[path, head] :
-         std::vector<std::pair<std::string, std::string>>{{database, "SQLite format 3"},
-                                                          {damaged, "this is neither"},
-                                                          {packed, reporttest::FileText(packed)}}) {
+    for (const std::string &path : {database, damaged, packed}) {
         SCOPED_TRACE(path);
+        const std::string bytes = reporttest::FileText(path);
         boxes.Texts.clear();
         Drop({Q(path)});
         // the refusal, then the cause on a line of its own
         EXPECT_TRUE(boxes.Texts.value(boxes.Texts.size() - 1).startsWith(CannotOpen + u'\n'));
         EXPECT_EQ(Form->decompressFailed, path != packed); // the packed one inflates well
-        EXPECT_EQ(reporttest::FileText(path).substr(0, 15), head.substr(0, 15));
+        EXPECT_TRUE(reporttest::FileText(path) == bytes);
         EXPECT_EQ(ReportDB, nullptr);
     }
 
@@ -221,14 +219,10 @@ class OpenFaultTest : public OpenReportTest, public ::testing::WithParamInterfac
 TEST_P(OpenFaultTest, KeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
 {
     const std::string first = DriveReport();
-    // Another version or none, opened in the end after a warning, with its stored tick: the report's
-    // root ticked as a whole.
-    const std::string second =
-        Report(support::ReportBuilder()
-                   .Tree(Drive)
-                   .Version(GetParam() == WaitWindow ? "2" : std::optional<std::string>())
-                   .Check({std::nullopt, 1, -1, -1, 0, 1}),
-               "second.db3");
+    // Another version or none, opened after a warning, with its stored tick: the root ticked whole.
+    support::ReportBuilder builder;
+    builder.Tree(Drive).Version(GetParam() == WaitWindow ? "2" : std::optional<std::string>());
+    const std::string second = Report(builder.Check({std::nullopt, 1, -1, -1, 0, 1}), "second.db3");
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(first)});

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <optional>
 #include <tuple>
 
 namespace {
@@ -80,13 +81,11 @@ TEST_F(SaveExportTest, SaveCommitsAndKeepsAWorkingTransactionAlsoAfterABusyRepor
     Open("scan.db3", "scan_Export.roa");
     Tick(2);
     EXPECT_EQ(Ticks(Report), QString::fromUtf8(" / 1,C:"));
-    sqlite3 *other = nullptr; // another program reading the report keeps the commit from finishing
-    sqlite3_open(Report.c_str(), &other);
-    sqlite3_exec(other, "BEGIN; SELECT count(*) FROM information;", nullptr, nullptr, nullptr);
-    // The transaction is still open: no "changes lost", no failed BEGIN.
-    EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{"SQLite3 Error 5 - database is locked"});
-    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
+    {
+        reporttest::Reader other(Report); // keeps the commit from finishing
+        // The transaction is still open: no "changes lost", no failed BEGIN.
+        EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{"SQLite3 Error 5 - database is locked"});
+    }
     for (int save = 0; save < 2; ++save) { // the second with nothing changed
         EXPECT_TRUE(Click(Form->tb_SaveButton).isEmpty());
         EXPECT_EQ(Ticks(Report), QString::fromUtf8("1|n\xc3\xa4|1|2|null / 1,C:"));
@@ -132,16 +131,14 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
 
 TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButton)
 {
-    static sqlite3 *reader = nullptr; // another program reading the report: the save fails, no export
+    static std::optional<reporttest::Reader> reader; // the save fails: no export
     const std::tuple<const char *, const char *, void (*)(const std::string &, const std::string &)> cases[] =
         {{"export path is a folder", "unable to open database file",
           [](auto &, auto &Export) { fs::create_directory(Export); }},
          {"report gone", "unable to open database file",
           [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); }},
-         {"report busy", "SQLite3 Error 5 - database is locked", [](auto &Report, auto &) {
-              sqlite3_open(Report.c_str(), &reader);
-              sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM information;", nullptr, nullptr, nullptr);
-          }}};
+         {"report busy", "SQLite3 Error 5 - database is locked",
+          [](auto &Report, auto &) { reader.emplace(Report); }}};
     for (const auto &[name, reason, breakIt] : cases) {
         SCOPED_TRACE(name);
         Open(std::string(name) + "/scan.db3", std::string(name) + "/scan_Export.roa");
@@ -156,7 +153,7 @@ TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButton)
         EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
         Form.reset();
     }
-    sqlite3_close(reader);
+    reader.reset();
 }
 
 } // namespace

@@ -133,20 +133,17 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     }
 }
 
-// The full search through its dialog (every kind of condition is in the review test): the focused
-// folder names the dialog's folder and scope, none focused scopes to the top; the page size chosen
-// there is used by later fast searches; nothing found gives the message and an empty page; Cancel
-// leaves results, statement and page size untouched; "Shown" starts again with each search.
+// The full search through its dialog: the focused folder names the dialog's folder and scope, none
+// focused scopes to the top; the page size chosen there holds for later fast searches; nothing found
+// gives the message and an empty page; Cancel changes nothing; "Shown" starts again with each search.
 TEST_F(SearchTest, FullSearchSetsThePageSizeAndScopeAndCancelChangesNothing)
 {
     support::ReportBuilder report;
     Open(&report.Tree("D A\n  F a.txt\n  F tmp.txt\n  D A1\n    F d.txt\nF g.txt\n"));
     TSearchForm dialog(Form.get());
     SearchForm = &dialog;
-    QString folderShown;
     auto answer = [&](const char *Include, bool Ok, int Scope = 0) {
         QTimer::singleShot(0, [&, Include, Ok, Scope] {
-            folderShown = dialog.lbl_FolderName->text();
             dialog.lb_AddName->clear();
             dialog.edit_AddName->setText(QString::fromLatin1(Include));
             dialog.edit_DelName->setText(QStringLiteral("tmp"));
@@ -159,7 +156,8 @@ TEST_F(SearchTest, FullSearchSetsThePageSizeAndScopeAndCancelChangesNothing)
     };
     support::Focus(Form->tv_FolderTree, support::FindNode(Form->tv_FolderTree, QStringLiteral("A")));
     answer("*.txt", true, 1);
-    EXPECT_EQ(folderShown + ' ' + QString::number(Item(Root()->FirstChild)->id), QStringLiteral("A 2"));
+    EXPECT_EQ(dialog.lbl_FolderName->text() + ' ' + QString::number(Item(Root()->FirstChild)->id),
+              QStringLiteral("A 2"));
     answer("*.txt", true);
     QString found;
     for (; Root()->FirstChild; Form->btn_MoreResults->click())
