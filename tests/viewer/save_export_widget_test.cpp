@@ -123,7 +123,7 @@ TEST_P(ExportTest, WritesTheFileBesideTheReportOffersItsFolderAndReplacesItsRows
     EXPECT_EQ(Ticks(Export), QString::fromUtf8("1|new|0|2|0 2|n\xc3\xa4|1|1|0 / 1,C:"));
 
     EXPECT_EQ(Click(Form->tb_ExportFileName, "mbYes"), QStringList{"Open containing folder?"});
-    EXPECT_EQ(Opened.size(), 2);
+    EXPECT_EQ(Opened, QStringList({Opened.value(0), Opened.value(0)})); // the same folder again
     fs::remove(Export);
     EXPECT_TRUE(Click(Form->tb_ExportFileName).isEmpty());
     EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
