@@ -119,7 +119,8 @@ struct WindowFixture
     {
         Fixture &f = Shared();
         Path = f.Temp.File("window.db3");
-        std::filesystem::copy_file(f.Path, Path);
+        // A fresh copy for each repetition: the one before left its copy prepared and exported.
+        std::filesystem::copy_file(f.Path, Path, std::filesystem::copy_options::overwrite_existing);
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(f.Temp.File("config")));
         SetLogFolder(f.Temp.Path() + "/");
         SetOpenFolderHook([](const QUrl &) {});

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -131,9 +132,13 @@ int64_t NumberKey(const TDirectoryList &Item, int Column)
 {
     if (Column == fcSize)
         return Item.size;
-    const double time = Column == fcCreate   ? Item.f_create
-                        : Column == fcUpdate ? Item.f_update
-                                             : Item.f_access;
+    const double value = Column == fcCreate   ? Item.f_create
+                         : Column == fcUpdate ? Item.f_update
+                                              : Item.f_access;
+    // Before 30 December 1899 the days count back but the time of day forward: -1.75 is 18:00 of
+    // 29 December, later than -1.25 at 06:00. The moment itself is the day plus the time of day.
+    const double day = std::trunc(value);
+    const double time = value < 0 ? day + (day - value) : value;
     const auto bits = std::bit_cast<int64_t>(time == 0 ? 0.0 : time); // -0 and 0 alike
     return bits >= 0 ? bits : bits ^ std::numeric_limits<int64_t>::max();
 }

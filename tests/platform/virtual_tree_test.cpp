@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -15,16 +16,16 @@ class VirtualTree : public ::testing::Test
 {
 protected:
     TVirtualStringTree Tree;
-    std::vector<std::string> Log;
+    std::string Log;           // "?name state" per checking event, "!name" per checked event
+    std::string Refuses = "-"; // the node whose checking event refuses
 
     VirtualTree()
     {
-        Tree.OnChecking = [this](TVirtualStringTree *, PVirtualNode n, TCheckState &s, bool &) {
-            Log.push_back("checking " + Name(n) + " " + std::to_string(s));
+        Tree.OnChecking = [this](TVirtualStringTree *, PVirtualNode n, TCheckState &s, bool &Allowed) {
+            Log += " ?" + Name(n) + std::to_string(s);
+            Allowed = Name(n) != Refuses;
         };
-        Tree.OnChecked = [this](TVirtualStringTree *, PVirtualNode n) {
-            Log.push_back("checked " + Name(n));
-        };
+        Tree.OnChecked = [this](TVirtualStringTree *, PVirtualNode n) { Log += " !" + Name(n); };
     }
     PVirtualNode Add(PVirtualNode Parent, const char *Name, TCheckType Type = ctTriStateCheckBox)
     {
@@ -60,31 +61,33 @@ TEST_F(VirtualTree, ThreeStateTrackingPushesDownAndRecomputesAncestors)
     PVirtualNode sib = Add(top, "sib");
     Tree.SetVisible(c1, false); // hidden nodes are tracked as well
 
-    const struct
-    {
-        PVirtualNode Node;
-        TCheckState State;
-        const char *States;
-    } steps[] = {
-        {p, csCheckedNormal, "mccccuu"},   // pushed down to every descendant
-        {p, csUncheckedNormal, "uuuuuuu"}, // and back
-        {p, csMixedNormal, "mmuuuuu"},     // mixed is not pushed
-        {c1, csCheckedNormal, "mmcuuuu"},  // some children checked: mixed
-        {c2, csCheckedNormal, "mccccuu"},  // all boxed children checked: checked
-        {sib, csCheckedNormal, "cccccuc"},  {c1, csUncheckedNormal, "mmuccuc"},
-        {c2, csMixedNormal, "mmumcuc"},     // a mixed child makes its parent mixed
-        {c2, csUncheckedNormal, "muuuuuc"}, // none checked, none mixed: unchecked
-    };
-    for (const auto &step : steps) {
-        Tree.SetCheckState(step.Node, step.State);
-        EXPECT_EQ(States(), step.States) << Name(step.Node) << " " << int(step.State);
+    // Each node that changes is asked first (the node, then down, then up) and told after.
+    for (const auto &[node, state, states, events, refuses] :
+         std::vector<std::tuple<PVirtualNode, TCheckState, std::string, std::string, const char *>>{
+             {p, csCheckedNormal, "mccccuu", " ?p2 ?c12 ?c22 ?g2 ?top4 !p !c1 !c2 !g !top", "-"}, // down
+             {p, csUncheckedNormal, "uuuuuuu", " ?p0 ?c10 ?c20 ?g0 ?top0 !p !c1 !c2 !g !top", "-"},
+             {p, csMixedNormal, "mmuuuuu", " ?p4 ?top4 !p !top", "-"},         // mixed is not pushed
+             {c1, csCheckedNormal, "mmcuuuu", " ?c12 !c1", "-"},               // some children checked: mixed
+             {c2, csCheckedNormal, "mccccuu", " ?c22 ?g2 ?p2 !c2 !g !p", "-"}, // all boxed children checked
+             {sib, csCheckedNormal, "cccccuc", " ?sib2 ?top2 !sib !top", "-"},
+             {c1, csUncheckedNormal, "mmuccuc", " ?c10 ?p4 ?top4 !c1 !p !top", "-"},
+             {c2, csMixedNormal, "mmumcuc", " ?c24 !c2", "-"}, // a mixed child: mixed parent
+             {c2, csUncheckedNormal, "muuuuuc", " ?c20 ?g0 ?p0 !c2 !g !p", "-"}, // none checked or mixed
+             {c2, csUncheckedNormal, "muuuuuc", "", "-"},                        // no change, no event
+             {p, csCheckedNormal, "muuuuuc", " ?p2", "p"},                       // a refusing node stays
+             {p, csCheckedNormal, "cccuuuc", " ?p2 ?c12 ?c22 ?top2 !p !c1 !top", "c2"}, // and its subtree
+         }) {
+        Log.clear();
+        Refuses = refuses;
+        Tree.SetCheckState(node, state);
+        EXPECT_EQ(States() + Log, states + events) << Name(node) << " " << int(state);
     }
 
     TVirtualTreeOptions o = Tree.Options();
     o.AutoTristateTracking = false;
     Tree.SetOptions(o);
-    Tree.SetCheckState(p, csCheckedNormal);
-    EXPECT_EQ(States(), "mcuuuuc");
+    Tree.SetCheckState(p, csUncheckedNormal);
+    EXPECT_EQ(States(), "cucuuuc");
 }
 
 TEST_F(VirtualTree, CheckHandlersThatDetachThemselvesKeepTheirCapturesUntilTheyReturn)

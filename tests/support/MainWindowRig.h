@@ -12,7 +12,9 @@
 #include "viewer/utFreeMemThread.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFocusEvent>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QTest>
@@ -70,6 +72,15 @@ inline QStringList ChildNames(TVirtualStringTree *Tree, PVirtualNode Node)
     return names;
 }
 
+// Node's children (the top-level nodes when Node is null), in order.
+inline std::vector<PVirtualNode> ChildNodes(TVirtualStringTree *Tree, PVirtualNode Node = nullptr)
+{
+    std::vector<PVirtualNode> nodes;
+    for (PVirtualNode c = Node ? Node->FirstChild : Tree->GetFirst(); c; c = c->NextSibling)
+        nodes.push_back(c);
+    return nodes;
+}
+
 // The first node named Name below Node (anywhere in the tree when Node is null); nodes without an
 // item are passed over.
 inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVirtualNode Node = nullptr)
@@ -79,6 +90,18 @@ inline PVirtualNode FindNode(TVirtualStringTree *Tree, const QString &Name, PVir
         if (GetNodeItem(n, Tree) && NodeName(Tree, n) == Name)
             return n;
     return nullptr;
+}
+
+// Whether a time cell's text shows the moment "yyyy-MM-dd HH:mm:ss": its day in the user's short date
+// format, then its time of day unless that is midnight.
+inline ::testing::AssertionResult ShowsMoment(const QString &Text, const char *Moment)
+{
+    const QDateTime at =
+        QDateTime::fromString(QString::fromLatin1(Moment), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (Text.section(u' ', 0, 0) == QLocale().toString(at.date(), QLocale::ShortFormat) &&
+        Text.contains(u':') == (at.time() != QTime(0, 0)))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << Text.toStdString() << " shows no " << Moment;
 }
 
 // Node focused and selected, as a click on it leaves it.

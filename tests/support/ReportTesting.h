@@ -2,6 +2,8 @@
 // Helpers of the report layer's tests: a query's rows as text, a list's items, a file's bytes, and the
 // log kept in a temporary folder.
 #include "common/ssListTypes.h"
+#include "report/uDirectoryList.h"
+#include "report/uExtraFunctions.h"
 #include "report/uLog.h"
 #include "tests/support/ReportBuilder.h"
 
@@ -91,6 +93,41 @@ inline std::string FileText(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// An item's fields: "name id parent size folder deleted attr create|update|access", the flags as 0 or
+// 1, the times as year-month-day hours:minutes:seconds.
+inline std::string ItemFields(const TDirectoryList &Item)
+{
+    const auto time = [](double Value) {
+        return DateTimeToQDateTime(Value).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    };
+    return Item.name.toStdString() + " " + std::to_string(Item.id) + " " + std::to_string(Item.id_parent) +
+           " " + std::to_string(Item.size) + " " + std::to_string(Item.isFolder) + " " +
+           std::to_string(Item.isDeleted) + " " + std::to_string(Item.f_attr) + " " + time(Item.f_create) +
+           "|" + time(Item.f_update) + "|" + time(Item.f_access);
+}
+
+// Another program reading the database at Path while the object lives: its read transaction keeps a
+// commit of another connection from writing the file.
+class Reader
+{
+public:
+    explicit Reader(const std::string &Path)
+    {
+        sqlite3_open(Path.c_str(), &FDB);
+        sqlite3_exec(FDB, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+    }
+    ~Reader()
+    {
+        sqlite3_exec(FDB, "COMMIT;", nullptr, nullptr, nullptr);
+        sqlite3_close(FDB);
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+private:
+    sqlite3 *FDB = nullptr;
+};
 
 // A temporary folder that holds a new log file while the object lives.
 struct TempLog

@@ -15,7 +15,8 @@ class WaitSpy : public QObject
 public:
     WaitSpy() { qApp->installEventFilter(this); }
     ~WaitSpy() override { qApp->removeEventFilter(this); }
-    QStringList Texts; // as each WM_WAITFORM_UPDATE reaches the window
+    QStringList Texts;      // as each WM_WAITFORM_UPDATE reaches the window
+    QStringList ShownTexts; // the text of the wait window as it is shown
     int WaitShows = 0;
     int OtherDialogShows = 0;
 
@@ -29,9 +30,10 @@ protected:
             if (wait && msg->Msg == WM_WAITFORM_UPDATE &&
                 (Texts.isEmpty() || Texts.constLast() != wait->MessageText()))
                 Texts << wait->MessageText();
-        } else if (e->type() == QEvent::Show && qobject_cast<TWaitForm *>(Watched))
+        } else if (e->type() == QEvent::Show && qobject_cast<TWaitForm *>(Watched)) {
             ++WaitShows;
-        else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(Watched))
+            ShownTexts << static_cast<TWaitForm *>(Watched)->MessageText();
+        } else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(Watched))
             ++OtherDialogShows;
         return false;
     }

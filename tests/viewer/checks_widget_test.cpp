@@ -109,6 +109,7 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
     } cases[] = {
         {"A", false, "B", Mouse, nullptr, "-1:2/0 1:2/0 2:1/1", "A~ B+ x+ y+ z C", true},
         {"A", false, "A", Space, nullptr, "-1:2/0 1:1/1", "A+ B+ x+ y+ z+ C", true},
+        {"B", false, "A", Mouse, nullptr, "-1:2/0 1:1/1", "A+ B+ x+ y+ z+ C", true}, // pushed to B
         {"A", false, "C", Mouse, nullptr, "-1:2/0 6:1/1", "A B x y z C+", false},
         // The control's follow-on changes and a folder load's come with no press before them.
         {"A", false, "C", Nothing, nullptr, "", "A B x y z C+", false},

@@ -143,20 +143,22 @@ TEST_F(ExpandTest, NamesCommentsAndDatesCrossTheDatabaseBoundary)
 {
     // Upper-casing folds only ASCII letters: the umlauts and the Cyrillic name sort by their bytes.
     Open(support::ReportBuilder()
-             .Tree("F b\nF A 3 date=garbage\nF C 4 date=04.03.2021 05:06:07\nF _x\nF \xc3\xa4\nF \xc3\x84\n"
-                   "F \xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt\n")
+             .Tree("F b\nF A 3 date=garbage\nF C 4 date=04.03.2021 05:06:07\nF _x\n"
+                   "F \xc3\xa4\nF \xc3\x84\nF \xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt\n")
+             .Row({9, -1, 1, 1, "d", 5, 16, "1850-06-15 00:00:00", "2001-02-03 04:05:06",
+                   "2030-11-12 23:59:59", 0, 77})
              .Check({std::string("a note"), 0, 1, -1, 0, 0}));
     Load(RootNode);
     EXPECT_EQ(Children(RootNode),
-              (QStringList{"[A]", "[b]", "[C]", "[_x]", QString::fromUtf8("[\xc3\x84]"),
+              (QStringList{"d", "[A]", "[b]", "[C]", "[_x]", QString::fromUtf8("[\xc3\x84]"),
                            QString::fromUtf8("[\xc3\xa4]"),
                            QString::fromUtf8("[\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt]")}));
     const TDirectoryListChildren &items = Root->GetChildren();
-    EXPECT_TRUE(items[1]->HasComment());
-    EXPECT_FALSE(items[0]->HasComment() || items[6]->HasComment());
-    // An unreadable date still loads, as the earliest date; the dotted form is read.
-    EXPECT_EQ(items[0]->f_create, QDateTimeToDateTime(QDateTime(QDate(1980, 1, 1), QTime(0, 0))));
-    EXPECT_EQ(items[2]->f_access, ReportStrToDateTime("2021-03-04 05:06:07"));
+    EXPECT_TRUE(items[2]->HasComment());
+    EXPECT_FALSE(items[1]->HasComment() || items[7]->HasComment());
+    // Each field from its column; a row with an unreadable date loads all the same.
+    EXPECT_EQ(reporttest::ItemFields(*items[0]),
+              "d 9 -1 77 1 1 16 1850-06-15 00:00:00|2001-02-03 04:05:06|2030-11-12 23:59:59");
 }
 
 const char *const TickDrive = R"(D Docs
@@ -166,8 +168,10 @@ const char *const TickDrive = R"(D Docs
   D Sub
     F d.txt
 F top.txt
+D Other
+  F e.txt
 )";
-// ids: Docs 1, a 2, b 3, c 4, Sub 5, d 6, top 7
+// ids: Docs 1, a 2, b 3, c 4, Sub 5, d 6, top 7, Other 8, e 9
 
 support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
 {
@@ -177,7 +181,11 @@ support::CheckRow Row(int64_t ID, int64_t Parent, int Checked, int ForFolder)
 TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSayOtherwise)
 {
     // Docs ticked as a whole, then c.txt unticked: Docs shows mixed, its row keeps checkForFolder 1.
-    Open(support::ReportBuilder().Tree(TickDrive).Check(Row(1, -1, 2, 1)).Check(Row(4, 1, 0, 0)));
+    Open(support::ReportBuilder()
+             .Tree(TickDrive)
+             .Check(Row(1, -1, 2, 1))
+             .Check(Row(4, 1, 0, 0))
+             .Check(Row(8, -1, 2, 0)));
     Load(RootNode);
     PVirtualNode docs = RootNode->FirstChild;
     docs->CheckState = csMixedNormal;
@@ -186,11 +194,12 @@ TEST_F(ExpandTest, FolderTickedAsAWholeGivesCheckedChildrenUnlessTheirOwnRowsSay
     EXPECT_EQ(docs->CheckState, csMixedNormal);
     EXPECT_EQ(Report->Row(1), (ticktest::StoredRow{2, 1, -1})); // unchanged, so not stored again
 
-    // Pressed and plain mixed states without a whole-folder tick give nothing.
-    PVirtualNode sub = docs->FirstChild;
-    sub->CheckState = csCheckedPressed;
-    Load(sub);
-    EXPECT_EQ(Ticks(sub), QStringLiteral("d.txt-"));
+    // Pressed states, and mixed ones without a whole-folder tick, give nothing.
+    for (PVirtualNode folder : {docs->FirstChild, Child(RootNode, "Other")}) {
+        folder->CheckState = folder == docs->FirstChild ? csCheckedPressed : csMixedNormal;
+        Load(folder);
+        EXPECT_EQ(Ticks(folder), folder == docs->FirstChild ? "d.txt-" : "e.txt-");
+    }
 }
 
 // Three children stored checked; the checking event does something to the stored state of one.

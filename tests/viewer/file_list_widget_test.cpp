@@ -120,6 +120,7 @@ TEST_F(FileListTest, WaitWindowCountsTheRowsToComeAndAnEmptyFolderClosesItAtOnce
     Focus("Big");
     EXPECT_EQ(texts,
               QStringList({AddingFilesText + "1200", AddingFilesText + "700", AddingFilesText + "200"}));
+    EXPECT_EQ(WaitForm->StateLabel->y(), 15); // two lines
     EXPECT_EQ(Form->tv_FilesTree->ChildCount(nullptr), 1200u);
     sqlite3_trace_v2(ReportDB, 0, nullptr, nullptr);
 }
@@ -158,10 +159,12 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
          std::vector<std::tuple<int64_t, std::string, QLocale::Language>>{
              {0, "0|0.00 KB", QLocale::English},
              {500, "1|0.49 KB", QLocale::English},
+             {1022976, "999|999.00 KB", QLocale::English},
              {1025, "2|1.00 KB", QLocale::English},
              {1048575, "1 024|1024.00 KB", QLocale::English},
              {1048576, "1 024|1.00 MB (1024 KB)", QLocale::English},
              {1500000, "1 465|1,43 MB (1465 KB)", QLocale::German},
+             {1023998976, "999 999|976.56 MB (999999 KB)", QLocale::English},
              {1073741824, "1 048 576|1.00 GB (1048576 KB)", QLocale::English},
              {1264001024, "1 234 376|1.18 GB (1234376 KB)", QLocale::English},
              {3298534883328, "3 221 225 472|3072.00 GB (3221225472 KB)", QLocale::English}}) {
@@ -175,57 +178,72 @@ TEST_F(FileListTest, SizeColumnAndSizeDisplay)
     }
 }
 
-TEST_F(FileListTest, HeaderClicksSortEachColumnBothWays)
+TEST_F(FileListTest, HeaderClicksSortEachColumnBothWaysAsTheRulesSay)
 {
-    Start(
-        support::ReportBuilder().Tree("D Docs\n  D zdir\n  D Adir\n  F b.txt 1024 date=1980-01-02 03:04:05\n"
-                                      "  F a.png 3221225472 date=1926-05-01 10:00:00\n  F C.txt 10\n"
-                                      "  F d.md 1\n"),
-        "Docs");
+    // File i was made at moment i, updated at i + 2, accessed at i + 4 (mod 6), the folders later.
+    const std::pair<const char *, int64_t> files[] = {{"^z.txt", 1024},    {"b.png", 3221225472},
+                                                      {"_x.md", 10},       {"A.txt", 1},
+                                                      {"[y.png", 1048576}, {"zed.md", 5000}};
+    const char *moments[] = {"1850-06-15 00:00:00", "1899-12-29 06:00:00", "1899-12-29 18:00:00",
+                             "1899-12-30 00:00:00", "1899-12-30 23:59:59", "1926-05-01 10:00:00"};
+    support::ReportBuilder report;
+    report.Tree("D Docs\n  D zdir\n  D Adir\n");
+    for (int i = 0; i < 6; ++i)
+        report.Row({.id = 4 + i,
+                    .parent = 1,
+                    .name = files[i].first,
+                    .size = files[i].second,
+                    .create = moments[i],
+                    .update = moments[(i + 2) % 6],
+                    .access = moments[(i + 4) % 6]});
+    Start(report, "Docs");
     TVTHeader &header = Form->tv_FilesTree->Header;
-    // Column clicked, button, the direction and rows after the click.
     for (const auto &[column, button, direction, rows] :
          std::vector<std::tuple<int, Qt::MouseButton, TSortDirection, std::string>>{
-             {1, Qt::LeftButton, sdAscending, "Adir zdir d.md C.txt b.txt a.png"},
-             {1, Qt::LeftButton, sdDescending, "a.png b.txt C.txt d.md Adir zdir"},
-             {1, Qt::LeftButton, sdAscending, "Adir zdir d.md C.txt b.txt a.png"},
-             {0, Qt::LeftButton, sdAscending, "a.png Adir b.txt C.txt d.md zdir"},
-             {0, Qt::RightButton, sdAscending, "a.png Adir b.txt C.txt d.md zdir"},
-             {0, Qt::LeftButton, sdDescending, "zdir d.md C.txt b.txt Adir a.png"},
-             {2, Qt::LeftButton, sdAscending, "a.png b.txt zdir d.md C.txt Adir"},
-             {5, Qt::LeftButton, sdAscending, "d.md b.txt C.txt a.png zdir Adir"},
-             {5, Qt::LeftButton, sdDescending, "zdir Adir a.png b.txt C.txt d.md"}}) {
+             {1, Qt::LeftButton, sdAscending, "Adir zdir A.txt _x.md ^z.txt zed.md [y.png b.png"},
+             {1, Qt::LeftButton, sdDescending, "b.png [y.png zed.md ^z.txt _x.md A.txt Adir zdir"},
+             {1, Qt::LeftButton, sdAscending, "Adir zdir A.txt _x.md ^z.txt zed.md [y.png b.png"},
+             {0, Qt::LeftButton, sdAscending, "A.txt Adir b.png zdir zed.md [y.png ^z.txt _x.md"},
+             {0, Qt::RightButton, sdAscending, "A.txt Adir b.png zdir zed.md [y.png ^z.txt _x.md"},
+             {0, Qt::LeftButton, sdDescending, "_x.md ^z.txt [y.png zed.md zdir b.png Adir A.txt"},
+             {2, Qt::LeftButton, sdAscending, "^z.txt b.png _x.md A.txt [y.png zed.md zdir Adir"},
+             {3, Qt::LeftButton, sdAscending, "[y.png zed.md ^z.txt b.png _x.md A.txt zdir Adir"},
+             {4, Qt::LeftButton, sdAscending, "_x.md A.txt [y.png zed.md ^z.txt b.png zdir Adir"},
+             {5, Qt::LeftButton, sdAscending, "_x.md zed.md A.txt ^z.txt [y.png b.png zdir Adir"},
+             {5, Qt::LeftButton, sdDescending, "zdir Adir [y.png b.png A.txt ^z.txt _x.md zed.md"}}) {
         Form->tv_FilesTree->OnHeaderClick(&header, column, button, {}, 0, 0);
         EXPECT_EQ(Rows(), rows);
         EXPECT_EQ(header.SortDirection(), direction);
         // The control's own sort through the compare event finds the rows in order already.
         Form->tv_FilesTree->SortTree(header.SortColumn(), header.SortDirection());
         EXPECT_EQ(Rows(), rows);
+        for (int i = 0; i < 6 && column >= 2 && column <= 4; ++i) {
+            QString text;
+            Form->tv_FilesTreeGetText(Form->tv_FilesTree, Find(Form->tv_FilesTree, files[i].first), column,
+                                      ttNormal, text);
+            EXPECT_TRUE(support::ShowsMoment(text, moments[(i + (column - 2) * 2) % 6]));
+        }
     }
     // A new filling comes in the order the header shows.
     Form->tv_FilesTree->OnHeaderClick(&header, 1, Qt::LeftButton, {}, 0, 0);
     Focus("zdir");
     Focus("Docs");
-    EXPECT_EQ(Rows(), "Adir zdir d.md C.txt b.txt a.png");
+    EXPECT_EQ(Rows(), "Adir zdir A.txt _x.md ^z.txt zed.md [y.png b.png");
 }
 
 TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
 {
     // Enough rows for the long-list sorts; names that share long prefixes, differ only in case, are
     // prefixes of one another or are not ASCII; sizes, dates and types with many ties.
-    const char *stems[] = {"Same-long-prefix-",
-                           "same-long-prefix-",
-                           "SAME-LONG-PREFIX_",
-                           "Gr\xC3\xB6\xC3\x9F",
-                           "\xF0\x9F\x98\x80x",
-                           "Same-long",
-                           "_",
-                           "a"};
+    const QStringList stems = QString::fromUtf8("Same-long-prefix-|same-long-prefix-|SAME-LONG-PREFIX_|"
+                                                "Gr\xC3\xB6\xC3\x9F|\xF0\x9F\x98\x80x|Same-long|_|a")
+                                  .split(u'|');
     const char *extensions[] = {".txt", ".TXT", ".jpg", "", ".a.b"};
     std::string tree = "D Big\n";
     for (int i = 0; i < 400; ++i)
         tree +=
-            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8] + std::to_string(i % 50) +
+            std::string("  ") + (i % 7 ? "F \"" : "D \"") + stems[i % 8].toStdString() +
+            std::to_string(i % 50) +
             (i % 7 ? extensions[i % 5] + std::string("\" ") + std::to_string(int64_t(i * 37 % 11) * 999999999)
                    : std::string("\"")) +
             " date=19" + std::to_string(20 + i % 3 * 30) + "-01-02 03:04:05\n";
@@ -238,9 +256,7 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
     list->SetSelected(focused, true);
     for (int column : {0, 1, 2, 5, 0, 4, 5}) {
         for (int click = 0; click < 2; ++click) {
-            std::vector<PVirtualNode> expected;
-            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
-                expected.push_back(n);
+            std::vector<PVirtualNode> expected = support::ChildNodes(list);
             list->OnHeaderClick(&list->Header, column, Qt::LeftButton, {}, 0, 0);
             const bool ascending = list->Header.SortDirection() == sdAscending;
             std::stable_sort(expected.begin(), expected.end(), [&](PVirtualNode A, PVirtualNode B) {
@@ -248,10 +264,8 @@ TEST_F(FileListTest, HeaderClicksOnManyRowsOrderAsAStableSortByTheCompareEvent)
                 Form->tv_FilesTreeCompareNodes(list, A, B, column, result);
                 return ascending ? result < 0 : result > 0;
             });
-            std::vector<PVirtualNode> rows;
-            for (PVirtualNode n = list->GetFirst(); n; n = n->NextSibling)
-                rows.push_back(n);
-            EXPECT_EQ(rows, expected) << "column " << column << (ascending ? " up" : " down");
+            EXPECT_EQ(support::ChildNodes(list), expected)
+                << "column " << column << (ascending ? " up" : " down");
             EXPECT_EQ(view->NodeOf(view->currentIndex()), focused);
             EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{view->IndexOf(focused)});
         }

@@ -64,30 +64,30 @@ TEST_F(FreeMemTest, PassFreesCollapsedFoldersOffTheFocusPathAndGrowsTheThreshold
     {
         int Touched;          // f00.. touched after the root
         std::string Expanded; // f00..: e expanded
-        int Focused;
+        int Focused;          // -N: the first subfolder of fN, which stays collapsed
         std::string Unloaded; // f00..: u unloaded
         const char *Tail;     // the list's last entries after the passes
         int Threshold, Passes, Trims;
     } cases[] = {
         // The root and f00..f29: the 21 oldest are taken; those kept go back to the end in turn.
-        {30, "", 29, "uuuuuuuuuuuuuuuuuuuu..........", "f29 r.db3", 30, 1, 0},
+        {30, "", -5, "uuuuu.uuuuuuuuuuuuuu..........", "f29 r.db3 f05", 30, 1, 0},
         {30, "...e", 10, "uuu.uuuuuu.uuuuuuuuu..........", "f29 r.db3 f03 f10", 30, 1, 0},
-        {30, std::string(20, 'e'), 29, std::string(30, '.'), "f18 f19", 35, 1, 0},
+        // 30 kept: the list did not get below the threshold.
+        {30, std::string(19, 'e'), 29, std::string(19, '.') + "u" + std::string(10, '.'), "f17 f18", 35, 1,
+         0},
         {29, "", 0, std::string(29, '.'), "f28", 30, 0, 0}, // 30 entries: no pass
         // 66 kept each time: 35, 40, .., 70; the growths to 65 and 70 trim.
         {65, std::string(65, 'e'), 64, std::string(65, '.'), "", 70, 8, 2},
     };
     for (const auto &c : cases) {
         Start(rows);
-        std::vector<PVirtualNode> folders;
-        for (PVirtualNode n = Tree()->GetFirst()->FirstChild; n; n = n->NextSibling)
-            folders.push_back(n);
+        const std::vector<PVirtualNode> folders = support::ChildNodes(Tree(), Tree()->GetFirst());
         for (int i = 0; i < c.Touched; ++i) {
             bool allowed = true;
             Form->tv_FolderTreeExpanding(Tree(), folders[i], allowed);
             Tree()->SetExpanded(folders[i], i < int(c.Expanded.size()) && c.Expanded[i] == 'e');
         }
-        Focus(folders[c.Focused]);
+        Focus(c.Focused < 0 ? folders[-c.Focused]->FirstChild : folders[c.Focused]);
         StartThread(5);
         FreeMemThread->TouchNode(Tree()->GetFirst());
         for (int i = 0; i < c.Touched; ++i)

@@ -179,19 +179,11 @@ TEST_F(MainWindowTest, ClosingCommitsTheReportEmptiesTheTreesAndStoresTheNormalB
 TEST_F(MainWindowTest, AFailingCommitIsShownAndClosingGoesOn)
 {
     OpenReport("lost");
-    // Another reader keeps a lock on the file, so the commit cannot write it.
-    sqlite3 *reader = nullptr;
-    ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &reader), SQLITE_OK);
-    sqlite3_stmt *read = nullptr;
-    ASSERT_EQ(sqlite3_exec(reader, "BEGIN;", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_prepare_v2(reader, "SELECT * FROM information;", -1, &read, nullptr);
-    ASSERT_EQ(sqlite3_step(read), SQLITE_ROW);
-
     support::BoxAnswerer boxes;
-    EXPECT_TRUE(Form->close());
-    sqlite3_finalize(read);
-    sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
-    sqlite3_close(reader);
+    {
+        reporttest::Reader reader(Path.toStdString()); // so the commit cannot write the file
+        EXPECT_TRUE(Form->close());
+    }
 
     ASSERT_EQ(boxes.Texts.size(), 1);
     EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("database is locked")))

@@ -14,6 +14,7 @@
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+#include "tests/support/WaitSpy.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QFileDialog>
@@ -132,15 +133,17 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
     EXPECT_TRUE(baseName.isEmpty() && StoredBaseName().empty());
 
-    // Not a report: refused after a failed unpacking, the file left as it was.
-    for (const auto &[path, head] : {std::pair{database, "SQLite format 3"}, {damaged, "this is neither"}}) {
+    // Not a report, also once unpacked: refused after a failed unpacking, the file left as it was.
+    const std::string packed = builder.WriteCompressed(Temp.File("packed.rpt"));
+    for (const std::string &path : {database, damaged, packed}) {
         SCOPED_TRACE(path);
+        const std::string bytes = reporttest::FileText(path);
         boxes.Texts.clear();
         Drop({Q(path)});
         // the refusal, then the cause on a line of its own
         EXPECT_TRUE(boxes.Texts.value(boxes.Texts.size() - 1).startsWith(CannotOpen + u'\n'));
-        EXPECT_EQ(Form->decompressFailed, 1);
-        EXPECT_EQ(reporttest::FileText(path).substr(0, 15), head);
+        EXPECT_EQ(Form->decompressFailed, path != packed); // the packed one inflates well
+        EXPECT_TRUE(reporttest::FileText(path) == bytes);
         EXPECT_EQ(ReportDB, nullptr);
     }
 
@@ -180,9 +183,18 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
 
-    // The next opening works as usual.
+    // The next opening works as usual, and so does a start on it; what the wait window says meanwhile.
     const std::string good = DriveReport();
-    Drop({Q(good)});
+    for (const char *first : {"Preparing report. Please wait. ", "Extracting report."}) {
+        support::WaitSpy spy;
+        *first == 'P' ? Drop({Q(good), Q(Temp.File("second.db3"))}) : (Form.reset(), Start({Q(good)}));
+        EXPECT_EQ(spy.ShownTexts,
+                  QStringList({first, "Load folder data. Please wiat, it can take some time."}));
+        QString percents;
+        for (const char *p : {"0", "12", "25", "37", "50", "63", "75", "88", "100"})
+            percents += QStringLiteral("Preparing report. Please wait. %1%|").arg(p);
+        EXPECT_EQ(spy.Texts.join('|') + '|', percents);
+    }
     EXPECT_EQ(boxes.Texts.size(), 1);
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Text(Root()), QStringLiteral("r.db3"));
@@ -236,10 +248,10 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
 TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
 {
     const std::string first = DriveReport();
-    // Another version, opened in the end after a warning, with its stored tick: Docs ticked as a whole.
-    const std::string second =
-        Report(support::ReportBuilder().Tree(Drive).Version("2").Check({std::nullopt, 1, 1, -1, 0, 1}),
-               "second.db3");
+    // Another version or none, opened after a warning, with its stored tick: the root ticked whole.
+    support::ReportBuilder builder;
+    builder.Tree(Drive).Version(GetParam() == WaitWindow ? "2" : std::optional<std::string>());
+    const std::string second = Report(builder.Check({std::nullopt, 1, -1, -1, 0, 1}), "second.db3");
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(first)});
@@ -272,7 +284,7 @@ TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUp
     EXPECT_EQ(baseName, Q(second));
     ASSERT_NE(Root(), nullptr);
     EXPECT_EQ(Text(Root()), QStringLiteral("second.db3"));
-    EXPECT_EQ(Child(Root(), "Docs")->CheckState, csCheckedNormal);
+    EXPECT_EQ(Root()->CheckState + Child(Root(), "Docs")->CheckState, 2 * csCheckedNormal);
 }
 
 TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceWithSqlitesText)

@@ -99,6 +99,7 @@ TEST_F(SearchFormTest, BuildsTheStatementOfTheSettings)
         {.Name = "subfolders", .Folder = 2, .FolderID = 1, .Sql = Where + " (ID_PARENT IN (1, 2, 3 )) );"},
         {.Name = "no subfolders", .Folder = 2, .FolderID = 3, .Sql = Where + " (ID_PARENT IN (3 )) );"},
         {.Name = "2 KB, empty upper", .MinSize = "2", .Sql = Where + "(F_SIZE >= 2048) );"},
+        {.Name = "3 GB", .MaxSize = "3", .MaxUnit = 3, .Sql = Where + "(F_SIZE <= 3221225472) );"},
         {.Name = "overflow held at the limit",
          .MaxSize = "9000000000000",
          .MaxUnit = 3,
@@ -266,14 +267,14 @@ TEST_F(SearchFormTest, DateKindsTravelBetweenComboAndList)
     ASSERT_EQ(Form.lb_Dates->count(), 2);
     EXPECT_TRUE(Form.lb_Dates->item(1)->text().startsWith(QStringLiteral("Opened: ")));
 
-    // Right button on the first entry, then the popup's item: "Created" comes back last and selected.
+    // Right button on the second entry, then the popup's item: "Opened" comes back last and selected,
+    // with its own kind.
     QTest::mouseClick(Form.lb_Dates->viewport(), Qt::RightButton, {},
-                      Form.lb_Dates->visualItemRect(Form.lb_Dates->item(0)).center());
+                      Form.lb_Dates->visualItemRect(Form.lb_Dates->item(1)).center());
     Form.btn_deletePopUpBtn->trigger();
     Form.pm_PopupMenu1->hide();
     ASSERT_EQ(Form.cb_TypeDate->currentIndex(), 1);
-    EXPECT_EQ(Form.cb_TypeDate->currentText(), QStringLiteral("Created"));
-    EXPECT_EQ(Form.cb_TypeDate->currentData().toInt(), 0);
+    EXPECT_EQ(Form.cb_TypeDate->currentText() + Form.cb_TypeDate->currentData().toString(), "Opened2");
 
     AddRange(Form, 0);
     AddRange(Form, 0);

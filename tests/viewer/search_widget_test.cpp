@@ -53,6 +53,9 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
     Open(&report
               .Tree("F a.txt\nF b.TXT\nF abc\nF ABC\nF abcd\nD x\n  F \" a \"\nF a\nF b\nD y 100\n  F in 7\n")
               .Row({.id = 12, .parent = 10, .name = ""})
+              .Row({13, 3, 0, 1, "f", 5, 33, "1899-12-29 18:00:00", "2001-02-03 04:05:06",
+                    "2030-11-12 23:59:59", 9, 8})
+              .Row({14, 3, 2, 2, "g", 6, 2, "x", "05.03.2013 14:07:09", "", 0, 9})
               .Check({.checked = 1, .fileID = 6, .idParent = -1, .checkForFolder = 1})
               .Check({.checked = 0, .fileID = 2, .idParent = -1, .checkForFolder = 0})
               .Check({.checked = 2, .fileID = 10, .idParent = -1, .checkForFolder = 0}));
@@ -63,8 +66,14 @@ TEST_F(SearchTest, TermsAreLikePatternsAsTypedAndTheRootShowsThePageState)
         Search(c.section('|', 0, 0).toUtf8());
         EXPECT_EQ(Rows() + '|' + QString::number(Root()->CheckState), c.section('|', 1)) << c.toStdString();
     }
-    Search("y");
-    EXPECT_EQ(Item(Root()->FirstChild)->size, 7); // a found folder: what lies below it
+    // Each field of a row from its own column; a found folder's size is what lies below it.
+    for (const auto &[typed, fields] :
+         {std::pair{"y", "y 10 -1 7 1 0 0 2020-01-02 03:04:05|2020-01-02 03:04:05|2020-01-02 03:04:05"},
+          {"f", "f 13 3 5 0 1 33 1899-12-29 18:00:00|2001-02-03 04:05:06|2030-11-12 23:59:59"},
+          {"g", "g 14 3 6 0 0 2 1980-01-01 00:00:00|2013-03-05 14:07:09|1980-01-01 00:00:00"}}) {
+        Search(typed);
+        EXPECT_EQ(reporttest::ItemFields(*Item(Root()->FirstChild)), fields);
+    }
 }
 
 TEST_F(SearchTest, PagesContinueOneStatementUntilItsEnd)
@@ -124,26 +133,31 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     }
 }
 
-// The full search through its dialog (every kind of condition is in the review test): the page size
-// chosen there is used by later fast searches; nothing found gives the message and an empty page;
-// Cancel leaves results, statement and page size untouched.
-TEST_F(SearchTest, FullSearchSetsThePageSizeAndCancelChangesNothing)
+// The full search through its dialog: the focused folder names the dialog's folder and scope, none
+// focused scopes to the top; the page size chosen there holds for later fast searches; nothing found
+// gives the message and an empty page; Cancel changes nothing; "Shown" starts again with each search.
+TEST_F(SearchTest, FullSearchSetsThePageSizeAndScopeAndCancelChangesNothing)
 {
     support::ReportBuilder report;
     Open(&report.Tree("D A\n  F a.txt\n  F tmp.txt\n  D A1\n    F d.txt\nF g.txt\n"));
     TSearchForm dialog(Form.get());
     SearchForm = &dialog;
-    auto answer = [&](const char *Include, bool Ok) {
-        QTimer::singleShot(0, [&dialog, Include, Ok] {
+    auto answer = [&](const char *Include, bool Ok, int Scope = 0) {
+        QTimer::singleShot(0, [&, Include, Ok, Scope] {
             dialog.lb_AddName->clear();
             dialog.edit_AddName->setText(QString::fromLatin1(Include));
             dialog.edit_DelName->setText(QStringLiteral("tmp"));
             dialog.chb_UseName->setChecked(true);
+            dialog.cb_Folder->setCurrentIndex(Scope);
             dialog.edit_SearchLimit->setText(QStringLiteral("1"));
             (Ok ? dialog.bb_OkBitBtn : dialog.bb_CancelBitBtn)->click();
         });
         Form->tb_FullSearch->click();
     };
+    support::Focus(Form->tv_FolderTree, support::FindNode(Form->tv_FolderTree, QStringLiteral("A")));
+    answer("*.txt", true, 1);
+    EXPECT_EQ(dialog.lbl_FolderName->text() + ' ' + QString::number(Item(Root()->FirstChild)->id),
+              QStringLiteral("A 2"));
     answer("*.txt", true);
     QString found;
     for (; Root()->FirstChild; Form->btn_MoreResults->click())
@@ -158,6 +172,10 @@ TEST_F(SearchTest, FullSearchSetsThePageSizeAndCancelChangesNothing)
     answer("*.txt", false);
     EXPECT_EQ(SearchStmt, statement);
     EXPECT_EQ(Form->lbl_ShownCount->text() + "/" + Form->lbl_FoundedCount->text(), QStringLiteral("1 - 1/4"));
+    Form->tv_FolderTree->SetFocusedNode(nullptr);
+    answer("*.txt", true, 1);
+    EXPECT_EQ(Form->lbl_ShownCount->text() + " " + QString::number(Item(Root()->FirstChild)->id),
+              QStringLiteral("1 - 1 6"));
     SearchForm = nullptr;
 }
 
