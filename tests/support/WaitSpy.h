@@ -1,6 +1,7 @@
 #pragma once
-// For widget tests: watches every wait window of the program, the texts workers put on it and its
-// shows, and the shows of any other dialog (a message box would be one).
+// For widget tests: watches every wait window of the program, the texts workers put on it, its modal
+// shows and the times it came on the screen, and the shows of any other dialog (a message box would
+// be one).
 #include "platform/Messages.h"
 #include "viewer/ufWaitForm.h"
 
@@ -16,7 +17,10 @@ public:
     WaitSpy() { qApp->installEventFilter(this); }
     ~WaitSpy() override { qApp->removeEventFilter(this); }
     QStringList Texts; // as each WM_WAITFORM_UPDATE reaches the window
+    // Modal shows, counted as the work's close message ends them: a short work's show never puts the
+    // window on the screen.
     int WaitShows = 0;
+    int WaitOnScreen = 0;
     int OtherDialogShows = 0;
 
 protected:
@@ -29,8 +33,10 @@ protected:
             if (wait && msg->Msg == WM_WAITFORM_UPDATE &&
                 (Texts.isEmpty() || Texts.constLast() != wait->MessageText()))
                 Texts << wait->MessageText();
+            if (wait && msg->Msg == WM_WAITFORM_CLOSE && wait->InModalShow())
+                ++WaitShows;
         } else if (e->type() == QEvent::Show && qobject_cast<TWaitForm *>(Watched))
-            ++WaitShows;
+            ++WaitOnScreen;
         else if (e->type() == QEvent::Show && qobject_cast<QDialog *>(Watched))
             ++OtherDialogShows;
         return false;
