@@ -93,16 +93,33 @@ public:
     {
         qApp->installEventFilter(this);
     }
-    ~TInputBlock() override { qApp->removeEventFilter(this); }
+    ~TInputBlock() override
+    {
+        qApp->removeEventFilter(this);
+        for (const QPointer<QWidget> &window : FHeldPaints)
+            if (window)
+                QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    }
 
 protected:
     bool eventFilter(QObject *Watched, QEvent *e) override
     {
-        // Events that other threads post (messages, calls) are of none of these types.
-        if (!IsUserInput(e->type()))
+        // Other threads post messages and calls; From orders this thread's reads after their writes.
+        if (TMessageEvent::From(e))
             return false;
         // A modal window shown since (a message box) takes the input as its own modality decides.
-        if (QGuiApplication::modalWindow() != FOuterModal)
+        if ((e->type() == QEvent::UpdateRequest || IsUserInput(e->type())) &&
+            QGuiApplication::modalWindow() != FOuterModal)
+            return false;
+        // A paint in the middle of a work would come again at its end: windows paint once it has ended
+        // or its window shows.
+        if (e->type() == QEvent::UpdateRequest && Watched->isWidgetType() && Watched != FWait) {
+            auto *window = static_cast<QWidget *>(Watched);
+            if (std::find(FHeldPaints.begin(), FHeldPaints.end(), window) == FHeldPaints.end())
+                FHeldPaints.emplace_back(window);
+            return true;
+        }
+        if (!IsUserInput(e->type()))
             return false;
         if (!Blocked(Watched, e))
             return false;
@@ -130,6 +147,7 @@ private:
 
     QWidget *FWait;
     QWindow *FOuterModal;
+    std::vector<QPointer<QWidget>> FHeldPaints;
 };
 
 } // namespace
