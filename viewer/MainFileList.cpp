@@ -686,6 +686,9 @@ void TMainForm::PutCommentText(const QString *Text)
 {
     // Typing into a box that has the focus already follows no enter that would clear a placeholder.
     const bool placeholder = !Text && !mem_Comments->hasFocus();
+    // Browsing items without comments: the placeholder shown already stays as it is, unrepainted.
+    if (placeholder && FCommentPlaceholder && mem_Comments->toPlainText() == CommentPlaceholder)
+        return;
     QPalette palette = mem_Comments->palette();
     palette.setColor(QPalette::Text,
                      placeholder ? PlaceholderColor : QApplication::palette().color(QPalette::WindowText));

@@ -5,14 +5,19 @@
 #include "platform/Messages.h"
 #include "report/uLog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMovie>
 #include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 QPointer<TWaitForm> WaitForm;
 
@@ -25,6 +30,125 @@ constexpr uint32_t BusyWaitMs = 10000;
 constexpr int FormWidth = 345;
 constexpr int FormHeight = 54;
 constexpr int LabelLeft = 75;
+
+// A work that ends within this time never puts the window on the screen. Under 0.1 s a response
+// reads as immediate, and it is shorter than one frame of the picture (70 ms); a work that takes
+// longer shows the window 40 ms late, which nobody can tell from the time the work took.
+constexpr int ShowGraceMs = 40;
+
+// What the user does to a window: a modal window keeps all of it from the windows it blocks.
+bool IsUserInput(QEvent::Type Type)
+{
+    switch (Type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::Enter:
+    case QEvent::Leave:
+    case QEvent::HoverEnter:
+    case QEvent::HoverLeave:
+    case QEvent::HoverMove:
+    case QEvent::ContextMenu:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::InputMethod:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::NativeGesture:
+    case QEvent::Gesture:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::DragLeave:
+    case QEvent::Drop:
+    case QEvent::ToolTip:
+    case QEvent::WhatsThis:
+    case QEvent::StatusTip:
+    case QEvent::Close:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// While the modal loop runs with the window not yet on the screen, keeps the user's input from every
+// other window as the window's modality will once it shows: no click, key, wheel, drop or close
+// request reaches a tree that a worker changes meanwhile.
+class TInputBlock : public QObject
+{
+public:
+    explicit TInputBlock(QWidget *Wait) : FWait(Wait), FOuterModal(QGuiApplication::modalWindow())
+    {
+        qApp->installEventFilter(this);
+    }
+    ~TInputBlock() override
+    {
+        qApp->removeEventFilter(this);
+        for (const QPointer<QWidget> &window : FHeldPaints)
+            if (window)
+                QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *e) override
+    {
+        // Other threads post messages and calls; From orders this thread's reads after their writes.
+        if (TMessageEvent::From(e))
+            return false;
+        // A modal window shown since (a message box) takes the input as its own modality decides.
+        if ((e->type() == QEvent::UpdateRequest || IsUserInput(e->type())) &&
+            QGuiApplication::modalWindow() != FOuterModal)
+            return false;
+        // A paint in the middle of a work would come again at its end: windows paint once it has ended
+        // or its window shows.
+        if (e->type() == QEvent::UpdateRequest && Watched->isWidgetType() && Watched != FWait) {
+            auto *window = static_cast<QWidget *>(Watched);
+            if (std::find(FHeldPaints.begin(), FHeldPaints.end(), window) == FHeldPaints.end())
+                FHeldPaints.emplace_back(window);
+            return true;
+        }
+        if (!IsUserInput(e->type()))
+            return false;
+        if (!Blocked(Watched, e))
+            return false;
+        e->ignore();
+        return true;
+    }
+
+private:
+    bool Blocked(QObject *Watched, QEvent *e) const
+    {
+        if (Watched->isWindowType()) {
+            // Where the window system's input comes in; a close by the code passes.
+            auto *window = static_cast<QWindow *>(Watched);
+            return window != FWait->windowHandle() && (e->type() != QEvent::Close || e->spontaneous());
+        }
+        if (Watched->isWidgetType()) {
+            // Input sent to a widget directly; tips come from a timer that mouse moves started before.
+            const bool tip = e->type() == QEvent::ToolTip || e->type() == QEvent::WhatsThis ||
+                             e->type() == QEvent::StatusTip;
+            return static_cast<QWidget *>(Watched)->window() != FWait && (tip || e->spontaneous());
+        }
+        // A shortcut of an action or a shortcut object; the wait window has none.
+        return e->type() == QEvent::Shortcut;
+    }
+
+    QWidget *FWait;
+    QWindow *FOuterModal;
+    std::vector<QPointer<QWidget>> FHeldPaints;
+};
 
 } // namespace
 
@@ -157,7 +281,20 @@ int TWaitForm::WMShowModal()
         int &Depth;
         ~TLeave() { --Depth; }
     } leave{FModalDepth};
+    if (RunGrace())
+        return result();
     return exec();
+}
+
+bool TWaitForm::RunGrace()
+{
+    TInputBlock block(this);
+    QEventLoop loop;
+    QEventLoop *const outer = std::exchange(FGraceLoop, &loop);
+    QTimer::singleShot(ShowGraceMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+    FGraceLoop = outer;
+    return FWorkEnded;
 }
 
 void TWaitForm::Close()
@@ -201,6 +338,8 @@ void TWaitForm::END_MSG_HANDLE()
     FCanClose = true;
     FWorkEnded = true;
     CloseWindow();
+    if (FGraceLoop)
+        FGraceLoop->quit();
     if (got)
         wfMutex->Release();
     ReleaseBusy();

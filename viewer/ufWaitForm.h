@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+class QEventLoop;
 class QFrame;
 class QLabel;
 class QMovie;
@@ -64,7 +65,9 @@ public:
 
     // The modal show; returns when the window closes. When the work of the current hand-out has
     // already ended (its close message was handled before the show), it returns at once without
-    // showing the window.
+    // showing the window. The modal loop starts at once and the program's other windows take no input
+    // from then on, but the window itself comes on the screen only when the work has not ended within
+    // a grace of 40 ms: a short work never flashes it, nor takes the focus from the main window.
     int WMShowModal();
     // True while WMShowModal's modal loop runs, also after the close message has hidden the window
     // and until the loop has returned. Main thread.
@@ -101,6 +104,8 @@ private:
     void WMUpdateText();
     // Closes the window when CanClose allows it; a running modal show then returns.
     void CloseWindow();
+    // The modal loop while the window is not on the screen yet; true when the work ended in it.
+    bool RunGrace();
     // Gives back one Get of formIsBusyMutex made by a hand-out, when one is still held.
     void ReleaseBusy();
     bool OnOwnThread() const;
@@ -116,6 +121,7 @@ private:
     int FHandOuts = 0;       // hand-outs not closed yet
     std::vector<bool> FOuterWorkEnded; // FWorkEnded of the open hand-outs around the innermost one
     int FModalDepth = 0;               // modal loops of WMShowModal running
+    QEventLoop *FGraceLoop = nullptr;  // the innermost modal loop that runs before the window shows
     QHash<QString, QSize> FLabelSizes; // the label's size for each text shown so far, in FSizedFont
     QFont FSizedFont;
     QMovie *FMovie;

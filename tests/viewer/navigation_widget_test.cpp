@@ -6,14 +6,17 @@
 #include "report/uDirectoryList.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/WaitSpy.h"
 #include "viewer/ufWaitForm.h"
 
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -123,6 +126,44 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
             << step.toStdString();
     }
     Form.reset();
+}
+
+// A work keeps clicks and keys from the folder tree also before its window shows, which a long work does.
+TEST_F(NavigationTest, ClicksAndKeysReachNoTreeWhileAWorkRunsAndALongWorkShowsItsWindow)
+{
+    OpenWindow(support::ReportBuilder().Tree(Drive).Write(Temp.File("r.db3")));
+    TMainForm &form = *Form;
+    TVirtualTreeView *view = form.tv_FolderTreeView;
+    const QPoint at = view->visualRect(view->IndexOf(FindNode(form.tv_FolderTree, "010"))).center();
+    ASSERT_TRUE(form.windowHandle() && !at.isNull());
+    const qsizetype before = Loads();
+    QStringList seen{Where(form, before)}; // at the start, after the input during the work, after it
+    const auto clickAndKey = [&] {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseClick(form.windowHandle(), Qt::LeftButton, {}, view->viewport()->mapTo(&form, at));
+        QTest::keyClick(view, Qt::Key_Down);
+        seen << Where(form, before);
+    };
+    support::WaitSpy spy;
+    TWaitForm *wait = form.ShowWaitForm(QStringLiteral("Search"));
+    bool hiddenAtFirst = false, closed = false;
+    QTimer::singleShot(0, &form, [&] {
+        hiddenAtFirst = !wait->isVisible();
+        clickAndKey();
+    });
+    QTimer poll; // the work ends once its window is on the screen
+    QObject::connect(&poll, &QTimer::timeout, &form, [&] {
+        if (wait->isVisible() && !std::exchange(closed, true))
+            PostMessage(wait, WM_WAITFORM_CLOSE);
+    });
+    poll.start(5);
+    wait->WMShowModal();
+    wait->Close();
+    EXPECT_TRUE(hiddenAtFirst);
+    EXPECT_EQ(spy.WaitOnScreen, 1);
+    clickAndKey(); // the same input outside a work reaches the tree
+    EXPECT_EQ(seen[1].toStdString(), seen[0].toStdString());
+    EXPECT_NE(seen[2].toStdString(), seen[0].toStdString());
 }
 
 } // namespace
