@@ -109,6 +109,3 @@ TEST(TickFailures, ARefusedWriteRaises)
             EXPECT_FALSE(sqlite3_stmt_busy(Stmt)) << sqlite3_sql(Stmt);
     }
 }
-
-// A report whose ID_PARENT links form a cycle: 1 and 2 are each other's parent, 4 lies in 1; 3 is its
-// own parent. Ticks on such reports are also in check_random_test.
