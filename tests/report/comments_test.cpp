@@ -6,22 +6,16 @@
 #include <sqlite3.h>
 
 #include <optional>
-#include <vector>
 
 namespace {
 
 class Comments : public ::testing::Test
 {
 protected:
-    // Writes and opens a prepared report of the builder's rows, the tree and the given tick rows.
-    sqlite3 *OpenReport(const std::string &tree, const std::vector<support::CheckRow> &checks = {},
-                        support::ReportBuilder builder = support::ReportBuilder())
+    // Writes and opens a prepared report of the tree.
+    sqlite3 *OpenReport(const std::string &tree)
     {
-        FReport.reset(); // its check helper is bound to the connection
-        builder.Tree(tree).WithCheckTable();
-        for (const auto &row : checks)
-            builder.Check(row);
-        return FDB = FReport.emplace(builder).DB;
+        return FDB = FReport.emplace(support::ReportBuilder().Tree(tree).WithCheckTable()).DB;
     }
 
     // The item's row as "quoted comment|checked|id_parent|checkForFolder", "" when it has none.
@@ -42,28 +36,6 @@ protected:
 const char *const Tree = "D Docs\n  F a.txt 10\n  D Sub\n    F b.txt 20\nF c.txt 5\n";
 
 } // namespace
-
-TEST_F(Comments, ANewRowTakesTheInheritedStateAnExistingRowKeepsItsOwn)
-{
-    // Inside a folder ticked as a whole: checked. The tick store works Sub out again (checked through
-    // its only stored child); Docs stays.
-    sqlite3 *db = OpenReport(Tree, {{std::nullopt, 1, 1, -1, std::nullopt, 1}});
-    SetComment(db, QStringLiteral("look at this"), 4);
-    EXPECT_EQ(Row(4), "'look at this'|1|3|1\n");
-    EXPECT_EQ(Row(3), "NULL|1|1|1\n");
-    EXPECT_EQ(Row(1), "NULL|1|-1|1\n");
-    EXPECT_EQ(RowCount(), "3\n");
-
-    // Inside an unticked folder, and without any stored ancestor: unchecked.
-    db = OpenReport(Tree, {{std::nullopt, 0, 1, -1, std::nullopt, 0}});
-    SetComment(db, QStringLiteral("x"), 2);
-    EXPECT_EQ(Row(2), "'x'|0|1|0\n");
-
-    db = OpenReport(Tree, {{std::string("old"), 2, 1, -1, std::nullopt, 1}});
-    SetComment(db, QStringLiteral("new"), 1);
-    EXPECT_EQ(Row(1), "'new'|2|-1|1\n");
-    EXPECT_EQ(RowCount(), "1\n");
-}
 
 // A comment is stored as given (an empty one as empty text, not NULL); it counts as one when it holds
 // more than blanks and control characters.
