@@ -279,16 +279,13 @@ TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUp
     EXPECT_EQ(Root(), root);
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
 
-    // Chosen again, the second report is no longer taken for the open one; a report without a version
-    // row warns alike.
+    // Chosen again, the second report is no longer taken for the open one; one without a version warns alike.
     for (const std::string &next : {second, third}) {
         SCOPED_TRACE(next);
         boxes.Texts.clear();
         Drop({Q(next)});
         EXPECT_EQ(boxes.Texts, QStringList{mismatch});
-        EXPECT_EQ(baseName, Q(next));
-        ASSERT_NE(Root(), nullptr);
-        EXPECT_EQ(Text(Root()), Q(fs::path(next).filename().string()));
+        ASSERT_TRUE(baseName == Q(next) && Root() && Text(Root()) == Q(fs::path(next).filename().string()));
         EXPECT_EQ(Root()->CheckState + Child(Root(), "Docs")->CheckState, 2 * csCheckedNormal);
     }
 }

@@ -187,11 +187,8 @@ TEST_F(SaveExportTest, NoExportAfterAFailedSave)
     Tick(1);
     const reporttest::Reader reader(Report); // holds the report: the save before the export fails
     const QStringList texts = Click(Form->tb_ExportBase, "mbYes");
-    EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("SQLite3 Error 5 - database is locked")))
-        << texts.join(QLatin1Char('|')).toStdString();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(Export)));
-    EXPECT_FALSE(Form->tb_ExportFileName->isVisibleTo(Form.get()));
-    Form.reset();
+    EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("Error 5 - database is locked")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Export)) || Form->tb_ExportFileName->isVisibleTo(Form.get()));
 }
 
 } // namespace
