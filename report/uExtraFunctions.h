@@ -125,6 +125,9 @@ int GetSysIconIndexByName(const std::string &Name);
 QString GetFileTypeName(const std::string &FileName);
 // The operating system's folder for its own programs.
 std::string GetWindowsDir();
+// True when both paths name one existing file (links and other spellings followed). Asked of the
+// file system only: no descriptor is opened, whose closing would drop SQLite's locks on an open report.
+bool IsSameFile(const std::string &A, const std::string &B);
 // The product version in FileName's version block; empty when the file has no block, or none in
 // language 0419 with code page 04E3.
 std::string GetProductVersion(const QString &FileName);

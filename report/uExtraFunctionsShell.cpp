@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 TIconCache IconCache;
@@ -118,4 +119,11 @@ std::string GetProductVersion(const QString &FileName)
             result.assign(value, length);
     }
     return result;
+}
+
+bool IsSameFile(const std::string &A, const std::string &B)
+{
+    struct stat a, b;
+    return stat(A.c_str(), &a) == 0 && stat(B.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }

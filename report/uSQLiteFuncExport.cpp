@@ -1,6 +1,8 @@
 // The export file: the report's ticks, comments and information rows in a small database of their own.
 #include "report/uSQLiteFunc.h"
 
+#include "report/uExtraFunctions.h"
+
 #include <sqlite3.h>
 
 #include <sys/stat.h>
@@ -13,27 +15,10 @@ const QString ExportIsReportText =
 
 namespace {
 
-// Steps an insert of the copy once; a row that does not go in fails the export.
-void InsertRow(sqlite3_stmt *insert, sqlite3 *dest)
-{
-    const int result = sqlite3_step(insert);
-    if (result != SQLITE_DONE)
-        RaiseSqliteError(result, dest);
-}
-
 // A statement of the copy that could not be prepared fails the export.
 void Prepare(sqlite3 *db, const char *sql, TStatementCell &cell)
 {
-    const int result = sqlite3_prepare_v2(db, sql, -1, cell.Ptr(), nullptr);
-    if (result != SQLITE_OK)
-        RaiseSqliteError(result, db);
-}
-
-// The end of a source's rows: anything but its normal end fails the export.
-void CheckEnd(int result, sqlite3 *source)
-{
-    if (result != SQLITE_DONE)
-        RaiseSqliteError(result, source);
+    CheckSqliteResult(sqlite3_prepare_v2(db, sql, -1, cell.Ptr(), nullptr), db);
 }
 
 std::string ColumnText(sqlite3_stmt *stmt, int column)
@@ -56,8 +41,7 @@ void CopyCheckRows(sqlite3 *dest, sqlite3 *source)
             insert);
     sqlite3_stmt *const in = insert.Handle();
     sqlite3_stmt *const out = select.Handle();
-    int result;
-    while ((result = sqlite3_step(out)) == SQLITE_ROW) {
+    while (StepOrRaise(out, source)) {
         sqlite3_reset(in);
         sqlite3_bind_int64(in, 1, sqlite3_column_int64(out, 0));
         // The comment's bytes stay valid until the SELECT moves on, which is after the insert's step;
@@ -69,9 +53,8 @@ void CopyCheckRows(sqlite3 *dest, sqlite3 *source)
         sqlite3_bind_int64(in, 5, sqlite3_column_int64(out, 4));
         sqlite3_bind_int64(in, 6, sqlite3_column_int64(out, 5));
         sqlite3_bind_int(in, 7, sqlite3_column_int(out, 6));
-        InsertRow(in, dest);
+        StepOrRaise(in, dest); // a row that does not go in fails the export
     }
-    CheckEnd(result, source);
 }
 
 void CopyInformationRows(sqlite3 *dest, sqlite3 *source)
@@ -82,15 +65,13 @@ void CopyInformationRows(sqlite3 *dest, sqlite3 *source)
     Prepare(dest, "INSERT INTO information (field_Name, value) VALUES (?, ?);", insert);
     sqlite3_stmt *const in = insert.Handle();
     sqlite3_stmt *const out = select.Handle();
-    int result;
-    while ((result = sqlite3_step(out)) == SQLITE_ROW) {
+    while (StepOrRaise(out, source)) {
         sqlite3_reset(in);
         // Both columns go as text: a number arrives as its decimal text, a null as empty text.
         BindUtf8Text(in, 1, ColumnText(out, 0));
         BindUtf8Text(in, 2, ColumnText(out, 1));
-        InsertRow(in, dest);
+        StepOrRaise(in, dest); // a row that does not go in fails the export
     }
-    CheckEnd(result, source);
 }
 
 bool IsLink(const std::string &Path)
@@ -103,9 +84,7 @@ bool IsLink(const std::string &Path)
 bool IsFileOf(const std::string &Path, sqlite3 *db)
 {
     const char *own = db ? sqlite3_db_filename(db, "main") : nullptr;
-    struct stat a, b;
-    return own && *own && stat(Path.c_str(), &a) == 0 && stat(own, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return own && *own && IsSameFile(Path, own);
 }
 
 } // namespace

@@ -18,7 +18,6 @@
 
 #include <cxxabi.h>
 #include <memory>
-#include <sys/stat.h>
 #include <typeinfo>
 
 namespace {
@@ -38,15 +37,6 @@ QString ClassName(const std::exception &E)
     return QString::fromLatin1(status == 0 && name ? name.get() : typeid(E).name());
 }
 
-// True when both paths name one existing file. Asked of the file system only: no descriptor of the
-// open report is opened, whose closing would drop SQLite's locks on it.
-bool IsSameFile(const QString &A, const QString &B)
-{
-    struct stat a, b;
-    return stat(WideToUtf8(A).c_str(), &a) == 0 && stat(WideToUtf8(B).c_str(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 QString ErrorMessage(const std::exception &E)
 {
     if (const auto *e = dynamic_cast<const Exception *>(&E))
@@ -60,7 +50,7 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 {
     WriteLog("TMainForm.TryDBorArchive - start");
     // Under another name (a link, another spelling of its folder) it is still the open report.
-    if (ReportDB && (Path == baseName || IsSameFile(Path, baseName))) {
+    if (ReportDB && (Path == baseName || IsSameFile(WideToUtf8(Path), WideToUtf8(baseName)))) {
         ErrorBox(QStringLiteral("Selected report file is already running."));
         return false;
     }
