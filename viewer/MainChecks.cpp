@@ -410,9 +410,17 @@ void TMainForm::ShowRowStates(PVirtualNode Except)
             if (TDirectoryList *item = GetNodeItem(row, tv_FilesTree); item && item->NodeInFoldTr)
                 row->CheckState = item->NodeInFoldTr->CheckState;
     } else {
-        for (PVirtualNode row = first->FirstChild; row; row = row->NextSibling)
-            if (row != Except)
-                row->CheckState = InheritedState(ReportDB, GetNodeItem(row, tv_FilesTree)->id);
+        // As the page was filled: each row's own state, else what it inherits, the walks up shared.
+        TInheritedTicks inherited(ReportDB);
+        for (PVirtualNode row = first->FirstChild; row; row = row->NextSibling) {
+            if (row == Except)
+                continue;
+            const TDirectoryList *item = GetNodeItem(row, tv_FilesTree);
+            uint8_t state = 0, folderState = 0;
+            if (!IsChecked(ReportDB, item->id, state, folderState))
+                state = inherited.Checked(item->id, item->id_parent) ? csCheckedNormal : csUncheckedNormal;
+            row->CheckState = static_cast<TCheckState>(state);
+        }
         if (!Except) {
             // Worked out from the rows with nothing stored: the root stores nothing.
             const auto checking = tv_FilesTree->OnChecking;
