@@ -20,7 +20,6 @@
 
 #include <map>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -152,13 +151,11 @@ int main(int argc, char **argv)
     return bench::RunWithWidgets(
         argc, argv,
         [&] {
-            UseLogMutexName("dateSearchBench." + std::to_string(getpid()));
             SetLogFolder(temp.Path() + "/");
             CreateLogFile();
         },
         [] {
             Reports.clear();
             SetLogFolder("");
-            UseLogMutexName({});
         });
 }
