@@ -12,7 +12,6 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <optional>
 #include <tuple>
 
 namespace {
