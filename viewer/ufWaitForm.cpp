@@ -10,8 +10,10 @@
 #include <QEventLoop>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMovie>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -83,6 +85,88 @@ bool IsUserInput(QEvent::Type Type)
     }
 }
 
+// The paints that works held back, given back at most once per frame of the screen: a user who holds
+// a key down starts works faster than any screen shows pictures, and a picture painted between two
+// frames is never seen. A paint owed while no frame has passed since the last one waits for the next.
+class TPaintPacer : public QObject
+{
+public:
+    static TPaintPacer &Instance()
+    {
+        static auto *pacer = new TPaintPacer(qApp);
+        return *pacer;
+    }
+
+    void Hold(QWidget *Window)
+    {
+        if (std::find(FOwed.begin(), FOwed.end(), Window) == FOwed.end())
+            FOwed.emplace_back(Window);
+    }
+
+    void BlockStarted() { ++FBlocks; }
+
+    void BlockEnded()
+    {
+        --FBlocks;
+        Release();
+    }
+
+private:
+    explicit TPaintPacer(QObject *Parent) : QObject(Parent)
+    {
+        FTimer.setSingleShot(true);
+        FTimer.setTimerType(Qt::PreciseTimer);
+        connect(&FTimer, &QTimer::timeout, this, [this] { Release(); });
+        FSince.start();
+    }
+
+    static qint64 FrameNs(QWidget *Window)
+    {
+        const QScreen *screen = Window->screen();
+        const double rate = screen ? screen->refreshRate() : 0;
+        return qint64(1e9 / (rate >= 24 && rate <= 500 ? rate : 60));
+    }
+
+    void Release()
+    {
+        if (FBlocks > 0)
+            return; // the running work's end gives them back
+        qint64 wait = -1;
+        for (auto i = FOwed.begin(); i != FOwed.end();) {
+            const QPointer<QWidget> window = *i;
+            if (!window) {
+                i = FOwed.erase(i);
+                continue;
+            }
+            const auto last = std::find_if(FLast.begin(), FLast.end(),
+                                           [&](const auto &l) { return l.first == window; });
+            const qint64 now = FSince.nsecsElapsed();
+            const qint64 due = last == FLast.end() ? now : last->second + FrameNs(window);
+            if (due > now) {
+                wait = wait < 0 ? due - now : std::min(wait, due - now);
+                ++i;
+                continue;
+            }
+            if (last == FLast.end())
+                FLast.emplace_back(window, now);
+            else
+                last->second = now;
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+            i = FOwed.erase(i);
+        }
+        FLast.erase(std::remove_if(FLast.begin(), FLast.end(), [](const auto &l) { return !l.first; }),
+                    FLast.end());
+        if (wait >= 0 && (!FTimer.isActive() || FTimer.remainingTime() * 1000000LL > wait))
+            FTimer.start(int((wait + 999999) / 1000000));
+    }
+
+    int FBlocks = 0;
+    std::vector<QPointer<QWidget>> FOwed;
+    std::vector<std::pair<QPointer<QWidget>, qint64>> FLast; // when each window's paint was given back
+    QTimer FTimer;
+    QElapsedTimer FSince;
+};
+
 // While the modal loop runs with the window not yet on the screen, keeps the user's input from every
 // other window as the window's modality will once it shows: no click, key, wheel, drop or close
 // request reaches a tree that a worker changes meanwhile.
@@ -92,13 +176,12 @@ public:
     explicit TInputBlock(QWidget *Wait) : FWait(Wait), FOuterModal(QGuiApplication::modalWindow())
     {
         qApp->installEventFilter(this);
+        TPaintPacer::Instance().BlockStarted();
     }
     ~TInputBlock() override
     {
         qApp->removeEventFilter(this);
-        for (const QPointer<QWidget> &window : FHeldPaints)
-            if (window)
-                QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+        TPaintPacer::Instance().BlockEnded();
     }
 
 protected:
@@ -114,9 +197,7 @@ protected:
         // A paint in the middle of a work would come again at its end: windows paint once it has ended
         // or its window shows.
         if (e->type() == QEvent::UpdateRequest && Watched->isWidgetType() && Watched != FWait) {
-            auto *window = static_cast<QWidget *>(Watched);
-            if (std::find(FHeldPaints.begin(), FHeldPaints.end(), window) == FHeldPaints.end())
-                FHeldPaints.emplace_back(window);
+            TPaintPacer::Instance().Hold(static_cast<QWidget *>(Watched));
             return true;
         }
         if (!IsUserInput(e->type()))
@@ -147,7 +228,6 @@ private:
 
     QWidget *FWait;
     QWindow *FOuterModal;
-    std::vector<QPointer<QWidget>> FHeldPaints;
 };
 
 } // namespace

@@ -11,7 +11,9 @@
 #include "tests/support/WaitSpy.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -241,6 +243,45 @@ TEST_F(WaitFormTest, EscapeDoesNotEndTheWaitAndShowMessageShowsModally)
     EXPECT_TRUE(QTest::qWaitFor([&] { return visibleAfterEscape && !w->isVisible(); }, 20000));
     EXPECT_TRUE(visibleAfterEscape);
     w->Close();
+}
+
+// A window that works asked to repaint paints once they have ended, at most once per frame of the
+// screen however fast the works follow each other, and always shows the last of them.
+TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
+{
+    struct TWindow : QWidget
+    {
+        int Value = 0;
+        std::vector<int> Painted;
+        void paintEvent(QPaintEvent *) override { Painted.push_back(Value); }
+    } window;
+    window.resize(64, 64);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(100);
+    window.Painted.clear();
+    constexpr int Works = 40;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= Works; ++i) {
+        TWaitForm *w = ShowWaitForm(nullptr, LoadText);
+        std::atomic<bool> changed{false};
+        QTimer::singleShot(0, &window, [&, i] {
+            window.Value = i;
+            window.update();
+            changed = true;
+        });
+        StartWorker(w, [&changed] {
+            while (!changed)
+                std::this_thread::yield();
+        });
+        w->WMShowModal();
+        w->Close();
+        QCoreApplication::processEvents(); // as between two keys
+    }
+    const double frames = double(clock.nsecsElapsed()) * window.screen()->refreshRate() / 1e9;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Painted.empty() && window.Painted.back() == Works; }, 5000));
+    EXPECT_LE(double(window.Painted.size()), frames + 2) << "in " << frames << " frames";
 }
 
 } // namespace
