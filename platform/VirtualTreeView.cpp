@@ -192,6 +192,7 @@ void TVirtualTreeView::Resync()
     // Laid out now rather than by the paint, whose layout would ask for a second paint.
     executeDelayedItemsLayout();
     viewport()->update();
+    FWholePaintDue = true;
     // The model holds none of the deleted nodes any more.
     FTree->FinishChanges(changes);
 }
@@ -435,6 +436,18 @@ void TVirtualTreeView::paintEvent(QPaintEvent *e)
     background();
     QTreeView::paintEvent(e);
     FShownAt = at;
+    FWholePaintDue = false;
+}
+
+void TVirtualTreeView::scrollContentsBy(int dx, int dy)
+{
+    // Rows moved on the screen would be painted over anyway; moving them may wait for the window
+    // system to finish showing the last picture.
+    if (dx == 0 && FWholePaintDue) {
+        viewport()->update();
+        return;
+    }
+    QTreeView::scrollContentsBy(dx, dy);
 }
 
 void TVirtualTreeView::drawRow(QPainter *painter, const QStyleOptionViewItem &option,

@@ -68,6 +68,7 @@ protected:
     void keyPressEvent(QKeyEvent *e) override;
     void focusInEvent(QFocusEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void scrollContentsBy(int dx, int dy) override;
     void contextMenuEvent(QContextMenuEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;
 
@@ -96,6 +97,7 @@ private:
     TVirtualTreeModel *FModel;
     PVirtualNode FPressedCheck = nullptr;
     bool FPaintedFrozen = false;
+    bool FWholePaintDue = false; // the whole viewport is to be painted anew
     QRect FShownAt; // where in the window the viewport was at its last full paint
     bool FHeaderPending = false;
     bool FApplyingHeader = false;

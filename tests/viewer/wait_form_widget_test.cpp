@@ -251,11 +251,10 @@ TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
 {
     struct TWindow : QWidget
     {
-        int Value = 0;
+        std::atomic<int> Value = 0;
         std::vector<int> Painted;
         void paintEvent(QPaintEvent *) override { Painted.push_back(Value); }
     } window;
-    window.resize(64, 64);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(100);
@@ -265,14 +264,9 @@ TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
     clock.start();
     for (int i = 1; i <= Works; ++i) {
         TWaitForm *w = ShowWaitForm(nullptr, LoadText);
-        std::atomic<bool> changed{false};
-        QTimer::singleShot(0, &window, [&, i] {
-            window.Value = i;
-            window.update();
-            changed = true;
-        });
-        StartWorker(w, [&changed] {
-            while (!changed)
+        QTimer::singleShot(0, &window, [&window, i] { window.Value = i, window.update(); });
+        StartWorker(w, [&window, i] {
+            while (window.Value != i)
                 std::this_thread::yield();
         });
         w->WMShowModal();
@@ -280,7 +274,8 @@ TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
         QCoreApplication::processEvents(); // as between two keys
     }
     const double frames = double(clock.nsecsElapsed()) * window.screen()->refreshRate() / 1e9;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Painted.empty() && window.Painted.back() == Works; }, 5000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !window.Painted.empty() && window.Painted.back() == Works; }, 5000));
     EXPECT_LE(double(window.Painted.size()), frames + 2) << "in " << frames << " frames";
 }
 
