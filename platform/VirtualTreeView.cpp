@@ -4,12 +4,17 @@
 #include "platform/Messages.h"
 #include "platform/VirtualTreeModel.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QScrollBar>
+#include <QStyleFactory>
+#include <QStyleOptionSlider>
 #include <QThread>
 
 #include <utility>
@@ -18,12 +23,74 @@ namespace {
 
 using TLock = std::unique_lock<std::recursive_mutex>;
 
+// The application's style, drawing a scroll bar a band of rows at a time into an image of its own.
+// Qt's raster engine hands every fill of more than about a hundred rows to its thread pool: a tall
+// scroll bar, which repaints with each step of the browsing, woke the pool's threads for each of its
+// fills, at far more cost than the fills. An image no taller than a band keeps every fill on this
+// thread; the style fills the whole bar with opaque colours first, so each band comes out as the
+// style draws it on the screen.
+class TBandedScrollStyle : public QProxyStyle
+{
+public:
+    static constexpr int BandRows = 64;
+
+    static QStyle *Instance()
+    {
+        static QPointer<TBandedScrollStyle> style;
+        if (!style)
+            style = new TBandedScrollStyle(qApp);
+        return style;
+    }
+
+    void drawComplexControl(ComplexControl Control, const QStyleOptionComplex *Option, QPainter *Painter,
+                            const QWidget *Widget) const override
+    {
+        const QRect r = Option->rect;
+        if (Control != CC_ScrollBar || !Painter->transform().isIdentity()) {
+            QProxyStyle::drawComplexControl(Control, Option, Painter, Widget);
+            return;
+        }
+        const qreal ratio = Painter->device()->devicePixelRatioF();
+        if (FBand.width() != qRound(r.width() * ratio) || FBand.devicePixelRatio() != ratio) {
+            FBand = QImage(qRound(r.width() * ratio), qRound(BandRows * ratio),
+                           QImage::Format_ARGB32_Premultiplied);
+            FBand.setDevicePixelRatio(ratio);
+        }
+        for (int top = r.top(); top <= r.bottom(); top += BandRows) {
+            FBand.fill(Qt::transparent);
+            {
+                QPainter band(&FBand);
+                band.setRenderHints(Painter->renderHints());
+                band.translate(-r.left(), -top);
+                // Without a clip the engine hands even a short bar's fills to its threads.
+                band.setClipRect(QRect(r.left(), top, r.width(), BandRows));
+                QProxyStyle::drawComplexControl(Control, Option, &band, Widget);
+            }
+            const int rows = std::min(BandRows, r.bottom() + 1 - top);
+            Painter->drawImage(QPoint(r.left(), top), FBand,
+                               QRect(0, 0, FBand.width(), qRound(rows * ratio)));
+        }
+    }
+
+private:
+    explicit TBandedScrollStyle(QObject *Parent)
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->name()))
+    {
+        setParent(Parent);
+    }
+
+    mutable QImage FBand;
+};
+
 // A scroll bar that repaints only when its steps really change: the view sets the same steps again
 // at every layout, and a styled scroll bar is dear to paint.
 class TScrollBar : public QScrollBar
 {
 public:
-    explicit TScrollBar(Qt::Orientation Orientation) : QScrollBar(Orientation) {}
+    explicit TScrollBar(Qt::Orientation Orientation) : QScrollBar(Orientation)
+    {
+        setStyle(TBandedScrollStyle::Instance());
+    }
 
 protected:
     void sliderChange(SliderChange Change) override

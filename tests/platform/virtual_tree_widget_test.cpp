@@ -2,6 +2,8 @@
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "tests/support/VirtualTreeChecks.h"
 
+#include <QScrollBar>
+
 #include <string>
 
 namespace {
@@ -69,4 +71,36 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
     QTest::mouseRelease(View->viewport(), Qt::LeftButton, {}, RowCenter(c) + QPoint(100, 0));
     EXPECT_EQ(Log, (std::vector<std::string>{"down left"}));
     EXPECT_EQ(c->CheckState, csCheckedNormal);
+}
+
+// The view's scroll bars, drawn a band at a time, look exactly as the application's style draws them.
+TEST_F(VirtualTreeView, ScrollBarsLookAsTheStyleDrawsThem)
+{
+    const struct
+    {
+        Qt::Orientation Orientation;
+        QSize Size;
+        int Value;
+        bool Enabled;
+    } cases[] = {{Qt::Vertical, {14, 418}, 0, true},     {Qt::Vertical, {14, 469}, 1234, true},
+                 {Qt::Vertical, {17, 130}, 3000, false}, {Qt::Vertical, {14, 40}, 100, true},
+                 {Qt::Horizontal, {609, 14}, 800, true}, {Qt::Horizontal, {90, 16}, 0, false}};
+    for (const auto &c : cases) {
+        QImage drawn[2];
+        for (int i = 0; i < 2; ++i) {
+            QScrollBar bar(c.Orientation);
+            if (i == 0)
+                bar.setStyle(View->verticalScrollBar()->style());
+            bar.setRange(0, 3000);
+            bar.setPageStep(45);
+            bar.setValue(c.Value);
+            bar.setEnabled(c.Enabled);
+            bar.resize(c.Size);
+            drawn[i] = QImage(c.Size, QImage::Format_ARGB32_Premultiplied);
+            drawn[i].fill(Qt::magenta);
+            bar.render(&drawn[i], {}, {}, QWidget::DrawChildren);
+        }
+        EXPECT_NE(View->verticalScrollBar()->style(), QApplication::style());
+        EXPECT_EQ(drawn[0], drawn[1]) << c.Size.width() << "x" << c.Size.height() << " at " << c.Value;
+    }
 }
