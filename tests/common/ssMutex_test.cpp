@@ -1,5 +1,7 @@
 #include "common/ssMutex.h"
 
+#include "tests/support/FunctionThread.h"
+
 #include <atomic>
 #include <fcntl.h>
 #include <future>
@@ -115,6 +117,18 @@ TEST(TMutex, TwoProcessesShareANamedMutexAndOneThatEndsHoldingItAbandonsIt)
     }
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
         close(fd);
+}
+
+// A worker whose work ends holding a mutex ends its thread with it, as a thread of its own would: the
+// mutex is abandoned and the next owner gets it.
+TEST(TMutex, AWorkerThatEndsHoldingItAbandonsIt)
+{
+    TMutex m;
+    support::FunctionThread holder([&m](support::FunctionThread &) { m.Get(0); });
+    holder.Resume();
+    holder.WaitFor();
+    EXPECT_TRUE(m.Get(10000));
+    EXPECT_TRUE(m.Release());
 }
 
 TEST(TMutex, AnObjectLeftMarkedForRemovalUnderItsNameIsReplaced)

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -83,6 +85,36 @@ TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
     }
     (void)QTest::qWaitFor([&] { return TFunctionThread::Destroyed - before == 50; }, 10000);
     EXPECT_EQ(TFunctionThread::Destroyed - before, 50);
+}
+
+// Works one after another, a failing one among them, each run once off the main thread and waited
+// for; and a work started while another runs gets a thread of its own.
+TEST(Thread, WorksInARowRunOnceEachAndOverlappingWorksRunAtOnce)
+{
+    for (int i = 0; i < 6; ++i) {
+        std::vector<std::thread::id> ranOn;
+        TFunctionThread t([&ranOn, i](TFunctionThread &self) {
+            ranOn.push_back(std::this_thread::get_id());
+            self.SetReturn(i);
+            if (i % 2)
+                throw std::runtime_error("worker failure");
+        });
+        t.Resume();
+        EXPECT_EQ(t.WaitFor(), i);
+        EXPECT_TRUE(t.Finished());
+        ASSERT_EQ(ranOn.size(), 1u);
+        EXPECT_NE(ranOn[0], std::this_thread::get_id());
+    }
+    std::promise<void> secondRan;
+    bool firstSawIt = false;
+    TFunctionThread first([&, ran = secondRan.get_future().share()](TFunctionThread &) {
+        firstSawIt = ran.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    });
+    TFunctionThread second([&](TFunctionThread &) { secondRan.set_value(); });
+    first.Resume();
+    second.Resume();
+    first.WaitFor();
+    EXPECT_TRUE(firstSawIt);
 }
 
 // Synchronize runs on the main thread while the worker waits, served by a modal loop and by WaitFor;
