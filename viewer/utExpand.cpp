@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,12 +38,11 @@ enum TChildColumn {
     colChildrenSize,
 };
 
-std::string ChildrenSelect(int64_t ParentID)
-{
-    return "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, F_UPDATE, "
-           "F_ACCESS, F_CHILDREN_SIZE FROM struct_drive_table      WHERE (id_parent = " +
-           std::to_string(ParentID) + ") ORDER BY IS_FOLDER DESC, upper(F_NAME)";
-}
+// Kept prepared on the connection and bound to each folder's id.
+constexpr const char *ChildrenSelect =
+    "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, F_UPDATE, F_ACCESS, "
+    "F_CHILDREN_SIZE FROM struct_drive_table      WHERE (id_parent = ?) ORDER BY IS_FOLDER DESC, "
+    "upper(F_NAME)";
 
 std::string ErrorText(const std::exception &E)
 {
@@ -149,15 +149,14 @@ ThreadExpand::ThreadExpand(PVirtualNode ParentNode, TVirtualStringTree *FolderTr
 void ThreadExpand::Execute()
 {
     auto added = std::make_unique<std::vector<PVirtualNode>>();
-    auto stmt = std::make_unique<TStatementCell>();
+    std::optional<TIdQuery> children;
     FolderTree->BeginUpdate();
     auto finish = [&] {
         WriteLog("ThreadExpand.Execute - FreeAndNil");
         added.reset();
         WriteLog("ThreadExpand.Execute - finalize");
-        stmt->Finalize();
+        children.reset();
         WriteLog("ThreadExpand.Execute - Dispose");
-        stmt.reset();
         WriteLog("ThreadExpand.Execute - EndUpdate");
         FolderTree->EndUpdate();
         WriteLog("ThreadExpand.Execute - Post");
@@ -165,8 +164,8 @@ void ThreadExpand::Execute()
     };
     try {
         // A statement that cannot be prepared leaves none; its first step then ends the loop at once.
-        const int prepared =
-            sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
+        children.emplace(DB, ChildrenSelect, ParentID);
+        const int prepared = children->PrepareCode();
         if (prepared != SQLITE_OK)
             NoteSqliteFailure(prepared, DB);
         TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);
@@ -181,7 +180,7 @@ void ThreadExpand::Execute()
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
-        sqlite3_stmt *rows = stmt->Handle();
+        sqlite3_stmt *rows = children->Stmt();
         int stepped;
         for (;;) {
             try {
