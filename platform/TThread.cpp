@@ -56,7 +56,7 @@ private:
     void Loop(TThread *Work);
 
     std::condition_variable FWake;
-    TThread *FNext = nullptr; // the work Start handed over; guarded by the pool's lock
+    std::atomic<TThread *> FNext{nullptr}; // the work Start handed over, set under the pool's lock
 };
 
 namespace {
@@ -64,6 +64,9 @@ namespace {
 // Enough for the works that overlap; a thread beyond them ends with its work.
 constexpr size_t MaxParked = 4;
 constexpr auto ParkedFor = std::chrono::seconds(30);
+// A work often follows the one before within this time (a folder's files after its children):
+// watched for awake, it starts at once instead of after the wake-up of a sleeping thread.
+constexpr auto AwakeFor = std::chrono::microseconds(200);
 
 std::atomic<bool (*)()> keepThreadTest{nullptr};
 // The object whose Execute this thread runs, for the destructor that runs on it.
@@ -110,12 +113,18 @@ void TThreadRunner::Loop(TThread *Work)
         bool (*const keep)() = keepThreadTest;
         if (keep && !keep())
             return;
+        {
+            std::lock_guard<std::mutex> guard(pool.Lock);
+            if (pool.Parked.size() >= MaxParked)
+                return;
+            FNext = nullptr;
+            pool.Parked.push_back(this);
+        }
+        const auto awakeUntil = std::chrono::steady_clock::now() + AwakeFor;
+        while (!FNext.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < awakeUntil)
+            std::this_thread::yield();
         std::unique_lock<std::mutex> lock(pool.Lock);
-        if (pool.Parked.size() >= MaxParked)
-            return;
-        FNext = nullptr;
-        pool.Parked.push_back(this);
-        if (!FWake.wait_for(lock, ParkedFor, [this] { return FNext != nullptr; }))
+        if (!FWake.wait_for(lock, ParkedFor, [this] { return FNext.load() != nullptr; }))
             pool.Parked.erase(std::find(pool.Parked.begin(), pool.Parked.end(), this));
         Work = FNext;
     }
