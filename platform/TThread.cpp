@@ -46,13 +46,6 @@ public:
     static void Start(TThread *Work);
 
 private:
-    // The parked threads, each waiting on its own signal for a work.
-    struct TPool
-    {
-        std::mutex Lock;
-        std::vector<TThreadRunner *> Parked;
-    };
-    static TPool &Pool();
     void Loop(TThread *Work);
 
     std::condition_variable FWake;
@@ -68,29 +61,37 @@ constexpr auto ParkedFor = std::chrono::seconds(30);
 // watched for awake, it starts at once instead of after the wake-up of a sleeping thread.
 constexpr auto AwakeFor = std::chrono::microseconds(200);
 
+// The parked threads, each waiting on its own signal for a work.
+struct TRunnerPool
+{
+    std::mutex Lock;
+    std::vector<TThreadRunner *> Parked;
+};
+TRunnerPool *runnerPool = nullptr;
+
+TRunnerPool &Pool()
+{
+    // Never destroyed: parked threads may still wait on it while the program exits.
+    static TRunnerPool *const pool = [] {
+        runnerPool = new TRunnerPool;
+        // A forked child has none of the parent's other threads: it starts with an empty pool (made
+        // in place, since the parent may have held the lock at the fork).
+        pthread_atfork(nullptr, nullptr, [] { new (runnerPool) TRunnerPool; });
+        return runnerPool;
+    }();
+    return *pool;
+}
+
 std::atomic<bool (*)()> keepThreadTest{nullptr};
 // The object whose Execute this thread runs, for the destructor that runs on it.
 thread_local TThread *t_Running = nullptr;
 
 } // namespace
 
-TThreadRunner::TPool &TThreadRunner::Pool()
-{
-    // Never destroyed: parked threads may still wait on it while the program exits.
-    static TPool *pool = [] {
-        auto *made = new TPool;
-        // A forked child has none of the parent's other threads: it starts with an empty pool (made
-        // in place, since the parent may have held the lock at the fork).
-        pthread_atfork(nullptr, nullptr, [] { new (&Pool()) TPool; });
-        return made;
-    }();
-    return *pool;
-}
-
 void TThreadRunner::Start(TThread *Work)
 {
     {
-        TPool &pool = Pool();
+        TRunnerPool &pool = Pool();
         std::lock_guard<std::mutex> guard(pool.Lock);
         if (!pool.Parked.empty()) {
             TThreadRunner *runner = pool.Parked.back();
@@ -105,7 +106,7 @@ void TThreadRunner::Start(TThread *Work)
 
 void TThreadRunner::Loop(TThread *Work)
 {
-    TPool &pool = Pool();
+    TRunnerPool &pool = Pool();
     while (Work) {
         t_Running = Work;
         Work->Run();
