@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -180,22 +181,34 @@ void ThreadExpand::Execute()
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
+        // All rows are read before the first is added: the lines the adding logs come in the same
+        // order, and the reading runs without a file written to between two of its steps.
         sqlite3_stmt *rows = children->Stmt();
+        std::vector<std::unique_ptr<TDirectoryList>> items; // null where a row failed
+        std::vector<std::pair<size_t, std::string>> failures; // the failed rows' places and errors
         int stepped;
         for (;;) {
             try {
-                std::unique_ptr<TDirectoryList> item;
-                {
-                    // The step, the column reads and the item's comment lookup each take the
-                    // connection's mutex; held across them, they only count up and down.
-                    const TDBMutexHold hold(DB);
-                    if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
-                        break;
-                    item = ItemFromRow(rows, folder->id);
-                }
-                const bool isFolder = item->isFolder;
+                // The step, the column reads and the item's comment lookup each take the connection's
+                // mutex; held across them, they only count up and down.
+                const TDBMutexHold hold(DB);
+                if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
+                    break;
+                items.push_back(ItemFromRow(rows, folder->id));
+            } catch (const std::exception &E) {
+                failures.emplace_back(items.size(), ErrorText(E));
+                items.emplace_back();
+            }
+        }
+        added->reserve(items.size());
+        auto failure = failures.begin();
+        for (size_t i = 0; i < items.size(); ++i) {
+            try {
+                if (failure != failures.end() && failure->first == i)
+                    throw std::runtime_error((failure++)->second);
+                const bool isFolder = items[i]->isFolder;
                 hasSubfolder = hasSubfolder || isFolder;
-                PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
+                PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(items[i]));
                 if (!isFolder && TVirtualStringTree::IsVisible(node))
                     FolderTree->SetVisible(node, false);
                 added->push_back(node);
@@ -205,6 +218,7 @@ void ThreadExpand::Execute()
                 WriteLog("==========ThreadExpand.Execute exception in while: " + ErrorText(E));
             }
         }
+        std::vector<std::unique_ptr<TDirectoryList>>().swap(items);
 
         if (prepared == SQLITE_OK && stepped != SQLITE_DONE)
             NoteSqliteFailure(stepped, DB);
