@@ -85,12 +85,14 @@ TEST(TMutex, ReentrantForItsOwnerAndTimeOutElsewhere)
         EXPECT_TRUE(m.Get(60000));
         giver.join();
         EXPECT_TRUE(m.Release());
+#if !defined(__SANITIZE_THREAD__) // which does not follow a lock abandoned by a thread's end
         // A worker whose work ends holding it ends its thread with it: abandoned, it is the next owner's.
         support::FunctionThread worker([&m](support::FunctionThread &) { m.Get(0); });
         worker.Resume();
         worker.WaitFor();
         EXPECT_TRUE(m.Get(10000));
         EXPECT_TRUE(m.Release());
+#endif
     }
 }
 
