@@ -119,12 +119,12 @@ TCheck_Helper::~TCheck_Helper()
         sqlite3_finalize(Stmt);
 }
 
-sqlite3_stmt *TCheck_Helper::KeptStatement(const char *SQL, int *Code)
+sqlite3_stmt *TCheck_Helper::KeptStatement(const char *SQL)
 {
     for (const auto &[Text, Stmt] : FKept)
         if (Text == SQL)
             return Stmt;
-    sqlite3_stmt *Stmt = Prepared(FDB, SQL, Code);
+    sqlite3_stmt *Stmt = Prepared(FDB, SQL);
     if (Stmt)
         FKept.emplace_back(SQL, Stmt);
     return Stmt;
@@ -133,9 +133,9 @@ sqlite3_stmt *TCheck_Helper::KeptStatement(const char *SQL, int *Code)
 TIdQuery::TIdQuery(sqlite3 *DB, const char *Sql, int64_t ID)
 {
     if (CheckHelper && CheckHelper->DB() == DB) {
-        FStmt = CheckHelper->KeptStatement(Sql, &FPrepareCode);
+        FStmt = CheckHelper->KeptStatement(Sql);
     } else {
-        FStmt = Prepared(DB, Sql, &FPrepareCode);
+        FStmt = Prepared(DB, Sql);
         FOwned = true;
     }
     if (FStmt)

@@ -80,8 +80,8 @@ private:
     class TRun;
 
     // The statement kept for SQL, a text that lives as long as the program (found by its address);
-    // prepared on first use, null when that fails (tried again next time; Code then says why).
-    sqlite3_stmt *KeptStatement(const char *SQL, int *Code = nullptr);
+    // prepared on first use, null when that fails (tried again next time).
+    sqlite3_stmt *KeptStatement(const char *SQL);
 
     // Runs a single-id query and tells whether it gave a row; Read sees the row. With Raise, a failed
     // prepare or step raises ESQLite3 instead of reading as no row.
@@ -119,13 +119,10 @@ public:
     sqlite3_stmt *Stmt() const { return FStmt; }
     // True when the next step gives a row.
     bool Step();
-    // The result of preparing the statement: SQLITE_OK also when a kept one was there already.
-    int PrepareCode() const { return FPrepareCode; }
 
 private:
     sqlite3_stmt *FStmt = nullptr;
     bool FOwned = false;
-    int FPrepareCode = 0;
 };
 
 // The one store of the program; none at start. The routines below create it with the connection they

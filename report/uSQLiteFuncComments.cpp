@@ -94,7 +94,11 @@ void CollectSubfolderIDs(sqlite3 *db, TInt64List &list, int64_t folderId)
 
 int64_t GetChildrenSize(sqlite3 *db, int64_t id)
 {
-    // Asked at every focus of a folder: kept prepared like the comment lookup.
-    TIdQuery query(db, "SELECT f_children_size FROM struct_drive_table WHERE id_file = ?", id);
-    return query.Step() ? sqlite3_column_int64(query.Stmt(), 0) : 0;
+    TStatementCell stmt;
+    const std::string select =
+        WithId("SELECT f_children_size FROM struct_drive_table WHERE id_file = ", id, "");
+    sqlite3_prepare_v2(db, select.c_str(), -1, stmt.Ptr(), nullptr);
+    if (sqlite3_step(stmt.Handle()) != SQLITE_ROW)
+        return 0;
+    return sqlite3_column_int64(stmt.Handle(), 0);
 }

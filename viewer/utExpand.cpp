@@ -15,8 +15,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,11 +37,12 @@ enum TChildColumn {
     colChildrenSize,
 };
 
-// Kept prepared on the connection and bound to each folder's id.
-constexpr const char *ChildrenSelect =
-    "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, F_UPDATE, F_ACCESS, "
-    "F_CHILDREN_SIZE FROM struct_drive_table      WHERE (id_parent = ?) ORDER BY IS_FOLDER DESC, "
-    "upper(F_NAME)";
+std::string ChildrenSelect(int64_t ParentID)
+{
+    return "SELECT ID_FILE, ID_PARENT, IS_FOLDER, IS_DELETED, F_NAME, F_SIZE, F_ATTR, F_CREATE, F_UPDATE, "
+           "F_ACCESS, F_CHILDREN_SIZE FROM struct_drive_table      WHERE (id_parent = " +
+           std::to_string(ParentID) + ") ORDER BY IS_FOLDER DESC, upper(F_NAME)";
+}
 
 std::string ErrorText(const std::exception &E)
 {
@@ -150,14 +149,15 @@ ThreadExpand::ThreadExpand(PVirtualNode ParentNode, TVirtualStringTree *FolderTr
 void ThreadExpand::Execute()
 {
     auto added = std::make_unique<std::vector<PVirtualNode>>();
-    std::optional<TIdQuery> children;
+    auto stmt = std::make_unique<TStatementCell>();
     FolderTree->BeginUpdate();
     auto finish = [&] {
         WriteLog("ThreadExpand.Execute - FreeAndNil");
         added.reset();
         WriteLog("ThreadExpand.Execute - finalize");
-        children.reset();
+        stmt->Finalize();
         WriteLog("ThreadExpand.Execute - Dispose");
+        stmt.reset();
         WriteLog("ThreadExpand.Execute - EndUpdate");
         FolderTree->EndUpdate();
         WriteLog("ThreadExpand.Execute - Post");
@@ -165,8 +165,8 @@ void ThreadExpand::Execute()
     };
     try {
         // A statement that cannot be prepared leaves none; its first step then ends the loop at once.
-        children.emplace(DB, ChildrenSelect, ParentID);
-        const int prepared = children->PrepareCode();
+        const int prepared =
+            sqlite3_prepare_v2(DB, ChildrenSelect(ParentID).c_str(), -1, stmt->Ptr(), nullptr);
         if (prepared != SQLITE_OK)
             NoteSqliteFailure(prepared, DB);
         TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);
@@ -181,34 +181,22 @@ void ThreadExpand::Execute()
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
-        // All rows are read before the first is added: the lines the adding logs come in the same
-        // order, and the reading runs without a file written to between two of its steps.
-        sqlite3_stmt *rows = children->Stmt();
-        std::vector<std::unique_ptr<TDirectoryList>> items; // null where a row failed
-        std::vector<std::pair<size_t, std::string>> failures; // the failed rows' places and errors
+        sqlite3_stmt *rows = stmt->Handle();
         int stepped;
         for (;;) {
             try {
-                // The step, the column reads and the item's comment lookup each take the connection's
-                // mutex; held across them, they only count up and down.
-                const TDBMutexHold hold(DB);
-                if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
-                    break;
-                items.push_back(ItemFromRow(rows, folder->id));
-            } catch (const std::exception &E) {
-                failures.emplace_back(items.size(), ErrorText(E));
-                items.emplace_back();
-            }
-        }
-        added->reserve(items.size());
-        auto failure = failures.begin();
-        for (size_t i = 0; i < items.size(); ++i) {
-            try {
-                if (failure != failures.end() && failure->first == i)
-                    throw std::runtime_error((failure++)->second);
-                const bool isFolder = items[i]->isFolder;
+                std::unique_ptr<TDirectoryList> item;
+                {
+                    // The step, the column reads and the item's comment lookup each take the
+                    // connection's mutex; held across them, they only count up and down.
+                    const TDBMutexHold hold(DB);
+                    if ((stepped = sqlite3_step(rows)) != SQLITE_ROW)
+                        break;
+                    item = ItemFromRow(rows, folder->id);
+                }
+                const bool isFolder = item->isFolder;
                 hasSubfolder = hasSubfolder || isFolder;
-                PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(items[i]));
+                PVirtualNode node = AddOwnedChild(folder, DB, FolderTree, ParentNode, std::move(item));
                 if (!isFolder && TVirtualStringTree::IsVisible(node))
                     FolderTree->SetVisible(node, false);
                 added->push_back(node);
@@ -218,7 +206,6 @@ void ThreadExpand::Execute()
                 WriteLog("==========ThreadExpand.Execute exception in while: " + ErrorText(E));
             }
         }
-        std::vector<std::unique_ptr<TDirectoryList>>().swap(items);
 
         if (prepared == SQLITE_OK && stepped != SQLITE_DONE)
             NoteSqliteFailure(stepped, DB);
