@@ -2,6 +2,7 @@
 #include "common/ssMutex.h"
 
 #include "common/ssOSError.h"
+#include "platform/TThread.h"
 
 #include <atomic>
 #include <cerrno>
@@ -100,6 +101,7 @@ public:
                     return &held;
         return nullptr;
     }
+    bool Empty() const { return FInPlace == 0; }
     void Add(uint64_t Serial)
     {
         if (FInPlace < InPlace) {
@@ -138,6 +140,10 @@ static_assert(std::is_trivially_destructible_v<THeldTable>);
 
 thread_local THeldTable t_Held;
 std::atomic<uint64_t> g_Serial{0};
+
+// A worker's thread that still holds a lock ends with its work, so that the lock is abandoned as the
+// next owner expects, rather than kept by a thread parked for the next work.
+[[maybe_unused]] const bool g_KeepTestSet = (TThread::SetKeepThreadTest([] { return t_Held.Empty(); }), true);
 
 // One pthread mutex as the threads of this process take it.
 class TLock

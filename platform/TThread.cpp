@@ -6,8 +6,14 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <exception>
+#include <new>
+#include <vector>
 
 namespace {
 
@@ -32,6 +38,99 @@ bool IsMainThread()
 
 } // namespace
 
+// Runs the objects handed to it on one system thread; between works it waits parked for the next.
+class TThreadRunner
+{
+public:
+    // Hands Work to a parked thread, or to a new one when none waits.
+    static void Start(TThread *Work);
+
+private:
+    void Loop(TThread *Work);
+
+    std::condition_variable FWake;
+    std::atomic<TThread *> FNext{nullptr}; // the work Start handed over, set under the pool's lock
+};
+
+namespace {
+
+// Enough for the works that overlap; a thread beyond them ends with its work.
+constexpr size_t MaxParked = 4;
+constexpr auto ParkedFor = std::chrono::seconds(30);
+// A work often follows the one before within this time (a folder's files after its children):
+// watched for awake, it starts at once instead of after the wake-up of a sleeping thread.
+constexpr auto AwakeFor = std::chrono::microseconds(200);
+
+// The parked threads, each waiting on its own signal for a work.
+struct TRunnerPool
+{
+    std::mutex Lock;
+    std::vector<TThreadRunner *> Parked;
+};
+TRunnerPool *runnerPool = nullptr;
+
+TRunnerPool &Pool()
+{
+    // Never destroyed: parked threads may still wait on it while the program exits.
+    static TRunnerPool *const pool = [] {
+        runnerPool = new TRunnerPool;
+        // A forked child has none of the parent's other threads: it starts with an empty pool (made
+        // in place, since the parent may have held the lock at the fork).
+        pthread_atfork(nullptr, nullptr, [] { new (runnerPool) TRunnerPool; });
+        return runnerPool;
+    }();
+    return *pool;
+}
+
+std::atomic<bool (*)()> keepThreadTest{nullptr};
+// The object whose Execute this thread runs, for the destructor that runs on it.
+thread_local TThread *t_Running = nullptr;
+
+} // namespace
+
+void TThreadRunner::Start(TThread *Work)
+{
+    {
+        TRunnerPool &pool = Pool();
+        std::lock_guard<std::mutex> guard(pool.Lock);
+        if (!pool.Parked.empty()) {
+            TThreadRunner *runner = pool.Parked.back();
+            pool.Parked.pop_back();
+            runner->FNext = Work;
+            runner->FWake.notify_one();
+            return;
+        }
+    }
+    std::thread([Work] { TThreadRunner().Loop(Work); }).detach();
+}
+
+void TThreadRunner::Loop(TThread *Work)
+{
+    TRunnerPool &pool = Pool();
+    while (Work) {
+        t_Running = Work;
+        Work->Run();
+        t_Running = nullptr;
+        bool (*const keep)() = keepThreadTest;
+        if (keep && !keep())
+            return;
+        {
+            std::lock_guard<std::mutex> guard(pool.Lock);
+            if (pool.Parked.size() >= MaxParked)
+                return;
+            FNext = nullptr;
+            pool.Parked.push_back(this);
+        }
+        const auto awakeUntil = std::chrono::steady_clock::now() + AwakeFor;
+        while (!FNext.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < awakeUntil)
+            std::this_thread::yield();
+        std::unique_lock<std::mutex> lock(pool.Lock);
+        if (!FWake.wait_for(lock, ParkedFor, [this] { return FNext.load() != nullptr; }))
+            pool.Parked.erase(std::find(pool.Parked.begin(), pool.Parked.end(), this));
+        Work = FNext;
+    }
+}
+
 TThread::TThread(bool CreateSuspended)
 {
     if (!CreateSuspended)
@@ -40,29 +139,31 @@ TThread::TThread(bool CreateSuspended)
 
 TThread::~TThread()
 {
-    // A self-freeing thread has detached itself before it deletes the object.
-    if (FThread.joinable()) {
-        if (FThread.get_id() == std::this_thread::get_id())
-            FThread.detach();
-        else
-            WaitFor();
-    }
+    // A self-freeing thread deletes the object on its own thread, once it no longer needs it.
+    if (t_Running != this)
+        WaitFor();
+}
+
+void TThread::SetKeepThreadTest(bool (*Test)())
+{
+    keepThreadTest = Test;
 }
 
 void TThread::Resume()
 {
     if (FStarted.exchange(true))
         return;
-    std::lock_guard<std::mutex> guard(FStartLock);
-    FThread = std::thread([this] { Run(); });
+    try {
+        TThreadRunner::Start(this);
+    } catch (...) {
+        // Never started: nothing to wait for.
+        FStarted = false;
+        throw;
+    }
 }
 
 void TThread::Run()
 {
-    {
-        // Wait until Resume has stored the handle, so a self-freeing thread can detach it.
-        std::lock_guard<std::mutex> guard(FStartLock);
-    }
     try {
         Execute();
     } catch (...) {
@@ -75,8 +176,6 @@ void TThread::Run()
         }
     }
     const bool freeSelf = FreeOnTerminate;
-    if (freeSelf)
-        FThread.detach();
     {
         std::lock_guard<std::mutex> guard(syncLock);
         FFinished = true;
@@ -88,21 +187,19 @@ void TThread::Run()
 
 int TThread::WaitFor()
 {
-    if (!FThread.joinable())
+    if (!FStarted)
         return ReturnValue;
-    if (IsMainThread()) {
-        std::unique_lock<std::mutex> lock(syncLock);
-        while (!FFinished) {
-            if (!syncQueue.empty()) {
-                lock.unlock();
-                CheckSynchronize();
-                lock.lock();
-                continue;
-            }
-            syncSignal.wait(lock);
+    const bool serve = IsMainThread();
+    std::unique_lock<std::mutex> lock(syncLock);
+    while (!FFinished) {
+        if (serve && !syncQueue.empty()) {
+            lock.unlock();
+            CheckSynchronize();
+            lock.lock();
+            continue;
         }
+        syncSignal.wait(lock);
     }
-    FThread.join();
     return ReturnValue;
 }
 

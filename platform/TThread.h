@@ -1,6 +1,11 @@
 #pragma once
 // The worker thread class the system's workers derive from: created suspended or running,
 // Resume, Terminate/Terminated, WaitFor, FreeOnTerminate and Synchronize.
+//
+// Each started object runs on a thread of its own, never the main thread nor one that runs another
+// object's Execute at the same time. A thread whose work ended waits parked for the next Resume a
+// while before it ends, so that a work started right after another one does not pay for a new
+// system thread; a work that leaves a lock held (see SetKeepThreadTest) ends its thread instead.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -40,17 +45,20 @@ public:
     // Runs the Synchronize calls waiting for the main thread (the main thread's event loop does this
     // by itself; WaitFor does it while it waits).
     static void CheckSynchronize();
+    // Asked on a worker's thread once its object's work is over: False when the thread must end now
+    // rather than wait for another work (it holds what only its end gives back, such as a robust
+    // mutex the next owner should find abandoned). None: every thread may wait. Set once, at start.
+    static void SetKeepThreadTest(bool (*Test)());
 
 protected:
     virtual void Execute() = 0;
     int ReturnValue = 0;
 
 private:
+    friend class TThreadRunner;
     void Run();
 
-    std::thread FThread;
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FStarted{false};
-    std::mutex FStartLock; // held by Resume until FThread is assigned
 };

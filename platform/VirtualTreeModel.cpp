@@ -553,10 +553,7 @@ bool TVirtualTreeModel::Apply(const TVirtualTreeChanges &Changes, std::vector<PV
         if (!m || m->Serial > made)
             continue; // the view never asked for these children, or has them already
         if (item.Node->States & vsChildrenChanged) {
-            if (item.Node == FTree->RootNode()) {
-                ResetAll();
-                return true;
-            }
+            // The top level too: a reset would also make the header measure its sections anew.
             RebuildRows(m);
             Rebuilt.push_back(item.Node);
         } else {

@@ -637,23 +637,23 @@ void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNo
 void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
 {
     for (QLabel *label : Labels) {
-        if (Item->isFolder && label == lbl_sizeLabel) {
-            label->setText(QStringLiteral("Calculation..."));
-        } else {
-            QString text;
-            Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
-            const int64_t size = text.toLongLong();
-            const double kb = static_cast<double>(size) / 1024;
-            if (size < 1024 * 1024)
-                label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
-            else if (size < 1024 * 1024 * 1024)
-                label->setText(
-                    QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
-            else
-                label->setText(QStringLiteral("%1 GB (%2 KB)")
-                                   .arg(TwoDecimals(kb / 1024 / 1024))
-                                   .arg(KBRoundedUp(size)));
-        }
+        // A folder's total below replaces the text before anything can paint it: the placeholder
+        // "Calculation..." and its sizing would never be seen.
+        if (Item->isFolder && label == lbl_sizeLabel)
+            continue;
+        QString text;
+        Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
+        const int64_t size = text.toLongLong();
+        const double kb = static_cast<double>(size) / 1024;
+        if (size < 1024 * 1024)
+            label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
+        else if (size < 1024 * 1024 * 1024)
+            label->setText(
+                QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
+        else
+            label->setText(QStringLiteral("%1 GB (%2 KB)")
+                               .arg(TwoDecimals(kb / 1024 / 1024))
+                               .arg(KBRoundedUp(size)));
         label->adjustSize();
     }
     if (Item->isFolder) {

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -70,19 +72,41 @@ TEST(Messages, PostedMessagesAndCallsArriveInOrderOnTheReceiversThread)
     EXPECT_FALSE(PostMessage(nullptr, WM_USER));
 }
 
-TEST(Thread, FreeOnTerminateDeletesItselfAndAnErrorEndsItQuietly)
+// Works one after another, every other one failing, some waited for and deleted, the others freeing
+// themselves: each runs once, off the main thread, and ends. A work started while another still
+// runs gets a thread of its own.
+TEST(Thread, WorksRunOnceEachOffTheMainThreadAndAnErrorEndsOneQuietly)
 {
     const int before = TFunctionThread::Destroyed;
+    const auto mainId = std::this_thread::get_id();
+    std::atomic<int> offMain{0};
     for (int i = 0; i < 50; ++i) {
-        auto *t = new TFunctionThread([i](TFunctionThread &) {
+        auto *t = new TFunctionThread([&offMain, mainId, i](TFunctionThread &self) {
+            offMain += std::this_thread::get_id() != mainId;
+            self.SetReturn(i);
             if (i % 2)
                 throw std::runtime_error("worker failure");
         });
-        t->FreeOnTerminate = true;
+        t->FreeOnTerminate = i >= 6;
         t->Resume();
+        if (i < 6) {
+            EXPECT_EQ(t->WaitFor(), i);
+            delete t;
+        }
     }
     (void)QTest::qWaitFor([&] { return TFunctionThread::Destroyed - before == 50; }, 10000);
     EXPECT_EQ(TFunctionThread::Destroyed - before, 50);
+    EXPECT_EQ(offMain, 50);
+    std::promise<void> secondRan;
+    bool firstSawIt = false;
+    TFunctionThread first([&, ran = secondRan.get_future().share()](TFunctionThread &) {
+        firstSawIt = ran.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    });
+    TFunctionThread second([&](TFunctionThread &) { secondRan.set_value(); });
+    first.Resume();
+    second.Resume();
+    first.WaitFor();
+    EXPECT_TRUE(firstSawIt);
 }
 
 // Synchronize runs on the main thread while the worker waits, served by a modal loop and by WaitFor;
