@@ -308,7 +308,10 @@ public:
     QMenu *pm_FilesTreePopupMenu;
     QAction *mi_MoreResults;
     QAction *mi_GoToFolder;
-    QFileDialog *dlg_OpenBase;
+    // Made at its first use: a file dialog watches its folder, and a log line written there would
+    // have it read the folder again on this thread.
+    QFileDialog *dlg_OpenBase = nullptr;
+    QFileDialog *OpenBaseDialog();
 
 protected:
     bool event(QEvent *e) override;

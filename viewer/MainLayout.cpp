@@ -434,6 +434,16 @@ void TMainForm::BuildComponents()
     mi_GoToFolder = Named(pm_FilesTreePopupMenu->addAction(QStringLiteral("mi_GoToFolder")), "mi_GoToFolder");
     tv_FilesTree->PopupMenu = pm_FilesTreePopupMenu;
 
+    ConnectFileList();
+    ConnectNavigation();
+    ConnectChecks();
+    ConnectSearch();
+}
+
+QFileDialog *TMainForm::OpenBaseDialog()
+{
+    if (dlg_OpenBase)
+        return dlg_OpenBase;
     dlg_OpenBase = Named(new QFileDialog(this), "dlg_OpenBase");
     dlg_OpenBase->setAcceptMode(QFileDialog::AcceptOpen);
     dlg_OpenBase->setOption(QFileDialog::DontUseNativeDialog);
@@ -445,11 +455,7 @@ void TMainForm::BuildComponents()
     dlg_OpenBase->setNameFilters(
         {QStringLiteral("Korrin Report Files (*.korrinrep)"), QStringLiteral("All files (*)")});
     dlg_OpenBase->selectNameFilter(dlg_OpenBase->nameFilters().constFirst());
-
-    ConnectFileList();
-    ConnectNavigation();
-    ConnectChecks();
-    ConnectSearch();
+    return dlg_OpenBase;
 }
 
 void TMainForm::PlaceMoreResultsButton()

@@ -99,12 +99,12 @@ void TMainForm::tb_OpenBaseClick()
 {
     WriteLog("TMainForm.tb_OpenBaseClick - start");
     if (useOpenDialog == 1) {
-        if (dlg_OpenBase->exec() != QDialog::Accepted)
+        if (OpenBaseDialog()->exec() != QDialog::Accepted)
             return;
     } else {
         if (!droppedFileName)
             return;
-        dlg_OpenBase->selectFile(*droppedFileName);
+        OpenBaseDialog()->selectFile(*droppedFileName);
     }
     const QStringList chosen = dlg_OpenBase->selectedFiles();
     const QString path = chosen.isEmpty() ? QString() : chosen.constFirst();

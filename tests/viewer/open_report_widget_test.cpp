@@ -225,7 +225,7 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
     ASSERT_TRUE(fs::exists(report + "-journal"));
     // The open dialog shows the folder, with the types of the report and of its journal.
-    Form->dlg_OpenBase->setDirectory(Q(Temp.Path()));
+    Form->OpenBaseDialog()->setDirectory(Q(Temp.Path()));
     Form->dlg_OpenBase->show();
     auto *model = Form->dlg_OpenBase->findChild<QFileSystemModel *>();
     ASSERT_NE(model, nullptr);
