@@ -76,31 +76,26 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
 // The view's scroll bars, drawn a band at a time, look exactly as the application's style draws them.
 TEST_F(VirtualTreeView, ScrollBarsLookAsTheStyleDrawsThem)
 {
-    const struct
-    {
-        Qt::Orientation Orientation;
-        QSize Size;
-        int Value;
-        bool Enabled;
-    } cases[] = {{Qt::Vertical, {14, 418}, 0, true},     {Qt::Vertical, {14, 469}, 1234, true},
-                 {Qt::Vertical, {17, 130}, 3000, false}, {Qt::Vertical, {14, 40}, 100, true},
-                 {Qt::Horizontal, {609, 14}, 800, true}, {Qt::Horizontal, {90, 16}, 0, false}};
-    for (const auto &c : cases) {
+    // Size (a wide bar lies), value, enabled.
+    const std::tuple<QSize, int, bool> cases[] = {{{14, 418}, 0, true},     {{14, 469}, 1234, true},
+                                                  {{17, 130}, 3000, false}, {{14, 40}, 100, true},
+                                                  {{609, 14}, 800, true},   {{90, 16}, 0, false}};
+    ASSERT_NE(View->verticalScrollBar()->style(), QApplication::style());
+    for (const auto &[size, value, enabled] : cases) {
         QImage drawn[2];
-        for (int i = 0; i < 2; ++i) {
-            QScrollBar bar(c.Orientation);
-            if (i == 0)
-                bar.setStyle(View->verticalScrollBar()->style());
+        for (QStyle *style : {View->verticalScrollBar()->style(), QApplication::style()}) {
+            QScrollBar bar(size.width() > size.height() ? Qt::Horizontal : Qt::Vertical);
+            bar.setStyle(style);
             bar.setRange(0, 3000);
             bar.setPageStep(45);
-            bar.setValue(c.Value);
-            bar.setEnabled(c.Enabled);
-            bar.resize(c.Size);
-            drawn[i] = QImage(c.Size, QImage::Format_ARGB32_Premultiplied);
-            drawn[i].fill(Qt::magenta);
-            bar.render(&drawn[i], {}, {}, QWidget::DrawChildren);
+            bar.setValue(value);
+            bar.setEnabled(enabled);
+            bar.resize(size);
+            QImage &image = drawn[style == QApplication::style()];
+            image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::magenta);
+            bar.render(&image, {}, {}, QWidget::DrawChildren);
         }
-        EXPECT_NE(View->verticalScrollBar()->style(), QApplication::style());
-        EXPECT_EQ(drawn[0], drawn[1]) << c.Size.width() << "x" << c.Size.height() << " at " << c.Value;
+        EXPECT_EQ(drawn[0], drawn[1]) << size.width() << "x" << size.height() << " at " << value;
     }
 }

@@ -257,8 +257,6 @@ TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
     } window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(100);
-    window.Painted.clear();
     constexpr int Works = 40;
     QElapsedTimer clock;
     clock.start();
@@ -276,7 +274,8 @@ TEST_F(WaitFormTest, PaintsHeldByWorksComeAtMostOncePerFrameAndTheLastAlways)
     const double frames = double(clock.nsecsElapsed()) * window.screen()->refreshRate() / 1e9;
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return !window.Painted.empty() && window.Painted.back() == Works; }, 5000));
-    EXPECT_LE(double(window.Painted.size()), frames + 2) << "in " << frames << " frames";
+    // Besides the paints of the window's first showing.
+    EXPECT_LE(double(window.Painted.size()), frames + 4) << "in " << frames << " frames";
 }
 
 } // namespace
