@@ -315,6 +315,16 @@ void TWaitForm::UpdateStateLabel()
         StateLabel->move(LabelLeft, 15);
     else if (lines == 2)
         StateLabel->move(LabelLeft, 8);
+    // Sized once the window comes on the screen, which most works end before.
+    FLabelSizeDue = true;
+    if (isVisible())
+        SizeStateLabel();
+}
+
+void TWaitForm::SizeStateLabel()
+{
+    if (!std::exchange(FLabelSizeDue, false))
+        return;
     // The same few texts come with every work: each one's size is worked out once for the font.
     if (StateLabel->font() != FSizedFont) {
         FLabelSizes.clear();
@@ -471,6 +481,7 @@ void TWaitForm::keyPressEvent(QKeyEvent *e)
 
 void TWaitForm::showEvent(QShowEvent *e)
 {
+    SizeStateLabel();
     FMovie->start();
     QDialog::showEvent(e);
 }

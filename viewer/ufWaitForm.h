@@ -109,6 +109,7 @@ private:
     // Gives back one Get of formIsBusyMutex made by a hand-out, when one is still held.
     void ReleaseBusy();
     bool OnOwnThread() const;
+    void SizeStateLabel();
     void FitToLabel();
 
     bool FCanClose = false;
@@ -122,6 +123,7 @@ private:
     std::vector<bool> FOuterWorkEnded; // FWorkEnded of the open hand-outs around the innermost one
     int FModalDepth = 0;               // modal loops of WMShowModal running
     QEventLoop *FGraceLoop = nullptr;  // the innermost modal loop that runs before the window shows
+    bool FLabelSizeDue = false;        // the label's text changed since it was sized
     QHash<QString, QSize> FLabelSizes; // the label's size for each text shown so far, in FSizedFont
     QFont FSizedFont;
     QMovie *FMovie;
