@@ -637,10 +637,12 @@ void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNo
 void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
 {
     for (QLabel *label : Labels) {
-        // A folder's total below replaces the text before anything can paint it: the placeholder
-        // "Calculation..." and its sizing would never be seen.
-        if (Item->isFolder && label == lbl_sizeLabel)
+        // A folder's total below replaces the placeholder before anything can paint it: only the
+        // total is sized.
+        if (Item->isFolder && label == lbl_sizeLabel) {
+            label->setText(QStringLiteral("Calculation..."));
             continue;
+        }
         QString text;
         Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
         const int64_t size = text.toLongLong();
