@@ -73,10 +73,9 @@ TEST_F(VirtualTreeView, ClickOnACheckBoxRaisesMouseDownThenCheckingThenChecked)
     EXPECT_EQ(c->CheckState, csCheckedNormal);
 }
 
-// The view's scroll bars, drawn a band at a time, look exactly as the application's style draws them.
+// The view's scroll bars (size, value, enabled; a wide one lies) look exactly as the style draws them.
 TEST_F(VirtualTreeView, ScrollBarsLookAsTheStyleDrawsThem)
 {
-    // Size (a wide bar lies), value, enabled.
     const std::tuple<QSize, int, bool> cases[] = {{{14, 418}, 0, true},     {{14, 469}, 1234, true},
                                                   {{17, 130}, 3000, false}, {{14, 40}, 100, true},
                                                   {{609, 14}, 800, true},   {{90, 16}, 0, false}};
