@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
@@ -506,6 +507,13 @@ void TVirtualTreeView::paintEvent(QPaintEvent *e)
     FWholePaintDue = false;
 }
 
+int TVirtualTreeView::sizeHintForColumn(int column) const
+{
+    FMeasuringWidths = true;
+    const auto measured = qScopeGuard([this] { FMeasuringWidths = false; });
+    return QTreeView::sizeHintForColumn(column);
+}
+
 void TVirtualTreeView::scrollContentsBy(int dx, int dy)
 {
     // Rows moved on the screen would be painted over anyway; moving them may wait for the window
@@ -621,6 +629,9 @@ QSize TVirtualTreeDelegate::sizeHint(const QStyleOptionViewItem &option, const Q
     if (!tree)
         return QSize(0, 18);
     const TVirtualTreeOptions &o = tree->Options();
+    // Rows are all of one height; a cell's text is measured only for the width of its column.
+    if (!FView->MeasuringWidths())
+        return QSize(0, o.DefaultNodeHeight);
     int w = 2 * o.TextMargin + option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
     if (index.column() == 0) {
         w += o.Margin;

@@ -36,6 +36,8 @@ public:
     QRect ButtonRect(PVirtualNode Node) const;
     // The node whose check box the mouse holds down (drawn pressed), if any.
     PVirtualNode PressedCheckNode() const { return FPressedCheck; }
+    // Whether a column's width is being worked out from its cells (else only a row's height is asked).
+    bool MeasuringWidths() const { return FMeasuringWidths; }
 
     // TVirtualTreeObserver
     void NodeAdded(PVirtualNode Node) override;
@@ -69,6 +71,7 @@ protected:
     void focusInEvent(QFocusEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
     void scrollContentsBy(int dx, int dy) override;
+    int sizeHintForColumn(int column) const override;
     void contextMenuEvent(QContextMenuEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *e) override;
 
@@ -98,6 +101,7 @@ private:
     PVirtualNode FPressedCheck = nullptr;
     bool FPaintedFrozen = false;
     bool FWholePaintDue = false; // the whole viewport is to be painted anew
+    mutable bool FMeasuringWidths = false;
     QRect FShownAt; // where in the window the viewport was at its last full paint
     bool FHeaderPending = false;
     bool FApplyingHeader = false;

@@ -2,6 +2,7 @@
 // right order, the view mirrors the tree's state, and the model keeps Qt's rules throughout.
 #include "tests/support/VirtualTreeChecks.h"
 
+#include <QHeaderView>
 #include <QScrollBar>
 
 #include <string>
@@ -81,20 +82,25 @@ TEST_F(VirtualTreeView, ScrollBarsLookAsTheStyleDrawsThem)
                                                   {{609, 14}, 800, true},   {{90, 16}, 0, false}};
     ASSERT_NE(View->verticalScrollBar()->style(), QApplication::style());
     for (const auto &[size, value, enabled] : cases) {
-        QImage drawn[2];
-        for (QStyle *style : {View->verticalScrollBar()->style(), QApplication::style()}) {
+        QImage drawn[2] = {QImage(size, QImage::Format_RGB32), QImage(size, QImage::Format_RGB32)};
+        for (int i = 0; i < 2; ++i) {
             QScrollBar bar(size.width() > size.height() ? Qt::Horizontal : Qt::Vertical);
-            bar.setStyle(style);
+            bar.setStyle(i ? QApplication::style() : View->verticalScrollBar()->style());
             bar.setRange(0, 3000);
-            bar.setPageStep(45);
             bar.setValue(value);
             bar.setEnabled(enabled);
             bar.resize(size);
-            QImage &image = drawn[style == QApplication::style()];
-            image = QImage(size, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::magenta);
-            bar.render(&image, {}, {}, QWidget::DrawChildren);
+            drawn[i].fill(Qt::magenta);
+            bar.render(&drawn[i], {}, {}, QWidget::DrawChildren);
         }
         EXPECT_EQ(drawn[0], drawn[1]) << size.width() << "x" << size.height() << " at " << value;
     }
+}
+
+TEST_F(VirtualTreeView, ADoubleClickOnAColumnDividerFitsTheColumnToItsWidestText)
+{
+    Add(nullptr);
+    View->header()->setStretchLastSection(false);
+    View->resizeColumnToContents(0); // what the double click calls
+    EXPECT_GT(View->columnWidth(0), View->fontMetrics().horizontalAdvance(QStringLiteral("node 1")));
 }
