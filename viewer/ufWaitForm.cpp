@@ -93,7 +93,9 @@ class TPaintPacer : public QObject
 public:
     static TPaintPacer &Instance()
     {
-        static auto *pacer = new TPaintPacer(qApp);
+        static QPointer<TPaintPacer> pacer;
+        if (!pacer)
+            pacer = new TPaintPacer(qApp);
         return *pacer;
     }
 
