@@ -637,26 +637,25 @@ void TMainForm::tv_FilesTreeFocusChanging(TVirtualStringTree *Sender, PVirtualNo
 void TMainForm::ShowSize(TDirectoryList *Item, const QList<QLabel *> &Labels)
 {
     for (QLabel *label : Labels) {
-        // A folder's total below replaces the placeholder before anything can paint it: only the
-        // total is sized.
         if (Item->isFolder && label == lbl_sizeLabel) {
+            // The total below replaces it before anything can paint it: only the total is sized.
             label->setText(QStringLiteral("Calculation..."));
-            continue;
+        } else {
+            QString text;
+            Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
+            const int64_t size = text.toLongLong();
+            const double kb = static_cast<double>(size) / 1024;
+            if (size < 1024 * 1024)
+                label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
+            else if (size < 1024 * 1024 * 1024)
+                label->setText(
+                    QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
+            else
+                label->setText(QStringLiteral("%1 GB (%2 KB)")
+                                   .arg(TwoDecimals(kb / 1024 / 1024))
+                                   .arg(KBRoundedUp(size)));
+            label->adjustSize();
         }
-        QString text;
-        Item->GetPropertyText(label->objectName().toStdString(), "lbl_", "Label", text);
-        const int64_t size = text.toLongLong();
-        const double kb = static_cast<double>(size) / 1024;
-        if (size < 1024 * 1024)
-            label->setText(TwoDecimals(kb) + QStringLiteral(" KB"));
-        else if (size < 1024 * 1024 * 1024)
-            label->setText(
-                QStringLiteral("%1 MB (%2 KB)").arg(TwoDecimals(kb / 1024)).arg(KBRoundedUp(size)));
-        else
-            label->setText(QStringLiteral("%1 GB (%2 KB)")
-                               .arg(TwoDecimals(kb / 1024 / 1024))
-                               .arg(KBRoundedUp(size)));
-        label->adjustSize();
     }
     if (Item->isFolder) {
         const int64_t total = ReportDB ? GetChildrenSize(ReportDB, Item->id) : 0;

@@ -87,7 +87,7 @@ bool IsUserInput(QEvent::Type Type)
 
 // The paints that works held back, given back at most once per frame of the screen: a user who holds
 // a key down starts works faster than any screen shows pictures, and a picture painted between two
-// frames is never seen. A paint owed while no frame has passed since the last one waits for the next.
+// frames is never seen. Paints owed while no frame has passed since the last ones wait for the next.
 class TPaintPacer : public QObject
 {
 public:
@@ -119,54 +119,38 @@ private:
         FTimer.setSingleShot(true);
         FTimer.setTimerType(Qt::PreciseTimer);
         connect(&FTimer, &QTimer::timeout, this, [this] { Release(); });
-        FSince.start();
+        FClock.start();
     }
 
-    static qint64 FrameNs(QWidget *Window)
+    static qint64 FrameMs()
     {
-        const QScreen *screen = Window->screen();
+        const QScreen *screen = QGuiApplication::primaryScreen();
         const double rate = screen ? screen->refreshRate() : 0;
-        return qint64(1e9 / (rate >= 24 && rate <= 500 ? rate : 60));
+        return qint64(1000 / (rate >= 24 && rate <= 500 ? rate : 60));
     }
 
     void Release()
     {
-        if (FBlocks > 0)
-            return; // the running work's end gives them back
-        qint64 wait = -1;
-        for (auto i = FOwed.begin(); i != FOwed.end();) {
-            const QPointer<QWidget> window = *i;
-            if (!window) {
-                i = FOwed.erase(i);
-                continue;
-            }
-            const auto last = std::find_if(FLast.begin(), FLast.end(),
-                                           [&](const auto &l) { return l.first == window; });
-            const qint64 now = FSince.nsecsElapsed();
-            const qint64 due = last == FLast.end() ? now : last->second + FrameNs(window);
-            if (due > now) {
-                wait = wait < 0 ? due - now : std::min(wait, due - now);
-                ++i;
-                continue;
-            }
-            if (last == FLast.end())
-                FLast.emplace_back(window, now);
-            else
-                last->second = now;
-            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
-            i = FOwed.erase(i);
+        // The running work's end gives them back; a timer already waits for the next frame.
+        if (FBlocks > 0 || FOwed.empty() || FTimer.isActive())
+            return;
+        const qint64 wait = FLast < 0 ? 0 : FLast + FrameMs() - FClock.elapsed();
+        if (wait > 0) {
+            FTimer.start(int(wait));
+            return;
         }
-        FLast.erase(std::remove_if(FLast.begin(), FLast.end(), [](const auto &l) { return !l.first; }),
-                    FLast.end());
-        if (wait >= 0 && (!FTimer.isActive() || FTimer.remainingTime() * 1000000LL > wait))
-            FTimer.start(int((wait + 999999) / 1000000));
+        FLast = FClock.elapsed();
+        for (const QPointer<QWidget> &window : FOwed)
+            if (window)
+                QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+        FOwed.clear();
     }
 
     int FBlocks = 0;
     std::vector<QPointer<QWidget>> FOwed;
-    std::vector<std::pair<QPointer<QWidget>, qint64>> FLast; // when each window's paint was given back
+    qint64 FLast = -1; // when the owed paints were last given back
     QTimer FTimer;
-    QElapsedTimer FSince;
+    QElapsedTimer FClock;
 };
 
 // While the modal loop runs with the window not yet on the screen, keeps the user's input from every
@@ -327,19 +311,7 @@ void TWaitForm::SizeStateLabel()
 {
     if (!std::exchange(FLabelSizeDue, false))
         return;
-    // The same few texts come with every work: each one's size is worked out once for the font.
-    if (StateLabel->font() != FSizedFont) {
-        FLabelSizes.clear();
-        FSizedFont = StateLabel->font();
-    }
-    if (const auto known = FLabelSizes.constFind(StateLabel->text()); known != FLabelSizes.cend()) {
-        StateLabel->resize(*known);
-    } else {
-        StateLabel->adjustSize();
-        if (FLabelSizes.size() >= 64)
-            FLabelSizes.clear();
-        FLabelSizes.insert(StateLabel->text(), StateLabel->size());
-    }
+    StateLabel->adjustSize();
     FitToLabel();
 }
 

@@ -10,10 +10,7 @@
 // and for the worker: SetMessageText from its own thread as often as it likes, and as its very last
 // act, also after an error, PostMessage(w, WM_WAITFORM_CLOSE).
 #include <QDialog>
-#include <QFont>
-#include <QHash>
 #include <QPointer>
-#include <QSize>
 #include <QString>
 #include <memory>
 #include <mutex>
@@ -124,8 +121,6 @@ private:
     int FModalDepth = 0;               // modal loops of WMShowModal running
     QEventLoop *FGraceLoop = nullptr;  // the innermost modal loop that runs before the window shows
     bool FLabelSizeDue = false;        // the label's text changed since it was sized
-    QHash<QString, QSize> FLabelSizes; // the label's size for each text shown so far, in FSizedFont
-    QFont FSizedFont;
     QMovie *FMovie;
 };
 
