@@ -7,10 +7,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFrame>
 #include <QKeyEvent>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMovie>
 #include <QScreen>
