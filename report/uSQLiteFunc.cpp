@@ -24,10 +24,40 @@ namespace {
 
 namespace {
 
-// SQLite's code alone does not tell the user that the disk is full, nor what to do about it.
+// SQLite's code and text alone do not tell the user what happened to the report, nor what to do.
+QString ReasonInWords(int code)
+{
+    switch (code & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL:
+        return QStringLiteral("The report is in use by another program. Try again when that program has "
+                              "finished with it.");
+    case SQLITE_READONLY:
+        return QStringLiteral("The report can not be written: the report, its folder or its disk was made "
+                              "read-only, or the report was moved, replaced or deleted.");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("The file or its journal can not be opened: check that its folder still "
+                              "exists and that you may read and write there.");
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("The report is damaged.");
+    case SQLITE_IOERR:
+        return QStringLiteral("The report could not be read or written on its disk.");
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("You may not read or write the report.");
+    default:
+        return {};
+    }
+}
+
 QString InWords(int code, const QString &message)
 {
-    return (code & 0xFF) == SQLITE_FULL ? QStringLiteral("The disk is full!\r") + message : message;
+    if ((code & 0xFF) == SQLITE_FULL)
+        return QStringLiteral("The disk is full!\r") + message;
+    const QString reason = ReasonInWords(code);
+    return reason.isEmpty() ? message : message + QLatin1Char('\r') + reason;
 }
 
 } // namespace
@@ -159,8 +189,8 @@ const TTimeBound *Bound(sqlite3_context *Context, sqlite3_value **Args, int Arg)
         return cached;
     auto *bound = new TTimeBound;
     bound->Text = Bytes(Args[Arg]);
-    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT && ReportTimeKey(bound->Text, bound->Key) &&
-                      bound->Text[4] == '-';
+    bound->Readable = sqlite3_value_type(Args[Arg]) == SQLITE_TEXT &&
+                      ReportTimeKey(bound->Text, bound->Key) && bound->Text[4] == '-';
     sqlite3_set_auxdata(Context, Arg, bound, [](void *Bound) { delete static_cast<TTimeBound *>(Bound); });
     // SQLite may have freed it already when it could not keep it.
     return static_cast<const TTimeBound *>(sqlite3_get_auxdata(Context, Arg));

@@ -19,7 +19,8 @@ class ESQLite3 : public Exception
 {
 public:
     // "SQLite3 Error %d - %s": the result code and the connection's error text. A full disk
-    // (SQLITE_FULL) is said in words first: "The disk is full!" and a carriage return.
+    // (SQLITE_FULL) is said in words first: "The disk is full!" and a carriage return; a report that
+    // is busy, read-only, damaged or cannot be opened gets the reason in words after the text.
     ESQLite3(int code, const QString &text);
     // "SQLite3 Error %d": the code alone (no connection was given); a full disk as above.
     explicit ESQLite3(int code);

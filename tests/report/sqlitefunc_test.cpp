@@ -1,5 +1,8 @@
 #include "report/uSQLiteFunc.h"
+#include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -50,6 +53,63 @@ TEST(ExecSqlScript, FailureCarriesCodeAndTextAndKeepsEarlierStatements)
         EXPECT_EQ(sqlite3_close(db.release()), SQLITE_OK); // a held statement makes this SQLITE_BUSY
     }
     EXPECT_EQ(CheckSqliteResult(0x100 | SQLITE_ROW, nullptr), 0x100 | SQLITE_ROW); // the low 8 bits decide
+}
+
+// A report that is busy, damaged or cannot be written says so in words after SQLite's own text.
+TEST(ExecSqlScript, FailureOfTheReportItselfIsToldInWords)
+{
+    support::TempDir dir;
+    const std::string path = dir.File("r.db3");
+    Db holder = reporttest::OpenDb(path);
+    ExecSqlScript(holder.get(), "CREATE TABLE t(a); BEGIN EXCLUSIVE; INSERT INTO t VALUES(1);");
+    const std::string garbage = dir.File("garbage.db3");
+    {
+        FILE *f = std::fopen(garbage.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        for (int i = 0; i < 4096; ++i)
+            std::fputc('x', f);
+        std::fclose(f);
+    }
+    const struct
+    {
+        std::string path;
+        int flags;
+        int code;
+        const char *reason;
+    } cases[] = {
+        {path, SQLITE_OPEN_READWRITE, SQLITE_BUSY, "in use by another program"},
+        {garbage, SQLITE_OPEN_READWRITE, SQLITE_NOTADB, "damaged"},
+        {garbage, SQLITE_OPEN_READONLY, SQLITE_NOTADB, "damaged"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        sqlite3 *raw = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(c.path.c_str(), &raw, c.flags, nullptr), SQLITE_OK);
+        Db db(raw);
+        try {
+            ExecSqlScript(db.get(), "INSERT INTO t VALUES(2);");
+            ADD_FAILURE() << "no exception";
+        } catch (const ESQLite3 &e) {
+            EXPECT_EQ(e.ErrorCode & 0xFF, c.code);
+            const QString text = e.Message();
+            EXPECT_TRUE(text.startsWith(
+                QStringLiteral("SQLite3 Error %1 - %2\r").arg(e.ErrorCode).arg(e.ErrorMessage)))
+                << e.what();
+            EXPECT_TRUE(text.contains(QString::fromUtf8(c.reason))) << e.what();
+        }
+    }
+    // A report opened read-only is told as one that cannot be written.
+    sqlite3 *raw = nullptr;
+    ExecSqlScript(holder.get(), "COMMIT;");
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    Db readOnly(raw);
+    try {
+        ExecSqlScript(readOnly.get(), "INSERT INTO t VALUES(3);");
+        ADD_FAILURE() << "no exception";
+    } catch (const ESQLite3 &e) {
+        EXPECT_EQ(e.ErrorCode & 0xFF, SQLITE_READONLY);
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("can not be written"))) << e.what();
+    }
 }
 
 // A bound text outlives the caller's string and is released on a rebind, on finalizing and on a failed

@@ -307,7 +307,9 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     Start();
     Drop({Q(readOnly)});
     EXPECT_EQ(boxes.Texts, QStringList{"Can not open report file, because it can not be written!\n"
-                                       "SQLite3 Error 8 - attempt to write a readonly database"});
+                                       "SQLite3 Error 8 - attempt to write a readonly database\n"
+                                       "The report can not be written: the report, its folder or its disk "
+                                       "was made read-only, or the report was moved, replaced or deleted."});
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(reporttest::Whole(readOnly), kept);
 

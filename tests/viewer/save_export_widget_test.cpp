@@ -83,7 +83,9 @@ TEST_F(SaveExportTest, SaveCommitsAndKeepsAWorkingTransactionAlsoAfterABusyRepor
     {
         reporttest::Reader other(Report); // keeps the commit from finishing
         // The transaction is still open: no "changes lost", no failed BEGIN.
-        EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{"SQLite3 Error 5 - database is locked"});
+        EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{"SQLite3 Error 5 - database is locked\n"
+                                                          "The report is in use by another program. Try "
+                                                          "again when that program has finished with it."});
     }
     for (int save = 0; save < 2; ++save) { // the second with nothing changed
         EXPECT_TRUE(Click(Form->tb_SaveButton).isEmpty());
@@ -146,7 +148,8 @@ TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButtonAndLeavesTheFilesAs
         {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); },
          "unable to open database file"},
         {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
-         "unable to open database file"},
+         "unable to open database file\nThe file or its journal can not be opened: check that its folder "
+         "still exists and that you may read and write there."},
         {"link to the report", [](auto &Report, auto &Export) { fs::create_symlink(Report, Export); },
          ExportIsLinkText},
         {"information of other columns",
@@ -186,7 +189,9 @@ TEST_F(SaveExportTest, NoExportAfterAFailedSave)
     Tick(1);
     const reporttest::Reader reader(Report); // holds the report: the save before the export fails
     const QStringList texts = Click(Form->tb_ExportBase, "mbYes");
-    EXPECT_TRUE(texts.size() == 1 && texts[0].endsWith(QLatin1String("Error 5 - database is locked")));
+    EXPECT_TRUE(texts.size() == 1 &&
+                texts[0].contains(
+                    QLatin1String("Error 5 - database is locked\nThe report is in use by another program.")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(Export)) || Form->tb_ExportFileName->isVisibleTo(Form.get()));
 }
 
