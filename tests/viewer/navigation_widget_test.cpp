@@ -48,6 +48,36 @@ QString Where(TMainForm &Form, qsizetype LoadsBefore)
 using support::FindNode;
 using NavigationTest = support::MainWindowFixture;
 
+struct ResultRow
+{
+    const char *Name;
+    int64_t Id;
+    bool Folder;
+};
+
+// A new result page in the file list, "Select all" over Rows, whose items Items keeps; then a right-click
+// on the row named Name (below the rows when there is none). Gives that row.
+PVirtualNode RightClickResult(TMainForm &Form, std::vector<std::unique_ptr<TDirectoryList>> &Items,
+                              const std::vector<ResultRow> &Rows, const QString &Name)
+{
+    TVirtualStringTree *files = Form.tv_FilesTree;
+    files->Clear();
+    std::vector<ResultRow> page{{"Select all", SearchRootID, true}};
+    page.insert(page.end(), Rows.begin(), Rows.end());
+    for (const ResultRow &r : page) {
+        Items.push_back(std::make_unique<TDirectoryList>(r.Name, r.Id, 0, 0, r.Folder, false, 0, 0, 0, 0));
+        AddInTreeView(files, r.Id == SearchRootID ? nullptr : files->GetFirst(), Items.back().get());
+    }
+    files->SetExpanded(files->GetFirst(), true);
+    SearchMode = true;
+    PVirtualNode row = FindNode(files, Name);
+    const QPoint at = row ? Form.tv_FilesTreeView->visualRect(Form.tv_FilesTreeView->IndexOf(row)).center()
+                          : QPoint(5, Form.tv_FilesTreeView->viewport()->height() - 2);
+    files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
+    files->SetFocusedNode(row);
+    return row;
+}
+
 // Actions: a name focuses that folder as a click does; "<" ">" "^" click Previous, Next, Up; "<!" runs
 // Back with no previous entry (the button enabled by hand); "go X" right-clicks row X of a new result
 // page whose rows are no children of the focused folder ("go" alone: below its rows) and picks Go to
@@ -80,20 +110,8 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
         } else if (action == "<" || action == ">" || action == "^") {
             (action == "<" ? form.tb_Prev : action == ">" ? form.tb_Next : form.tb_Up)->click();
         } else if (action == "go" || action == "dbl") {
-            files->Clear();
-            for (auto [row, id] :
-                 {std::pair{"Select all", SearchRootID}, {"deep.txt", 4}, {"A1", 2}, {"B2", 7}}) {
-                items.push_back(std::make_unique<TDirectoryList>(row, id, 0, 0, id != 4, false, 0, 0, 0, 0));
-                AddInTreeView(files, id == SearchRootID ? nullptr : files->GetFirst(), items.back().get());
-            }
-            files->SetExpanded(files->GetFirst(), true);
-            SearchMode = true;
-            PVirtualNode row = FindNode(files, name);
-            const QPoint at =
-                row ? form.tv_FilesTreeView->visualRect(form.tv_FilesTreeView->IndexOf(row)).center()
-                    : QPoint(5, form.tv_FilesTreeView->viewport()->height() - 2);
-            files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
-            files->SetFocusedNode(row);
+            PVirtualNode row =
+                RightClickResult(form, items, {{"deep.txt", 4, false}, {"A1", 2, true}, {"B2", 7, true}}, name);
             action == "go" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
             // The folder's contents take the page's place, also when the folder was focused already.
             EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
@@ -125,6 +143,49 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
         EXPECT_TRUE(form.tv_FolderTreeView->viewport()->rect().contains(shown.center()))
             << step.toStdString();
     }
+    Form.reset();
+}
+
+// Go to folder on an item whose parents never reach the report's root (a cycle, a folder its own parent,
+// a parent without a row) says so and changes nothing: no folder loaded or focused, the history and the
+// result page as they were. "Select all" is no item of the report: nothing at all.
+TEST_F(NavigationTest, GoToFolderOnABrokenChainOfParentsSaysWhyAndChangesNothing)
+{
+    support::ReportBuilder report;
+    report.Tree(Drive);
+    for (const support::DriveRow &row : std::vector<support::DriveRow>{
+             {.id = 100, .parent = 101, .name = "loop.txt"},
+             {.id = 101, .parent = 102, .isFolder = 1, .name = "L1"},
+             {.id = 102, .parent = 101, .isFolder = 1, .name = "L2"},
+             {.id = 110, .parent = 111, .name = "self.txt"},
+             {.id = 111, .parent = 111, .isFolder = 1, .name = "S"},
+             {.id = 120, .parent = 121, .name = "orphan.txt"},
+             {.id = 130, .parent = 131, .isFolder = 1, .name = "stray"}})
+        report.Row(row);
+    OpenWindow(report.Write(Temp.File("r.db3")));
+    TMainForm &form = *Form;
+    support::Focus(form.tv_FolderTree, FindNode(form.tv_FolderTree, "A"));
+    support::Focus(form.tv_FolderTree, FindNode(form.tv_FolderTree, "C"));
+    const std::vector<ResultRow> page{
+        {"loop.txt", 100, false}, {"self.txt", 110, false}, {"orphan.txt", 120, false}, {"stray", 130, true}};
+    std::vector<std::unique_ptr<TDirectoryList>> items; // outlive the window that lists them
+    for (const char *name : {"loop.txt", "self.txt", "orphan.txt", "stray", "Select all"}) {
+        SCOPED_TRACE(name);
+        support::BoxAnswerer boxes;
+        const qsizetype before = Loads();
+        ASSERT_TRUE(RightClickResult(form, items, page, name));
+        form.mi_GoToFolder->trigger();
+        const QString expected = name == std::string("Select all")
+                                     ? QString()
+                                     : QStringLiteral("Can not find the folder of \"%1\" in the report.\nIts "
+                                                      "chain of parent folders is broken.")
+                                           .arg(name);
+        EXPECT_EQ(boxes.Texts.join(u'|').toStdString(), expected.toStdString());
+        EXPECT_EQ(Where(form, before).toStdString(), "C <");
+        EXPECT_EQ(GetNodeItem(form.tv_FilesTree->GetFirst(), form.tv_FilesTree)->name, "Select all");
+    }
+    form.tb_Prev->click();
+    EXPECT_EQ(Where(form, Loads()).toStdString(), "A >");
     Form.reset();
 }
 
