@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <future>
@@ -150,4 +151,35 @@ TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockin
     WriteLog("line");
     QCoreApplication::processEvents();
     EXPECT_EQ(FShown.size(), 1u);
+}
+
+// A symbolic link at the log's path, to a file or to nothing: the link is never followed, so its target
+// is neither emptied nor written nor made, and it is not removed at the end either. The log writes
+// nothing and says so once.
+TEST_F(LogTest, ALinkInTheLogsPlaceIsNeverFollowedNorRemoved)
+{
+    const QString target = FDir.path() + QStringLiteral("/target.txt");
+    for (const bool targetExists : {true, false}) {
+        SCOPED_TRACE(targetExists);
+        ResetLogErrorShown();
+        FShown.clear();
+        QFile::remove(target);
+        if (targetExists) {
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("kept\n") == 5);
+        }
+        QFile::remove(LogPath());
+        ASSERT_TRUE(QFile::link(target, LogPath()));
+        CreateLogFile();
+        std::thread([] { WriteLog("from a worker"); }).join();
+        WriteLog("line");
+        DeleteLogFile();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QFileInfo(LogPath()).symLinkTarget().toStdString(), target.toStdString());
+        QFile f(target);
+        EXPECT_EQ(f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>",
+                  targetExists ? "kept\n" : "<missing>");
+        ASSERT_EQ(FShown.size(), 1u);
+        EXPECT_TRUE(FShown[0].Msg.contains(QStringLiteral("symbolic link"))) << FShown[0].Msg.toStdString();
+    }
 }

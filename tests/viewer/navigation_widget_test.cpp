@@ -110,8 +110,8 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
         } else if (action == "<" || action == ">" || action == "^") {
             (action == "<" ? form.tb_Prev : action == ">" ? form.tb_Next : form.tb_Up)->click();
         } else if (action == "go" || action == "dbl") {
-            PVirtualNode row =
-                RightClickResult(form, items, {{"deep.txt", 4, false}, {"A1", 2, true}, {"B2", 7, true}}, name);
+            PVirtualNode row = RightClickResult(
+                form, items, {{"deep.txt", 4, false}, {"A1", 2, true}, {"B2", 7, true}}, name);
             action == "go" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
             // The folder's contents take the page's place, also when the folder was focused already.
             EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
@@ -153,14 +153,14 @@ TEST_F(NavigationTest, GoToFolderOnABrokenChainOfParentsSaysWhyAndChangesNothing
 {
     support::ReportBuilder report;
     report.Tree(Drive);
-    for (const support::DriveRow &row : std::vector<support::DriveRow>{
-             {.id = 100, .parent = 101, .name = "loop.txt"},
-             {.id = 101, .parent = 102, .isFolder = 1, .name = "L1"},
-             {.id = 102, .parent = 101, .isFolder = 1, .name = "L2"},
-             {.id = 110, .parent = 111, .name = "self.txt"},
-             {.id = 111, .parent = 111, .isFolder = 1, .name = "S"},
-             {.id = 120, .parent = 121, .name = "orphan.txt"},
-             {.id = 130, .parent = 131, .isFolder = 1, .name = "stray"}})
+    for (const support::DriveRow &row :
+         std::vector<support::DriveRow>{{.id = 100, .parent = 101, .name = "loop.txt"},
+                                        {.id = 101, .parent = 102, .isFolder = 1, .name = "L1"},
+                                        {.id = 102, .parent = 101, .isFolder = 1, .name = "L2"},
+                                        {.id = 110, .parent = 111, .name = "self.txt"},
+                                        {.id = 111, .parent = 111, .isFolder = 1, .name = "S"},
+                                        {.id = 120, .parent = 121, .name = "orphan.txt"},
+                                        {.id = 130, .parent = 131, .isFolder = 1, .name = "stray"}})
         report.Row(row);
     OpenWindow(report.Write(Temp.File("r.db3")));
     TMainForm &form = *Form;
