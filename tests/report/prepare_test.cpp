@@ -5,6 +5,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 using reporttest::FileText;
 
@@ -134,5 +137,32 @@ TEST_F(Preparation, AFailingStepLeavesTheReportAsItWas)
         EXPECT_EQ(reporttest::QueryFile(path, SchemaSql), schema);
         EXPECT_EQ(FileText(path), bytes);
         EXPECT_EQ(LogLines(FLog.Text()), c.done + 1);
+    }
+}
+
+// The README's counts are those of the preparation: the indexes it adds (besides its tick table) and
+// its steps, each place that names them.
+TEST_F(Preparation, TheReadmeCountsTheIndexesAndStepsItMakes)
+{
+    const char *const IndexCount =
+        "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL;";
+    const std::string path = SmallReport();
+    const int before = std::stoi(reporttest::QueryFile(path, IndexCount));
+    Prepare(path);
+    const int indexes = std::stoi(reporttest::QueryFile(path, IndexCount)) - before;
+    const std::vector<std::string> words{"no",    "one",   "two",  "three", "four",   "five",   "six",
+                                         "seven", "eight", "nine", "ten",   "eleven", "twelve", "thirteen"};
+    ASSERT_LT(std::max(indexes, FDone), int(words.size()));
+    const std::string readme = FileText(VIEWER_SOURCE_DIR "/README.md");
+    for (const auto &[after, count] :
+         {std::pair{" indexes and its tick table", indexes}, {" steps)", FDone}}) {
+        SCOPED_TRACE(after);
+        int seen = 0;
+        for (size_t at = readme.find(after); at != std::string::npos;
+             at = readme.find(after, at + 1), ++seen) {
+            const size_t word = readme.find_last_of(" (", at - 1) + 1;
+            EXPECT_EQ(readme.substr(word, at - word), words[size_t(count)]);
+        }
+        EXPECT_GT(seen, 0);
     }
 }
