@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -123,13 +124,32 @@ void WriteAll(int Fd, const char *Text, size_t Size, const char *Path)
     }
 }
 
+bool IsLink(const char *Path)
+{
+    struct stat st;
+    return lstat(Path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Opens the log for writing. A symbolic link in its place is never followed: whatever it points to is
+// neither written nor truncated nor made, and the log writes nothing.
+int OpenLog(const char *Path, int Flags, const char *Action)
+{
+    const int fd = open(Path, Flags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP && IsLink(Path))
+            throw EOSError(error, FileWhat(Action, Path) +
+                                      QStringLiteral(" through the symbolic link in its place"));
+        throw EOSError(error, FileWhat(Action, Path));
+    }
+    return fd;
+}
+
 // Opens, writes and closes; the caller holds logMutex. Copies of the program share the file and the
 // first of them to end deletes it: a line that finds it gone makes it again.
 void AppendLine(const char *Path, const char *Line, size_t Size)
 {
-    const int fd = open(Path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        RaiseLastOSError(FileWhat("open", Path));
+    const int fd = OpenLog(Path, O_APPEND, "open");
     try {
         WriteAll(fd, Line, Size, Path);
     } catch (...) {
@@ -198,9 +218,7 @@ void CreateLogFile()
 {
     try {
         const std::string path = LogFileName();
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0)
-            RaiseLastOSError(FileWhat("create", path.c_str()));
+        const int fd = OpenLog(path.c_str(), O_TRUNC, "create");
         if (close(fd) != 0)
             RaiseLastOSError(FileWhat("close", path.c_str()));
     } catch (const Exception &e) {
@@ -227,6 +245,9 @@ void DeleteLogFile()
 {
     try {
         const std::string path = LogFileName();
+        // A link in the log's place was never the log: it stays.
+        if (IsLink(path.c_str()))
+            return;
         if (unlink(path.c_str()) != 0 && errno != ENOENT)
             RaiseLastOSError(FileWhat("delete", path.c_str()));
     } catch (const Exception &e) {

@@ -2,7 +2,8 @@
 // The program's plain-text log, "ParvixViewer.log" beside the executable: one line per WriteLog,
 // each line's open, write and close done while holding the named mutex "logMutex", so lines of
 // threads and of running copies of the program never interleave. The main window empties the file
-// at start and deletes it at exit.
+// at start and deletes it at exit. A symbolic link at the log's path is never followed nor removed:
+// the log then writes nothing (its failure shown as below) and the program runs on.
 //
 // A failure of these routines never reaches the caller. The first one of a run is shown in an error
 // box on the main thread (a worker hands it over and goes on); later ones are silent, so that an

@@ -15,6 +15,18 @@ template <typename F> struct TFinally
 };
 template <typename F> TFinally(F) -> TFinally<F>;
 
+// Runs Action; a failure of it is logged under Name and gives false.
+template <typename F> bool Logged(const char *Name, F Action)
+{
+    try {
+        Action();
+        return true;
+    } catch (const std::exception &E) {
+        WriteLog(std::string("==========") + Name + " exception - " + E.what());
+        return false;
+    }
+}
+
 } // namespace
 
 void WriteBaseNameToReg(const std::string &baseName)
@@ -35,6 +47,16 @@ void ReadBaseNameFromReg(std::string &baseName)
     reg.SetRootKey(HKEY_CURRENT_USER);
     reg.OpenKey(SettingsKey, true);
     baseName = reg.ReadString("baseName");
+}
+
+bool RememberBaseName(const std::string &baseName)
+{
+    return Logged("WriteBaseNameToReg", [&] { WriteBaseNameToReg(baseName); });
+}
+
+bool RecallBaseName(std::string &baseName)
+{
+    return Logged("ReadBaseNameFromReg", [&] { ReadBaseNameFromReg(baseName); });
 }
 
 void WriteStateTableToReg(int32_t FormSizeX, int32_t FormSizeY, int32_t FormTop, int32_t FormLeft,

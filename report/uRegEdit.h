@@ -24,6 +24,10 @@ void WriteBaseNameToReg(const std::string &baseName);
 // Reads `baseName` into baseName (empty when there is none), making the key when missing. A value of
 // another type raises ERegistryException; baseName then keeps what it held.
 void ReadBaseNameFromReg(std::string &baseName);
+// For an opening, which remembering its report never stops: WriteBaseNameToReg and ReadBaseNameFromReg,
+// each with a failure logged instead of raised; false then.
+bool RememberBaseName(const std::string &baseName);
+bool RecallBaseName(std::string &baseName);
 // Stores the geometry; FullScreen as 1 or 0. Registry failures pass to the caller.
 void WriteStateTableToReg(int32_t FormSizeX, int32_t FormSizeY, int32_t FormTop, int32_t FormLeft,
                           int32_t Splitter1Top, int32_t Splitter2Left, bool FullScreen);

@@ -146,7 +146,7 @@ void TMainForm::Create(const QStringList &Arguments)
         baseName = Arguments.value(1);
         if (!baseName.isEmpty()) {
             if (TryDBorArchive(baseName))
-                WriteBaseNameToReg(baseName.toStdString());
+                RememberBaseName(baseName.toStdString());
             else
                 baseName.clear();
         }

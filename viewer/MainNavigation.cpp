@@ -2,6 +2,7 @@
 // to the folder of a listed item, loading the folders on the way.
 #include "viewer/Main.h"
 
+#include "common/ssDlgExtW.h"
 #include "common/ssListTypes.h"
 #include "report/uCheckHelper.h"
 #include "report/uDirectoryList.h"
@@ -202,10 +203,20 @@ void TMainForm::mi_GoToFolderClick()
         return;
     PVirtualNode row = tv_FilesTree->GetNodeAt(RightClickX, RightClickY);
     TDirectoryList *item = row ? GetNodeItem(row, tv_FilesTree).Item() : nullptr;
-    if (!item)
+    // "Select all" of a result page is no item of the report and lies in no folder.
+    if (!item || item->id == SearchRootID)
         return;
     PVirtualNode node = LoadPathTo(item->id);
-    if (PVirtualNode folder = node ? tv_FolderTree->NodeParent(node) : nullptr)
+    // Parents that lead round in a cycle or to a missing row never reach the report's root: the walk
+    // stops before it loads anything, and the user hears why nothing moved.
+    if (!node) {
+        WideMessageDlg(QStringLiteral("Can not find the folder of \"%1\" in the report.\rIts chain of parent "
+                                      "folders is broken.")
+                           .arg(item->name),
+                       mtError, mbOKOnly);
+        return;
+    }
+    if (PVirtualNode folder = tv_FolderTree->NodeParent(node))
         ShowFolder(folder);
 }
 

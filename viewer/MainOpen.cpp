@@ -122,9 +122,8 @@ void TMainForm::tb_OpenBaseClick()
         // The trees leave the update and the window is closed whatever raises.
         RunInWaitForm(QStringLiteral("Preparing report. Please wait. "), tv_FolderTree, tv_FilesTree,
                       [&](TWaitForm *Wait, TThread *&Worker) {
-                          // Until the settings name the new report, the open one stays as it was, baseName
-                          // included.
-                          WriteBaseNameToReg(path.toStdString());
+                          // Settings that cannot be written stop no opening.
+                          const bool remembered = RememberBaseName(path.toStdString());
                           baseName = path;
                           Worker = new TLoadThread(Wait, this, baseName);
                           FinishWork();
@@ -132,10 +131,12 @@ void TMainForm::tb_OpenBaseClick()
                           InitLabels();
                           InitializeImages();
                           InitializeTrees();
-                          // The path read back is the one opened for work and the export is named after.
+                          // The path read back is the one opened for work and the export is named after;
+                          // after a failed write the settings hold none or an earlier one: the path as
+                          // chosen goes on.
                           std::string stored;
-                          ReadBaseNameFromReg(stored);
-                          baseName = QString::fromStdString(stored);
+                          if (remembered && RecallBaseName(stored))
+                              baseName = QString::fromStdString(stored);
                       });
     } catch (const std::exception &E) {
         failure = ErrorMessage(E);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <future>
@@ -150,4 +151,26 @@ TEST_F(LogTest, AnUnwritableFolderShowsOneBoxPerRunOnTheMainThreadWithoutBlockin
     WriteLog("line");
     QCoreApplication::processEvents();
     EXPECT_EQ(FShown.size(), 1u);
+}
+
+// A symbolic link at the log's path, to a file or to nothing, is never followed nor removed: its target
+// is neither emptied, written nor made. The log writes nothing and says so once.
+TEST_F(LogTest, ALinkInTheLogsPlaceIsNeverFollowedNorRemoved)
+{
+    const QString target = FDir.path() + QStringLiteral("/target.txt");
+    for (const QByteArray kept : {QByteArray("kept\n"), QByteArray("<missing>")}) {
+        if (QFile f(target); !kept.startsWith('<'))
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(kept) == kept.size());
+        QFile::remove(LogPath());
+        ASSERT_TRUE(QFile::link(target, LogPath()));
+        ResetLogErrorShown();
+        FShown.clear();
+        CreateLogFile();
+        WriteLog("line");
+        EXPECT_EQ(Content().toStdString(), kept.toStdString());
+        DeleteLogFile();
+        EXPECT_EQ(QFileInfo(LogPath()).symLinkTarget().toStdString(), target.toStdString());
+        EXPECT_TRUE(FShown.size() == 1 && FShown[0].Msg.contains(QStringLiteral("symbolic link")));
+        QFile::remove(target);
+    }
 }

@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <regex>
+#include <string>
 
 using reporttest::FileText;
 
@@ -135,4 +137,25 @@ TEST_F(Preparation, AFailingStepLeavesTheReportAsItWas)
         EXPECT_EQ(FileText(path), bytes);
         EXPECT_EQ(LogLines(FLog.Text()), c.done + 1);
     }
+}
+
+// The README's counts are those of the preparation: the indexes it adds besides its tick table, and its
+// steps, wherever it names them.
+TEST_F(Preparation, TheReadmeCountsTheIndexesAndStepsItMakes)
+{
+    const char *const Indexes =
+        "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL;";
+    const std::string path = SmallReport();
+    const int before = std::stoi(reporttest::QueryFile(path, Indexes));
+    Prepare(path);
+    const int made = std::stoi(reporttest::QueryFile(path, Indexes)) - before;
+    const std::string words[] = {"no",    "one",   "two",  "three", "four",   "five",  "six",
+                                 "seven", "eight", "nine", "ten",   "eleven", "twelve"};
+    ASSERT_TRUE(made < 13 && FDone < 13);
+    const std::string readme = FileText(VIEWER_SOURCE_DIR "/README.md");
+    const std::regex count(R"(\((?:the )?(\w+) (indexes and its tick table|steps)\))");
+    int seen = 0;
+    for (std::sregex_iterator m(readme.begin(), readme.end(), count), end; m != end; ++m, ++seen)
+        EXPECT_EQ((*m)[1].str(), words[(*m)[2] == "steps" ? FDone : made]) << (*m)[0].str();
+    EXPECT_GT(seen, 0);
 }

@@ -51,21 +51,29 @@ using NavigationTest = support::MainWindowFixture;
 // Actions: a name focuses that folder as a click does; "<" ">" "^" click Previous, Next, Up; "<!" runs
 // Back with no previous entry (the button enabled by hand); "go X" right-clicks row X of a new result
 // page whose rows are no children of the focused folder ("go" alone: below its rows) and picks Go to
-// folder; "dbl X" double-clicks row X; "del A" frees A's children as unloading does: the items, then the
-// nodes through the control, on a worker while the window waits. Going to deep.txt loads A, A1, A2 and
-// the file itself, one wait window each. Before "del A" the history is A2 A C A A2 A B* A1: both A2 go,
-// the two A then side by side become one, and A1 goes.
+// folder; "go! X" the same where it goes nowhere: X's parents lead round in a cycle (loop.txt) or to a
+// missing row (orphan.txt), which a box says, or X is "Select all"; "dbl X" double-clicks row X; "del A"
+// frees A's children as unloading does: the items, then the nodes through the control, on a worker while the
+// window waits. Going to deep.txt loads A, A1, A2 and the file itself, one wait window each. Before "del A"
+// the history is A2 A C A A2 A B* A1: both A2 go, the two A then side by side become one, and A1 goes.
 TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADeletedNode)
 {
     // Each step: the action, "|", what shows after it.
     const QStringList steps =
         QStringLiteral(
-            "go deep.txt|A2 +4, go A1|A <, go A1|A <, go|A <, dbl B2|B2 < +3, <|A < >, <|A2 >, <!|A2 >, "
+            "go deep.txt|A2 +4, go A1|A <, go A1|A <, go|A <, go! loop.txt|A <, go! orphan.txt|A <, "
+            "go! Select all|A <, dbl B2|B2 < +3, <|A < >, <|A2 >, <!|A2 >, "
             ">|A < >, C|C < +1, <|A < >, >|C <, ^|r.db3 <, ^|r.db3 <, <|C < >, A|A <, A2|A2 <, A|A <, "
             "B|B <, A1|A1 <, <|B < >, del A|B <, <|A < > +1, <|C < >, <|A >, >|C < >, >|A < >, >|B <")
             .split(QStringLiteral(", "));
     std::vector<std::unique_ptr<TDirectoryList>> items; // outlive the window that lists them
-    OpenWindow(support::ReportBuilder().Tree(Drive).Write(Temp.File("r.db3")));
+    support::ReportBuilder report;
+    report.Tree(Drive).Row({.id = 100, .parent = 101, .name = "loop.txt"});
+    report.Row({.id = 101, .parent = 102, .isFolder = 1, .name = "L1"});
+    report.Row({.id = 102, .parent = 101, .isFolder = 1, .name = "L2"});
+    report.Row({.id = 120, .parent = 121, .name = "orphan.txt"});
+    OpenWindow(report.Write(Temp.File("r.db3")));
+    support::BoxAnswerer boxes;
     TMainForm &form = *Form;
     TVirtualStringTree *folders = form.tv_FolderTree;
     TVirtualStringTree *files = form.tv_FilesTree;
@@ -79,11 +87,16 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
             form.tb_PrevClick();
         } else if (action == "<" || action == ">" || action == "^") {
             (action == "<" ? form.tb_Prev : action == ">" ? form.tb_Next : form.tb_Up)->click();
-        } else if (action == "go" || action == "dbl") {
+        } else if (action.startsWith("go") || action == "dbl") {
             files->Clear();
-            for (auto [row, id] :
-                 {std::pair{"Select all", SearchRootID}, {"deep.txt", 4}, {"A1", 2}, {"B2", 7}}) {
-                items.push_back(std::make_unique<TDirectoryList>(row, id, 0, 0, id != 4, false, 0, 0, 0, 0));
+            for (auto [row, id] : {std::pair{"Select all", SearchRootID},
+                                   {"deep.txt", 4},
+                                   {"A1", 2},
+                                   {"B2", 7},
+                                   {"loop.txt", 100},
+                                   {"orphan.txt", 120}}) {
+                items.push_back(
+                    std::make_unique<TDirectoryList>(row, id, 0, 0, id == 2 || id == 7, false, 0, 0, 0, 0));
                 AddInTreeView(files, id == SearchRootID ? nullptr : files->GetFirst(), items.back().get());
             }
             files->SetExpanded(files->GetFirst(), true);
@@ -94,9 +107,9 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
                     : QPoint(5, form.tv_FilesTreeView->viewport()->height() - 2);
             files->OnMouseDown(files, Qt::RightButton, {}, at.x(), at.y());
             files->SetFocusedNode(row);
-            action == "go" ? form.mi_GoToFolder->trigger() : form.tv_FilesTreeDblClick(files);
+            action == "dbl" ? form.tv_FilesTreeDblClick(files) : form.mi_GoToFolder->trigger();
             // The folder's contents take the page's place, also when the folder was focused already.
-            EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row)
+            EXPECT_EQ(GetNodeItem(files->GetFirst(), files)->name == "Select all", !row || action == "go!")
                 << step.toStdString();
         } else if (action == "del") {
             PVirtualNode a = FindNode(folders, name);
@@ -125,6 +138,10 @@ TEST_F(NavigationTest, HistoryUpAndGoToFolderKeepTheButtonsAndNeverLandOnADelete
         EXPECT_TRUE(form.tv_FolderTreeView->viewport()->rect().contains(shown.center()))
             << step.toStdString();
     }
+    const QString broken = QStringLiteral("Can not find the folder of \"%1\" in the report.\nIts chain of "
+                                          "parent folders is broken.");
+    EXPECT_EQ(boxes.Texts.join(u'|').toStdString(),
+              (broken.arg("loop.txt") + u'|' + broken.arg("orphan.txt")).toStdString());
     Form.reset();
 }
 

@@ -244,8 +244,9 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
 }
 
-// The settings cannot take a second report's name, before its preparation starts.
-TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
+// Settings that cannot take a report's name stop no opening, by a drop as from the command line: the
+// failure goes to the log, and the path as chosen is opened, not what the settings still hold.
+TEST_F(OpenReportTest, SettingsThatCannotBeWrittenStopNoOpeningAndTheTreesLeaveTheUpdate)
 {
     const std::string first = DriveReport();
     // Another version, then none, each opened after a warning, with its stored tick: the root ticked whole.
@@ -256,37 +257,39 @@ TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUp
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(first)});
-    sqlite3 *open = ReportDB;
-    PVirtualNode root = Root();
-    ASSERT_NE(root, nullptr);
+    ASSERT_NE(Root(), nullptr);
+    const QString mismatch =
+        "Mismatching between version of program and report. \nCompatibillity problems may occur.";
     {
         // The settings file cannot be replaced while a folder stands in its place.
         const fs::path settings = RegistryFileName();
         fs::rename(settings, Temp.File("settings.saved"));
         fs::create_directory(settings);
-        Drop({Q(second)});
+        for (const bool commandLine : {false, true}) {
+            SCOPED_TRACE(commandLine);
+            boxes.Texts.clear();
+            commandLine ? (Form.reset(), Start({Q(second)})) : Drop({Q(second)});
+            EXPECT_EQ(boxes.Texts.join(u'|').toStdString(), mismatch.toStdString()); // the probe's alone
+            ASSERT_TRUE(ReportDB && baseName == Q(second) && Root() && Text(Root()) == "second.db3");
+            EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
+            EXPECT_EQ(LogText().count(
+                          "==========WriteBaseNameToReg exception - Failed to set data for 'baseName'\r\n"),
+                      1);
+        }
         fs::remove(settings);
         fs::rename(Temp.File("settings.saved"), settings);
     }
-    const QString mismatch =
-        "Mismatching between version of program and report. \nCompatibillity problems may occur.";
-    ASSERT_EQ(boxes.Texts.size(), 2);
-    EXPECT_EQ(boxes.Texts[0], mismatch); // the probe comes first
-    EXPECT_TRUE(boxes.Texts[1].contains(QLatin1String("baseName"))) << boxes.Texts[1].toStdString();
-    EXPECT_EQ(baseName, Q(first));
     EXPECT_EQ(StoredBaseName(), first);
-    EXPECT_EQ(ReportDB, open);
-    EXPECT_EQ(Root(), root);
-    EXPECT_EQ(Form->tv_FolderTree->UpdateCount() + Form->tv_FilesTree->UpdateCount(), 0);
 
-    // Chosen again, the second report is no longer taken for the open one; one without a version warns alike.
-    for (const std::string &next : {second, third}) {
+    // With the settings back, the other two open as usual; one without a version warns alike.
+    for (const std::string &next : {third, second}) {
         SCOPED_TRACE(next);
         boxes.Texts.clear();
         Drop({Q(next)});
         EXPECT_EQ(boxes.Texts, QStringList{mismatch});
         ASSERT_TRUE(baseName == Q(next) && Root() && Text(Root()) == Q(fs::path(next).filename().string()));
         EXPECT_EQ(Root()->CheckState + Child(Root(), "Docs")->CheckState, 2 * csCheckedNormal);
+        EXPECT_EQ(StoredBaseName(), next);
     }
 }
 
