@@ -114,6 +114,8 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     Open(&report.Tree("F a\n"));
     QLineEdit *line = Form->edit_Search;
     QPlainTextEdit *memo = Form->mem_Comments;
+    // The comment box edits the focused item's comment.
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst());
     // The text, the caret, Ctrl with Backspace (<) or Delete (>), the text and the caret left.
     for (const QString &c : QStringList{"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3",
                                         "one,two|7|<|one,|4", "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
