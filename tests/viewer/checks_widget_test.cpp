@@ -213,4 +213,44 @@ TEST_F(ChecksTest, ABlankCommentIsStoredAndTheGreyPlaceholderComesBack)
     EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
 }
 
+// Keys typed after the focus came into the box, for whatever reason, go into the item's comment alone;
+// a box bound to no item (nothing focused yet, "Select all") takes none.
+TEST_F(ChecksTest, TheBoxTakesKeysForItsItemHoweverTheFocusCameAndNoneWithoutAnItem)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(Drive).WithCheckTable());
+    QPlainTextEdit *box = Form->mem_Comments;
+    const auto type = [box](Qt::FocusReason Reason, const char *Keys) {
+        QFocusEvent in(QEvent::FocusIn, Reason);
+        QApplication::sendEvent(box, &in);
+        QTest::keyClicks(box, QLatin1String(Keys));
+        const QString shown = box->toPlainText();
+        QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+        QApplication::sendEvent(box, &out);
+        return shown.toStdString();
+    };
+    EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
+    Focus("B");
+    // The row focused, the reason the focus came into the box, the keys, what the box showed, the rows.
+    const struct
+    {
+        const char *Row;
+        Qt::FocusReason Reason;
+        const char *Keys;
+        const char *Shown;
+        const char *Table;
+    } cases[] = {{"x", Qt::ActiveWindowFocusReason, "back", "back", "1:0/0 2:0/0 3:0/0:'back'"},
+                 {"y", Qt::PopupFocusReason, "menu", "menu", "1:0/0 2:0/0 3:0/0:'back' 4:0/0:'menu'"},
+                 {"x", Qt::TabFocusReason, "+", "+back", "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'"}};
+    for (const auto &c : cases) {
+        Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, c.Row));
+        EXPECT_EQ(type(c.Reason, c.Keys), c.Shown);
+        EXPECT_EQ(Table(), c.Table) << c.Keys;
+    }
+    PVirtualNode root = Page({"x"});
+    Form->tv_FilesTree->SetFocusedNode(root);
+    EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
+    EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'");
+}
+
 } // namespace
