@@ -8,6 +8,7 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -251,6 +252,35 @@ TEST_F(ChecksTest, TheBoxTakesKeysForItsItemHoweverTheFocusCameAndNoneWithoutAnI
     Form->tv_FilesTree->SetFocusedNode(root);
     EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
     EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'");
+}
+
+// A comment stored through one record of an item marks or unmarks all its loaded records: the folder
+// tree's (which its folder's file list shows as well) and a result page's row.
+TEST_F(ChecksTest, ACommentStoredThroughOneRecordOfAnItemShowsOnEveryRecordOfIt)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(Drive).WithCheckTable());
+    TDirectoryList *inFolderTree = GetNodeItem(Find(Form->tv_FolderTree, "B"), Form->tv_FolderTree);
+    Form->edit_Search->setText(QStringLiteral("B"));
+    QTest::keyClick(Form->edit_Search, Qt::Key_Return);
+    PVirtualNode row = Form->tv_FilesTree->GetFirst()->FirstChild;
+    TDirectoryList *onPage = GetNodeItem(row, Form->tv_FilesTree);
+    // Written on the page's row or else in the folder tree, the comment, the marks of both records.
+    const struct
+    {
+        bool OnPage;
+        const char *Text;
+        const char *Marks;
+    } cases[] = {{true, "note", "++"}, {false, "", "--"}, {false, "again", "++"}, {true, "", "--"}};
+    for (const auto &c : cases) {
+        TVirtualStringTree *tree = c.OnPage ? Form->tv_FilesTree : Form->tv_FolderTree;
+        tree->SetFocusedNode(nullptr);
+        tree->SetFocusedNode(c.OnPage ? row : inFolderTree->NodeInFoldTr);
+        Form->mem_Comments->clear();
+        support::WriteComment(Form->mem_Comments, QLatin1String(c.Text));
+        const std::string marks{inFolderTree->HasComment() ? '+' : '-', onPage->HasComment() ? '+' : '-'};
+        EXPECT_EQ(marks, c.Marks) << c.OnPage << c.Text;
+    }
 }
 
 } // namespace
