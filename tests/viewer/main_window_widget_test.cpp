@@ -125,7 +125,8 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 // as text: the comment left in the box is what was typed.
 TEST_F(MainWindowTest, AFileDroppedOnEitherBoxIsOpenedAndGoesInAsNoText)
 {
-    OpenWindow(support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Temp.File("r.db3")));
+    OpenWindow(
+        support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Temp.File("r.db3")));
     support::Focus(Form->tv_FolderTree, support::FindNode(Form->tv_FolderTree, QStringLiteral("docs")));
     Form->tv_FilesTree->SetFocusedNode(support::FindNode(Form->tv_FilesTree, QStringLiteral("a.txt")));
     Form->edit_Search->setText(QStringLiteral("a*"));
@@ -138,8 +139,8 @@ TEST_F(MainWindowTest, AFileDroppedOnEitherBoxIsOpenedAndGoesInAsNoText)
     withText.setUrls({file});
     withText.setText(file.toString());
     // The comment box's drops land on its viewport.
-    for (QWidget *box :
-         std::initializer_list<QWidget *>{Form->edit_Search, Form->mem_Comments, Form->mem_Comments->viewport()})
+    for (QWidget *box : std::initializer_list<QWidget *>{Form->edit_Search, Form->mem_Comments,
+                                                         Form->mem_Comments->viewport()})
         for (QMimeData *dropped : {&urlOnly, &withText}) {
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(box, &enter);
@@ -154,7 +155,8 @@ TEST_F(MainWindowTest, AFileDroppedOnEitherBoxIsOpenedAndGoesInAsNoText)
               "a*|seen");
     QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
     QApplication::sendEvent(Form->mem_Comments, &out);
-    EXPECT_EQ(reporttest::Query(ReportDB, "SELECT group_concat(comment) FROM check_and_comment_map"), "seen\n");
+    EXPECT_EQ(reporttest::Query(ReportDB, "SELECT group_concat(comment) FROM check_and_comment_map"),
+              "seen\n");
 }
 
 TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFreesIt)
