@@ -251,6 +251,9 @@ TEST_F(ChecksTest, TheBoxTakesKeysForItsItemHoweverTheFocusCameAndNoneWithoutAnI
     PVirtualNode root = Page({"x"});
     Form->tv_FilesTree->SetFocusedNode(root);
     EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
+    box->moveCursor(QTextCursor::End);
+    QTest::keyClick(box, Qt::Key_Backspace, Qt::ControlModifier); // the word keys edit nothing either
+    EXPECT_EQ(box->toPlainText(), QLatin1String("Your comment to file"));
     EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'");
 }
 
