@@ -68,6 +68,15 @@ TDirectoryListChildren &TDirectoryList::GetChildren()
     return *children;
 }
 
+TDirectoryList *TDirectoryList::LoadedChild(int64_t ID) const
+{
+    if (children)
+        for (TDirectoryList *c : *children)
+            if (c->id == ID)
+                return c;
+    return nullptr;
+}
+
 bool TDirectoryList::HasComment()
 {
     if (commentState == 0xFFFF) {

@@ -54,6 +54,8 @@ public:
     TDirectoryListChildren &GetChildren();
     // The number of loaded children, without making a list.
     size_t ChildCount() const { return children ? children->size() : 0; }
+    // The first loaded child with that id; null when none is loaded. Makes no list.
+    TDirectoryList *LoadedChild(int64_t ID) const;
 
     // Whether the item has a non-blank comment; the first call asks the report, later calls answer
     // from the cache.

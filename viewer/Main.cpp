@@ -29,6 +29,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -87,6 +88,16 @@ private:
 bool InRange(int32_t Value, int32_t Low, int32_t High)
 {
     return Value >= Low && Value <= High;
+}
+
+QStringList LocalPaths(const QMimeData *Data)
+{
+    QStringList paths;
+    if (Data && Data->hasUrls())
+        for (const QUrl &url : Data->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+    return paths;
 }
 
 } // namespace
@@ -155,6 +166,9 @@ void TMainForm::Create(const QStringList &Arguments)
 
     pc_Information->setCurrentWidget(ts_Information);
     setAcceptDrops(true);
+    // The boxes take drops of their own; a file there goes to this window's drop.
+    for (QWidget *box : std::initializer_list<QWidget *>{edit_Search, mem_Comments, mem_Comments->viewport()})
+        box->installEventFilter(this);
 
     RunInWaitForm(QStringLiteral("Extracting report."), nullptr, nullptr,
                   [this](TWaitForm *Wait, TThread *&Worker) {
@@ -290,7 +304,7 @@ void TMainForm::FreeReportItems()
         FreeMemThread->ClearNodeList();
     delete rootItem;
     // Both pointed into the freed items and nodes.
-    CurrentItem = nullptr;
+    ForgetCurrentItem();
     LastClickedNode = nullptr;
 }
 
@@ -494,22 +508,20 @@ bool TMainForm::eventFilter(QObject *Watched, QEvent *e)
     }
     if (Watched == gb_MoreResults && e->type() == QEvent::Resize)
         PlaceMoreResultsButton();
+    // A file dragged over a box is a report to open, as anywhere on the window, never text to insert.
+    if ((e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove || e->type() == QEvent::Drop) &&
+        (Watched == edit_Search || Watched == mem_Comments || Watched == mem_Comments->viewport())) {
+        auto *drop = static_cast<QDropEvent *>(e);
+        if (LocalPaths(drop->mimeData()).isEmpty())
+            return QMainWindow::eventFilter(Watched, e);
+        if (e->type() == QEvent::Drop)
+            dropEvent(drop);
+        else
+            drop->acceptProposedAction();
+        return true;
+    }
     return QMainWindow::eventFilter(Watched, e);
 }
-
-namespace {
-
-QStringList LocalPaths(const QMimeData *Data)
-{
-    QStringList paths;
-    if (Data && Data->hasUrls())
-        for (const QUrl &url : Data->urls())
-            if (url.isLocalFile())
-                paths << url.toLocalFile();
-    return paths;
-}
-
-} // namespace
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *e)
 {

@@ -368,6 +368,11 @@ private:
     void PutCommentText(const QString *Text);
     // The box's item goes (its edit stored first): the box shows the placeholder and edits nothing.
     void UnbindComment();
+    // The box edits Item's comment from now on; bound to none it takes no text.
+    void BindComment(TDirectoryList *Item);
+    // A comment of the item ID was stored: every loaded record of it and every row showing one marks it
+    // as Has says.
+    void ShowCommentMark(int64_t ID, bool Has);
     TDirectoryList *FCommentItem = nullptr;
     QString FCommentShown;           // the item's comment as the box was filled or last stored
     bool FCommentPlaceholder = true; // the box shows the placeholder, which is no text of the user's
@@ -382,6 +387,8 @@ private:
     void ShowReportState();
     // Repaints the status bar, with the deleted mark at its left when Item is deleted.
     void ShowDeletedMark(const TDirectoryList *Item);
+    // CurrentItem goes (its item is freed): the size label and the status bar show no item.
+    void ForgetCurrentItem();
     // The status bar's first panel shows the deleted mark.
     bool FStatusShowsDeleted = false;
 
@@ -398,6 +405,10 @@ private:
     // Loads each folder from the report's root down to the item ID (its own node too) and gives the
     // item's folder-tree node; null when a level holds no such child.
     PVirtualNode LoadPathTo(int64_t ID);
+    // Follows the loaded items from the report's root down to the item ID, calling Step (when given) on
+    // each item on the way, the item's own too; Step may load the item's children, and False from it
+    // ends the walk. The item; null when a level holds no such child.
+    TDirectoryList *FollowPathTo(int64_t ID, const std::function<bool(TDirectoryList *)> &Step = {});
     // Focuses and selects Node, opening the folders above it; whether the focus moved.
     bool FocusFolder(PVirtualNode Node);
     // As FocusFolder, and the file list shows the folder's contents even when it held a result page.

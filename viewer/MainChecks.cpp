@@ -20,8 +20,10 @@
 
 namespace {
 
-// Calls Enter and Exit when the watched widget gains or loses the focus within the window; a popup
-// menu or another window taking the focus for a while is no leaving.
+// Calls Enter whenever the watched widget gains the focus, however it came (a click into the box of a
+// window coming back from another program brings the focus in with the window's activation); Exit when
+// it loses the focus within the window: a popup menu or another window taking it for a while is no
+// leaving.
 class TFocusWatcher : public QObject
 {
 public:
@@ -37,8 +39,10 @@ protected:
         if (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut)
             return false;
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(e)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
-            (e->type() == QEvent::FocusIn ? FEnter : FExit)();
+        if (e->type() == QEvent::FocusIn)
+            FEnter();
+        else if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            FExit();
         return false;
     }
 
@@ -143,12 +147,7 @@ void RefreshCheckStates(TInt64List &List, TVirtualStringTree *Tree, sqlite3 *DB)
     for (int i = List.Count() - 1; i >= 0 && node && item && item->ChildCount() > 0; --i) {
         const int64_t id = List.GetItem(i);
         if (id != -1) {
-            TDirectoryList *child = nullptr;
-            for (TDirectoryList *c : item->GetChildren())
-                if (c->id == id) {
-                    child = c;
-                    break;
-                }
+            TDirectoryList *child = item->LoadedChild(id);
             if (!child)
                 break;
             item = child;
@@ -352,7 +351,8 @@ void TMainForm::CheckNodesInThread(TVirtualStringTree *FolderTree, TVirtualStrin
 
 void TMainForm::mem_CommentsEnter(QObject *)
 {
-    if (!FCommentPlaceholder)
+    // A box that edits nothing keeps its placeholder.
+    if (!FCommentPlaceholder || !FCommentItem)
         return;
     const QString empty;
     PutCommentText(&empty);
@@ -386,8 +386,21 @@ void TMainForm::StoreComment()
         WideMessageDlg(QString::fromUtf8(E.what()), mtError, mbOKOnly);
         return;
     }
-    FCommentItem->SetHasComment(!text.isEmpty());
-    // The comment mark of the item's rows.
+    ShowCommentMark(FCommentItem->id, !text.isEmpty());
+}
+
+void TMainForm::ShowCommentMark(int64_t ID, bool Has)
+{
+    // The box's item, the folder tree's item of that id (which its folder's file list shows too) and a
+    // result page's rows each cache the answer apart.
+    if (FCommentItem && FCommentItem->id == ID)
+        FCommentItem->SetHasComment(Has);
+    if (TDirectoryList *loaded = FollowPathTo(ID))
+        loaded->SetHasComment(Has);
+    if (FResultPage)
+        for (TDirectoryList *row : FResultPage->GetChildren())
+            if (row->id == ID)
+                row->SetHasComment(Has);
     tv_FolderTree->Invalidate();
     tv_FilesTree->Invalidate();
 }
@@ -395,9 +408,16 @@ void TMainForm::StoreComment()
 void TMainForm::UnbindComment()
 {
     StoreComment();
-    FCommentItem = nullptr;
+    BindComment(nullptr);
     FCommentShown.clear();
     PutCommentText(nullptr);
+}
+
+void TMainForm::BindComment(TDirectoryList *Item)
+{
+    FCommentItem = Item;
+    // Typing, pasting or dropping text into a box that edits nothing would show text never stored.
+    mem_Comments->setReadOnly(!Item);
 }
 
 void TMainForm::ShowRowStates(PVirtualNode Except)

@@ -672,7 +672,7 @@ void TMainForm::ShowItemComment(TDirectoryList *Item)
     // "Select all" of a result page is no item of the report.
     if (Item && Item->id == SearchRootID)
         Item = nullptr;
-    FCommentItem = Item;
+    BindComment(Item);
     QString text;
     // Asked of the report, not the cache: a result row and the folder tree's item of the same id
     // cache apart.
@@ -685,8 +685,9 @@ void TMainForm::ShowItemComment(TDirectoryList *Item)
 
 void TMainForm::PutCommentText(const QString *Text)
 {
-    // Typing into a box that has the focus already follows no enter that would clear a placeholder.
-    const bool placeholder = !Text && !mem_Comments->hasFocus();
+    // Typing into a box that has the focus already follows no enter that would clear a placeholder; a
+    // box that edits nothing shows it all the same.
+    const bool placeholder = !Text && (!FCommentItem || !mem_Comments->hasFocus());
     // Browsing items without comments: the placeholder shown already stays as it is, unrepainted.
     if (placeholder && FCommentPlaceholder && mem_Comments->toPlainText() == CommentPlaceholder)
         return;
@@ -696,6 +697,15 @@ void TMainForm::PutCommentText(const QString *Text)
     mem_Comments->setPalette(palette);
     mem_Comments->setPlainText(placeholder ? CommentPlaceholder : Text ? *Text : QString());
     FCommentPlaceholder = placeholder;
+}
+
+void TMainForm::ForgetCurrentItem()
+{
+    CurrentItem = nullptr;
+    // Nothing focused is shown: the label as it starts, no deleted mark.
+    lbl_sizeLabel->setText(QStringLiteral("0"));
+    lbl_sizeLabel->adjustSize();
+    ShowDeletedMark(nullptr);
 }
 
 void TMainForm::ShowDeletedMark(const TDirectoryList *Item)

@@ -365,6 +365,7 @@ void TMainForm::BuildComponents()
     informationLayout->addWidget(sizeRow);
     mem_Comments = Named(new QPlainTextEdit(ts_Information), "mem_Comments");
     informationLayout->addWidget(mem_Comments, 1);
+    mem_Comments->setReadOnly(true); // until an item is focused
     pc_Information->addTab(ts_Information, QStringLiteral("ts_Information"));
 
     ts_About = Named(new QWidget, "ts_About");

@@ -171,30 +171,32 @@ void TMainForm::tb_UpClick()
     }
 }
 
-PVirtualNode TMainForm::LoadPathTo(int64_t ID)
+TDirectoryList *TMainForm::FollowPathTo(int64_t ID, const std::function<bool(TDirectoryList *)> &Step)
 {
-    PVirtualNode node = tv_FolderTree->GetFirst();
-    TDirectoryList *item = node ? GetNodeItem(node, tv_FolderTree).Item() : nullptr;
+    PVirtualNode root = tv_FolderTree->GetFirst();
+    TDirectoryList *item = root ? GetNodeItem(root, tv_FolderTree).Item() : nullptr;
     if (!item || !ReportDB)
         return nullptr;
     TInt64List ids;
     CollectAncestorIDs(ReportDB, ids, ID);
     for (int i = ids.Count() - 1; i >= 0; --i) {
-        const int64_t wanted = ids.GetItem(i);
-        TDirectoryList *child = nullptr;
-        for (TDirectoryList *c : item->GetChildren())
-            if (c->id == wanted) {
-                child = c;
-                break;
-            }
-        if (!child || !child->NodeInFoldTr)
+        item = item->LoadedChild(ids.GetItem(i));
+        if (!item || (Step && !Step(item)))
             return nullptr;
-        item = child;
-        node = child->NodeInFoldTr;
-        bool allowed = true;
-        tv_FolderTreeExpanding(tv_FolderTree, node, allowed);
     }
-    return ids.Count() > 0 ? node : nullptr;
+    return ids.Count() > 0 ? item : nullptr;
+}
+
+PVirtualNode TMainForm::LoadPathTo(int64_t ID)
+{
+    TDirectoryList *item = FollowPathTo(ID, [this](TDirectoryList *Item) {
+        if (!Item->NodeInFoldTr)
+            return false;
+        bool allowed = true;
+        tv_FolderTreeExpanding(tv_FolderTree, Item->NodeInFoldTr, allowed);
+        return true;
+    });
+    return item ? item->NodeInFoldTr : nullptr;
 }
 
 void TMainForm::mi_GoToFolderClick()

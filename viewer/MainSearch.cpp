@@ -114,10 +114,10 @@ void TMainForm::ClearFilesTree()
         return;
     FResultPage = nullptr;
     if (CurrentItem == page)
-        CurrentItem = nullptr;
+        ForgetCurrentItem();
     for (TDirectoryList *row : page->GetChildren()) {
         if (CurrentItem == row)
-            CurrentItem = nullptr;
+            ForgetCurrentItem();
         if (FCommentItem == row)
             UnbindComment();
     }
@@ -285,8 +285,11 @@ void TMainForm::edit_SearchKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifi
 void TMainForm::edit_SearchKeyPress(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift)
 {
     const bool back = Key == Qt::Key_Backspace;
-    if (!(Shift & Qt::ControlModifier) || !(back || Key == Qt::Key_Delete) ||
-        !(qobject_cast<QLineEdit *>(Sender) || qobject_cast<QPlainTextEdit *>(Sender)))
+    auto *line = qobject_cast<QLineEdit *>(Sender);
+    auto *memo = qobject_cast<QPlainTextEdit *>(Sender);
+    // A read-only box (the comment box bound to no item) takes no edit.
+    if (!(Shift & Qt::ControlModifier) || !(back || Key == Qt::Key_Delete) || !(line || memo) ||
+        (line ? line->isReadOnly() : memo->isReadOnly()))
         return;
     TEditText edit = ReadEdit(Sender);
     const QString &s = edit.Text;

@@ -6,6 +6,7 @@
 // starts (before any window) and freed when the application object goes.
 #include "platform/ImageList.h"
 
+#include <QMenu>
 #include <QRect>
 #include <cstdint>
 
@@ -34,6 +35,7 @@ public:
     TImageList ilMasterHot{32, 32};   // not drawn by the system
     TImageList ilObjType{16, 16};     // 30 images; ObjTypeDeletedImage is the status bar's deleted mark
     TImageList ilFantom{16, 16};      // 12 images; FantomCommentImage is the rows' comment mark
+    QMenu PopupMenu1;                 // without items; nothing shows it
 
     // Paints an item's marks, in this order: with MarkCrossFlag a red cross from (X+13, 5) to
     // (X+25, 13); when ShowBoxes, with MarkGreenBoxFlag a green and then with MarkRedBoxFlag a red box

@@ -1,6 +1,7 @@
 #pragma once
 // For tests of the real main window (offscreen): settings and log in a temporary folder while a test
 // runs, the trees' nodes found and listed by their items' names, ticks and comments as a user gives them.
+#include "platform/StatusBar.h"
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
 #include "tests/support/BoxAnswerer.h"
@@ -8,6 +9,7 @@
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/TempSettings.h"
 #include "viewer/Main.h"
+#include "viewer/udImg.h"
 #include "viewer/ufWaitForm.h"
 #include "viewer/utFreeMemThread.h"
 
@@ -129,6 +131,18 @@ inline void WriteComment(QPlainTextEdit *Box, const QString &Text, bool Leave = 
         return;
     QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
     QApplication::sendEvent(Box, &out);
+}
+
+// Whether the status bar shows the deleted mark at its left.
+inline bool DeletedMarkShown(TMainForm *Form)
+{
+    const QImage bar = Form->sb_InfoStatusBar->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage mark = dmImg->ilObjType.Image(ObjTypeDeletedImage).toImage();
+    for (int y = 0; y < mark.height(); ++y)
+        for (int x = 0; x < mark.width(); ++x)
+            if (qAlpha(mark.pixel(x, y)) == 255 && bar.pixel(x, y + 2) != mark.pixel(x, y))
+                return false;
+    return true;
 }
 
 // The tree's nodes that carry an item, in order; with VisibleOnly those drawn only.

@@ -8,6 +8,7 @@
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
+#include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -211,6 +212,78 @@ TEST_F(ChecksTest, ABlankCommentIsStoredAndTheGreyPlaceholderComesBack)
     EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'  '");
     EXPECT_EQ(Form->mem_Comments->toPlainText(), QLatin1String("Your comment to file"));
     EXPECT_EQ(Form->mem_Comments->palette().color(QPalette::Text), QColor(0x80, 0x80, 0x80));
+}
+
+// Keys typed after the focus came into the box, for whatever reason, go into the item's comment alone;
+// a box bound to no item (nothing focused yet, "Select all") takes none.
+TEST_F(ChecksTest, TheBoxTakesKeysForItsItemHoweverTheFocusCameAndNoneWithoutAnItem)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(Drive).WithCheckTable());
+    QPlainTextEdit *box = Form->mem_Comments;
+    const auto type = [box](Qt::FocusReason Reason, const char *Keys) {
+        QFocusEvent in(QEvent::FocusIn, Reason);
+        QApplication::sendEvent(box, &in);
+        QTest::keyClicks(box, QLatin1String(Keys));
+        const QString shown = box->toPlainText();
+        QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+        QApplication::sendEvent(box, &out);
+        return shown.toStdString();
+    };
+    EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
+    Focus("B");
+    // The row focused, the reason the focus came into the box, the keys, what the box showed, the rows.
+    const struct
+    {
+        const char *Row;
+        Qt::FocusReason Reason;
+        const char *Keys;
+        const char *Shown;
+        const char *Table;
+    } cases[] = {{"x", Qt::ActiveWindowFocusReason, "back", "back", "1:0/0 2:0/0 3:0/0:'back'"},
+                 {"y", Qt::PopupFocusReason, "menu", "menu", "1:0/0 2:0/0 3:0/0:'back' 4:0/0:'menu'"},
+                 {"x", Qt::TabFocusReason, "+", "+back", "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'"}};
+    for (const auto &c : cases) {
+        Form->tv_FilesTree->SetFocusedNode(Find(Form->tv_FilesTree, c.Row));
+        EXPECT_EQ(type(c.Reason, c.Keys), c.Shown);
+        EXPECT_EQ(Table(), c.Table) << c.Keys;
+    }
+    PVirtualNode root = Page({"x"});
+    Form->tv_FilesTree->SetFocusedNode(root);
+    EXPECT_EQ(type(Qt::MouseFocusReason, "lost"), "Your comment to file");
+    box->moveCursor(QTextCursor::End);
+    QTest::keyClick(box, Qt::Key_Backspace, Qt::ControlModifier); // the word keys edit nothing either
+    EXPECT_EQ(box->toPlainText(), QLatin1String("Your comment to file"));
+    EXPECT_EQ(Table(), "1:0/0 2:0/0 3:0/0:'+back' 4:0/0:'menu'");
+}
+
+// A comment stored through one record of an item marks or unmarks all its loaded records: the folder
+// tree's (which its folder's file list shows as well) and a result page's row.
+TEST_F(ChecksTest, ACommentStoredThroughOneRecordOfAnItemShowsOnEveryRecordOfIt)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree(Drive).WithCheckTable());
+    TDirectoryList *inFolderTree = GetNodeItem(Find(Form->tv_FolderTree, "B"), Form->tv_FolderTree);
+    Form->edit_Search->setText(QStringLiteral("B"));
+    QTest::keyClick(Form->edit_Search, Qt::Key_Return);
+    PVirtualNode row = Form->tv_FilesTree->GetFirst()->FirstChild;
+    TDirectoryList *onPage = GetNodeItem(row, Form->tv_FilesTree);
+    // Written on the page's row or else in the folder tree, the comment, the marks of both records.
+    const struct
+    {
+        bool OnPage;
+        const char *Text;
+        const char *Marks;
+    } cases[] = {{true, "note", "++"}, {false, "", "--"}, {false, "again", "++"}, {true, "", "--"}};
+    for (const auto &c : cases) {
+        TVirtualStringTree *tree = c.OnPage ? Form->tv_FilesTree : Form->tv_FolderTree;
+        tree->SetFocusedNode(nullptr);
+        tree->SetFocusedNode(c.OnPage ? row : inFolderTree->NodeInFoldTr);
+        Form->mem_Comments->clear();
+        support::WriteComment(Form->mem_Comments, QLatin1String(c.Text));
+        const std::string marks{inFolderTree->HasComment() ? '+' : '-', onPage->HasComment() ? '+' : '-'};
+        EXPECT_EQ(marks, c.Marks) << c.OnPage << c.Text;
+    }
 }
 
 } // namespace

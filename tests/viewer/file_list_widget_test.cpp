@@ -61,16 +61,7 @@ protected:
         return rows.join(QLatin1Char(' ')).toStdString();
     }
     std::string Comment() const { return Form->mem_Comments->toPlainText().toStdString(); }
-    bool DeletedMarkShown() const
-    {
-        const QImage bar = Form->sb_InfoStatusBar->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        const QImage mark = dmImg->ilObjType.Image(ObjTypeDeletedImage).toImage();
-        for (int y = 0; y < mark.height(); ++y)
-            for (int x = 0; x < mark.width(); ++x)
-                if (qAlpha(mark.pixel(x, y)) == 255 && bar.pixel(x, y + 2) != mark.pixel(x, y))
-                    return false;
-        return true;
-    }
+    bool DeletedMarkShown() const { return support::DeletedMarkShown(Form.get()); }
 };
 
 // Ticks of the rows, own and inherited, are in the random review test.

@@ -20,6 +20,7 @@
 
 #include <QFile>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +119,44 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     EXPECT_TRUE(duringWait.isEmpty()) << duringWait.join(u'|').toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 5000));
     EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+}
+
+// A file dropped on either box goes to the drop handler as anywhere on the window, and into neither box
+// as text: the comment left in the box is what was typed.
+TEST_F(MainWindowTest, AFileDroppedOnEitherBoxIsOpenedAndGoesInAsNoText)
+{
+    OpenWindow(
+        support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Temp.File("r.db3")));
+    support::Focus(Form->tv_FolderTree, support::FindNode(Form->tv_FolderTree, QStringLiteral("docs")));
+    Form->tv_FilesTree->SetFocusedNode(support::FindNode(Form->tv_FilesTree, QStringLiteral("a.txt")));
+    Form->edit_Search->setText(QStringLiteral("a*"));
+    support::WriteComment(Form->mem_Comments, QStringLiteral("seen"), false);
+    QTemporaryDir dir;
+    const QUrl file = QUrl::fromLocalFile(dir.filePath(QStringLiteral("missing.db3")));
+    // The URL alone, and with its text as file managers give it too.
+    QMimeData urlOnly, withText;
+    urlOnly.setUrls({file});
+    withText.setUrls({file});
+    withText.setText(file.toString());
+    // The comment box's drops land on its viewport.
+    for (QWidget *box : std::initializer_list<QWidget *>{Form->edit_Search, Form->mem_Comments,
+                                                         Form->mem_Comments->viewport()})
+        for (QMimeData *dropped : {&urlOnly, &withText}) {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(box, &enter);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, dropped, Qt::LeftButton, Qt::NoModifier);
+            support::BoxAnswerer boxes;
+            QCoreApplication::sendEvent(box, &drop);
+            EXPECT_TRUE(drop.isAccepted()) << box->objectName().toStdString();
+            QCoreApplication::sendPostedEvents();
+            EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+        }
+    EXPECT_EQ(Form->edit_Search->text().toStdString() + "|" + Form->mem_Comments->toPlainText().toStdString(),
+              "a*|seen");
+    QFocusEvent out(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(Form->mem_Comments, &out);
+    EXPECT_EQ(reporttest::Query(ReportDB, "SELECT group_concat(comment) FROM check_and_comment_map"),
+              "seen\n");
 }
 
 TEST_F(MainWindowTest, LoadFinishedWaitsForTheWaitWindowsModalLoopAndDestroyFreesIt)

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -114,6 +115,8 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
     Open(&report.Tree("F a\n"));
     QLineEdit *line = Form->edit_Search;
     QPlainTextEdit *memo = Form->mem_Comments;
+    // The comment box edits the focused item's comment.
+    Form->tv_FolderTree->SetFocusedNode(Form->tv_FolderTree->GetFirst());
     // The text, the caret, Ctrl with Backspace (<) or Delete (>), the text and the caret left.
     for (const QString &c : QStringList{"foo bar baz|11|<|foo bar|7", "foo bar baz|7|<|foo baz|3",
                                         "one,two|7|<|one,|4", "foo bar|0|>|bar|0", "one two.x|4|>|one x|4"}) {
@@ -130,6 +133,28 @@ TEST_F(SearchTest, CtrlBackspaceAndCtrlDeleteTakeAWordInBothBoxes)
         QTest::keyClick(memo, key, Qt::ControlModifier);
         EXPECT_EQ(line->text() + '|' + memo->toPlainText(), left + '|' + left) << c.toStdString();
         EXPECT_EQ(line->cursorPosition() + memo->textCursor().position(), 2 * after) << c.toStdString();
+    }
+}
+
+// The size label and the deleted mark show the focused row; a page or a search that frees it leaves
+// them showing no item.
+TEST_F(SearchTest, ANewPageOrSearchTakesTheFreedRowsSizeAndDeletedMarkAway)
+{
+    support::ReportBuilder report;
+    Open(&report.Tree("F m 2048 deleted\nF m 3072\n"));
+    const auto resetPageSize = qScopeGuard([] { SearchPageSize = 1000; });
+    for (const std::string next : {"More results...", "a new search"}) {
+        SearchPageSize = 1;
+        Search("m");
+        Form->tv_FilesTree->SetFocusedNode(Root()->FirstChild);
+        ASSERT_TRUE(Form->lbl_sizeLabel->text().endsWith(QLatin1String(" KB")));
+        ASSERT_TRUE(support::DeletedMarkShown(Form.get()));
+        if (next == "a new search")
+            Search("m");
+        else
+            Form->btn_MoreResults->click();
+        EXPECT_EQ(Form->lbl_sizeLabel->text(), QLatin1String("0")) << next;
+        EXPECT_FALSE(support::DeletedMarkShown(Form.get())) << next;
     }
 }
 
