@@ -105,7 +105,14 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
-      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "}
+      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "},
+      FHasItemsBelowSQL{"SELECT ID_FILE FROM struct_drive_table WHERE (ID_PARENT = ?) LIMIT 1;"},
+      // Each row whose parent has no row, walked up its ancestors until it meets the id (or the root).
+      FDetachedRowsSQL{"WITH RECURSIVE up(row, id) AS (SELECT c.fileID, c.id_parent FROM check_and_comment_map c "
+                       "WHERE c.id_parent <> -1 AND NOT EXISTS (SELECT 1 FROM check_and_comment_map p "
+                       "WHERE p.fileID = c.id_parent) UNION SELECT up.row, s.ID_PARENT FROM up "
+                       "JOIN struct_drive_table s ON s.ID_FILE = up.id WHERE up.id <> ?1) "
+                       "SELECT row FROM up WHERE id = ?1;"}
 {
 }
 
@@ -113,7 +120,7 @@ TCheck_Helper::~TCheck_Helper()
 {
     for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
                           &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
-                          &FChildRowsSQL, &FPushDownSQL})
+                          &FChildRowsSQL, &FPushDownSQL, &FHasItemsBelowSQL, &FDetachedRowsSQL})
         sqlite3_finalize(Query->Stmt);
     for (const auto &[SQL, Stmt] : FKept)
         sqlite3_finalize(Stmt);
@@ -215,12 +222,16 @@ uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
 
 void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
 {
-    const int32_t Stored = CheckStateToDB(State);
+    std::unordered_set<int64_t> Visited{ID};
+    PushDown(CheckStateToDB(State), ID, Visited);
+}
+
+void TCheck_Helper::PushDown(int32_t Stored, int64_t Start, std::unordered_set<int64_t> &Visited)
+{
     // Depth first, each item's rows updated before those below them. The walk keeps its own stack
     // (a deep report must not exhaust the thread's) and visits every id once (rows whose id_parent
     // links form a cycle must not loop); the root's row, its own child, is met as already visited.
-    std::vector<int64_t> Pending{ID};
-    std::unordered_set<int64_t> Visited{ID};
+    std::vector<int64_t> Pending{Start};
     std::vector<int64_t> Children;
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
@@ -249,6 +260,31 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
         }
         // Reversed, so that the first child row is the next one taken.
         Pending.insert(Pending.end(), Children.rbegin(), Children.rend());
+    }
+}
+
+void TCheck_Helper::SetCheckForDetachedRows(uint8_t State, int64_t ID)
+{
+    if (!QueryByID(FHasItemsBelowSQL, ID, [](sqlite3_stmt *) {}, true))
+        return; // a file: nothing can hang below it
+    // Read whole before any of them is written.
+    std::vector<int64_t> Detached;
+    {
+        TRun Run(FDB, FDetachedRowsSQL, ID);
+        while (Run.StepOrRaise())
+            Detached.push_back(sqlite3_column_int64(Run.Stmt(), 0));
+    }
+    const int32_t Stored = CheckStateToDB(State);
+    std::unordered_set<int64_t> Visited{ID};
+    for (int64_t Row : Detached) {
+        if (!Visited.insert(Row).second)
+            continue;
+        TRun Write(FDB, FUpdateSQL, Row);
+        Write.BindInt(1, Stored);
+        Write.BindInt(2, Stored);
+        Write.BindInt64(3, Row);
+        Write.StepOrRaise();
+        PushDown(Stored, Row, Visited);
     }
 }
 
@@ -346,9 +382,9 @@ void CollectAncestors(sqlite3 *DB, TInt64List &List, int64_t ID, std::unordered_
 
 // An item without a row gets rows, from below the nearest ancestor with one (or from the top-level
 // item when none has one) down to itself, ticked as a whole as it counts: checked when that ancestor's
-// checkForFolder is 1, unchecked otherwise. What every item counts as stays the same, and every row
-// then hangs below the root through an unbroken chain of rows, so that a push-down from any ancestor
-// reaches it; and working out its parents counts its row-less siblings as they count.
+// checkForFolder is 1, unchecked otherwise. What every item counts as stays the same, and the new rows
+// hang below the root through an unbroken chain of rows, so that a push-down from any ancestor reaches
+// them; and working out its parents counts its row-less siblings as they count.
 void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
 {
     std::vector<int64_t> Path;
@@ -357,8 +393,11 @@ void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
     for (int64_t Current = ID; !H.GetCheckRecord(Current, State, Folder); Current = H.GetParentID(Current)) {
         if (!Seen.insert(Current).second)
             return;
-        if (Current == RootID)
+        if (Current == RootID) {
+            if (ID == RootID)
+                Path.push_back(RootID);
             break;
+        }
         Path.push_back(Current);
     }
     const std::string Stored = Folder == csChecked ? "1" : "0";
@@ -446,8 +485,12 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
     TCheck_Helper &H = Helper(DB);
     StoreInheritedTick(DB, H, ID);
     std::unordered_set<int64_t> Walked;
-    for (;;) {
+    for (bool Ticked = true;; Ticked = false) {
         const uint8_t Old = H.SetCheck(State, ID);
+        // The ticked item's state reaches the rows below it that an earlier review left below items
+        // without rows; its ancestors worked out below push theirs down their rows only.
+        if (Ticked && State != csMixed)
+            H.SetCheckForDetachedRows(State, ID);
         if (ID == RootID) {
             List.Add(RootID);
             return;
@@ -468,7 +511,6 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
 
 void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
 {
-    TCheck_Helper &H = Helper(DB);
     const std::string Id = std::to_string(ID);
     TStatementCell Lookup;
     const std::string Select =
@@ -477,6 +519,12 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
     const bool Exists = StepOrRaise(Lookup.Handle(), DB); // it decides between update and insert
     const int32_t StoredFolder = Exists ? sqlite3_column_int(Lookup.Handle(), 1) : 0;
     const int32_t Stored = CheckStateToDB(State);
+    int32_t NewFolder = Stored;
+    if (!Exists && State == csMixed) {
+        // The folder's row-less items go on counting as they did through its nearest stored ancestor.
+        uint8_t Inherited = 0, Folder = 0;
+        NewFolder = IsCheckedInherited(DB, ID, Inherited, Folder) ? 1 : 0;
+    }
     std::string Write;
     if (Exists)
         Write = "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
@@ -484,11 +532,16 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
                 " WHERE (fileID = " + Id + ");";
     else
         Write = "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" + Id +
-                ", " + std::to_string(Stored) + ", " + std::to_string(State == csMixed ? 0 : Stored) + ", " +
+                ", " + std::to_string(Stored) + ", " + std::to_string(NewFolder) + ", " +
                 std::to_string(GetParentID(DB, ID)) + ");";
+    // Not pushed down: the state was worked out from what the children count as, and rows further
+    // below that differ from it are ticks of their own.
     ExecSqlScript(DB, Write);
-    if (State != csMixed)
-        H.SetCheckForChildren(State, ID);
+}
+
+void StoreInheritedRows(sqlite3 *DB, int64_t ID)
+{
+    StoreInheritedTick(DB, Helper(DB), ID);
 }
 
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)

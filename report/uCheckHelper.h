@@ -15,6 +15,7 @@
 // upwards and the push-down never visit an id twice within one call.
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,10 @@ public:
     // chain of rows, so that the items below them without rows count as they show; no row is created. Raises ESQLite3 when an update or a read of
     // the child rows fails.
     void SetCheckForChildren(uint8_t State, int64_t ID);
+    // The same for the rows below ID that hang below an item without a row (a report reviewed before
+    // may hold them), and the rows below those. Reads check_and_comment_map and the ancestors of such
+    // rows only, never the items below ID; nothing at all when ID has no item below it.
+    void SetCheckForDetachedRows(uint8_t State, int64_t ID);
 
     // Tests on ID's child rows (rows whose id_parent is ID); the mixed test leaves out the root's row.
     bool HasUncheckedChild(int64_t ID);
@@ -88,6 +93,9 @@ private:
     template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read, bool Raise = false);
     bool HasRowFor(TQuery &Query, int64_t ID);
 
+    // SetCheckForChildren's walk from Start, over the rows not yet in Visited.
+    void PushDown(int32_t Stored, int64_t Start, std::unordered_set<int64_t> &Visited);
+
     sqlite3 *const FDB;
     TQuery FUncheckedChildSQL;
     TQuery FCheckedChildSQL;
@@ -100,6 +108,8 @@ private:
     TQuery FParentIDSQL;
     TQuery FChildRowsSQL;
     TQuery FPushDownSQL;
+    TQuery FHasItemsBelowSQL;
+    TQuery FDetachedRowsSQL;
     // Other per-item queries on the same connection (comments, subfolder tests), kept likewise.
     std::vector<std::pair<const char *, sqlite3_stmt *>> FKept;
 };
@@ -156,9 +166,15 @@ private:
 // change. Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
 // (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID);
-// Stores State on ID exactly as TCheck_Helper::SetCheck does, with texts of its own; no ancestor is
-// worked out and no list is kept. Raises ESQLite3 when the write fails.
+// Stores a folder's state worked out from what its children count as (a folder load), with texts of
+// its own: checkForFolder as TCheck_Helper::SetCheck sets it, except that a new mixed row takes what
+// the item inherited, and nothing is pushed down, so that no item comes to count as anything else. No
+// ancestor is worked out and no list is kept. Raises ESQLite3 when the write fails.
 void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID);
+// Gives an item without a row one, and each item between it and its nearest ancestor with a row too,
+// each ticked as a whole as it counts (the root, which inherits nothing, unchecked); nothing is pushed
+// down, so what every item counts as stays the same. Raises ESQLite3 when a write fails.
+void StoreInheritedRows(sqlite3 *DB, int64_t ID);
 // Appends ID and its ancestors, nearest first, up to the top-level item (-1 is never appended).
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID);
 // The item's ID_PARENT, -1 when it has no row in struct_drive_table.
