@@ -504,6 +504,9 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
         int64_t P;
         if (!H.TryGetParentID(ID, P) || Walked.count(P))
             return; // no row in struct_drive_table, or the links lead round in a cycle
+        // A row an earlier review left below items without rows: they get rows of what they count as
+        // before the first of them is worked out from its children.
+        StoreInheritedTick(DB, H, P);
         State = ParentState(H, State, P);
         ID = P;
     }
