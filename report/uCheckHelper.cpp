@@ -186,7 +186,7 @@ bool TCheck_Helper::GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderSt
     });
 }
 
-uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
+uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID, bool PushDown)
 {
     // The row read here decides between update and insert, so a failed read must not pass as none.
     int32_t OldState = 0;
@@ -215,7 +215,7 @@ uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
         Write.BindInt64(4, ParentID);
         Write.StepOrRaise();
     }
-    if (State != csMixed)
+    if (PushDown && State != csMixed)
         SetCheckForChildren(State, ID);
     return DBToCheckState(OldState);
 }
@@ -486,9 +486,10 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
     StoreInheritedTick(DB, H, ID);
     std::unordered_set<int64_t> Walked;
     for (bool Ticked = true;; Ticked = false) {
-        const uint8_t Old = H.SetCheck(State, ID);
-        // The ticked item's state reaches the rows below it that an earlier review left below items
-        // without rows; its ancestors worked out below push theirs down their rows only.
+        // Only the ticked item's state goes down, also to the rows an earlier review left below items
+        // without rows. An ancestor's is worked out from what its children count as: rows further
+        // below that differ from it are ticks of their own.
+        const uint8_t Old = H.SetCheck(State, ID, Ticked);
         if (Ticked && State != csMixed)
             H.SetCheckForDetachedRows(State, ID);
         if (ID == RootID) {

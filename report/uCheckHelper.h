@@ -1,9 +1,8 @@
 #pragma once
 // The tick store: the three-state ticks of report items, kept in check_and_comment_map.
 //
-// A state stored on an item is pushed down to every stored row below it (through an unbroken chain
-// of rows) and carried up: each ancestor's state is worked out again from its child rows until one
-// does not change. Items without a row inherit from the nearest ancestor with one through its
+// A state ticked on an item is pushed down to every stored row below it and carried up: each
+// ancestor's state is worked out again from what its children count as until one does not change. Items without a row inherit from the nearest ancestor with one through its
 // checkForFolder, so ticking a folder writes one row however many items lie below it. A tick on an item
 // without a row first gives the items between it and the nearest stored ancestor rows of what they
 // count as, so that the rows below an item always hang on it through an unbroken chain.
@@ -43,10 +42,11 @@ public:
     // both 0 when there is none.
     bool GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderState);
     // Stores State on the item (updates its row or inserts one with its id_parent) and, unless State
-    // is mixed, pushes it down. checkForFolder takes State's stored value, except that mixed keeps
-    // the stored one (0 on a new row). Does not touch the ancestors. Returns the item's own state
-    // before (unchecked without a row). Raises ESQLite3 when the write, or a read it rests on, fails.
-    uint8_t SetCheck(uint8_t State, int64_t ID);
+    // is mixed or PushDown is false, pushes it down. checkForFolder takes State's stored value, except
+    // that mixed keeps the stored one (0 on a new row). Does not touch the ancestors. Returns the
+    // item's own state before (unchecked without a row). Raises ESQLite3 when the write, or a read it
+    // rests on, fails.
+    uint8_t SetCheck(uint8_t State, int64_t ID, bool PushDown = true);
     // Sets checked and checkForFolder := State's stored value on every row below ID through an unbroken
     // chain of rows, so that the items below them without rows count as they show; no row is created. Raises ESQLite3 when an update or a read of
     // the child rows fails.
@@ -162,8 +162,8 @@ private:
     // Per id: what an item without a row directly below it inherits.
     std::unordered_map<int64_t, bool> FKnown;
 };
-// A tick: stores State on ID, pushes it down, then works out the ancestors again while their states
-// change. Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
+// A tick: stores State on ID, pushes it down (to every row below ID, also below items without rows),
+// then works out the ancestors again while their states change (stored without a push-down). Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
 // (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID);
 // Stores a folder's state worked out from what its children count as (a folder load), with texts of
