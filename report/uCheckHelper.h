@@ -2,10 +2,12 @@
 // The tick store: the three-state ticks of report items, kept in check_and_comment_map.
 //
 // A state ticked on an item is pushed down to every stored row below it and carried up: each
-// ancestor's state is worked out again from what its children count as until one does not change. Items without a row inherit from the nearest ancestor with one through its
-// checkForFolder, so ticking a folder writes one row however many items lie below it. A tick on an item
-// without a row first gives the items between it and the nearest stored ancestor rows of what they
-// count as, so that the rows below an item always hang on it through an unbroken chain.
+// ancestor's state is worked out again from what its children count as until one does not change.
+// Items without a row inherit from the nearest ancestor with one through its checkForFolder, so
+// ticking a folder writes one row however many items lie below it. A tick on an item without a row
+// first gives the items between it and the nearest stored ancestor rows of what they count as. A
+// report reviewed before may hold rows below items without rows: they keep what they count as until
+// a tick of an item above them.
 //
 // Tree states (bytes): 0 unchecked, 2 checked, 4 mixed; 1, 3, 5 their pressed forms. "Mixed" in every
 // decision here means exactly 4. Ids are 64-bit; the report's root is -1.
