@@ -107,12 +107,14 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
       FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "},
       FHasItemsBelowSQL{"SELECT ID_FILE FROM struct_drive_table WHERE (ID_PARENT = ?) LIMIT 1;"},
-      // Each row whose parent has no row, walked up its ancestors until it meets the id (or the root).
-      FDetachedRowsSQL{"WITH RECURSIVE up(row, id) AS (SELECT c.fileID, c.id_parent FROM check_and_comment_map c "
-                       "WHERE c.id_parent <> -1 AND NOT EXISTS (SELECT 1 FROM check_and_comment_map p "
-                       "WHERE p.fileID = c.id_parent) UNION SELECT up.row, s.ID_PARENT FROM up "
-                       "JOIN struct_drive_table s ON s.ID_FILE = up.id WHERE up.id <> ?1) "
-                       "SELECT row FROM up WHERE id = ?1;"}
+      // The items without a row that rows hang on, each walked up its ancestors until it meets the id
+      // (or the root); then the rows on those that did.
+      FDetachedRowsSQL{"WITH RECURSIVE gap(id) AS (SELECT g.id FROM (SELECT DISTINCT id_parent AS id FROM "
+                       "check_and_comment_map) g WHERE g.id <> -1 AND NOT EXISTS (SELECT 1 FROM "
+                       "check_and_comment_map p WHERE p.fileID = g.id)), up(gap, id) AS (SELECT id, id FROM gap "
+                       "UNION SELECT up.gap, s.ID_PARENT FROM up JOIN struct_drive_table s ON s.ID_FILE = up.id "
+                       "WHERE up.id <> ?1) SELECT c.fileID FROM up JOIN check_and_comment_map c ON "
+                       "c.id_parent = up.gap WHERE up.id = ?1;"}
 {
 }
 
