@@ -30,10 +30,10 @@ void TAddingThread::Execute()
         uint8_t folderState = 0;
         uint8_t folderFolderState = 0;
         const bool found = IsChecked(DB, folder->id, folderState, folderFolderState);
-        // The rows without a row of their own come in as they count: checked when the folder was ticked
-        // as a whole, or, without a row of its own, when it shows checked by inheritance itself.
-        const bool inheritChecked =
-            found ? folderFolderState == csCheckedNormal : FolderNode->CheckState == csCheckedNormal;
+        // Exactly checked, or mixed after a tick of the folder as a whole: the rows come in checked.
+        const TCheckState nodeState = FolderNode->CheckState;
+        const bool inheritChecked = nodeState == csCheckedNormal || (nodeState == csMixedNormal && found &&
+                                                                     folderFolderState == csCheckedNormal);
         const TDirectoryListChildren &children = folder->GetChildren();
         const size_t count = children.size();
         for (size_t i = 0; i < count; ++i) {
