@@ -105,7 +105,16 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
-      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "}
+      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "},
+      FHasItemsBelowSQL{"SELECT ID_FILE FROM struct_drive_table WHERE (ID_PARENT = ?) LIMIT 1;"},
+      // The items without a row that rows hang on, each walked up its ancestors until it meets the id
+      // (or the root); then the rows on those that did.
+      FDetachedRowsSQL{"WITH RECURSIVE gap(id) AS (SELECT g.id FROM (SELECT DISTINCT id_parent AS id FROM "
+                       "check_and_comment_map) g WHERE g.id <> -1 AND NOT EXISTS (SELECT 1 FROM "
+                       "check_and_comment_map p WHERE p.fileID = g.id)), up(gap, id) AS (SELECT id, id FROM gap "
+                       "UNION SELECT up.gap, s.ID_PARENT FROM up JOIN struct_drive_table s ON s.ID_FILE = up.id "
+                       "WHERE up.id <> ?1) SELECT c.fileID FROM up JOIN check_and_comment_map c ON "
+                       "c.id_parent = up.gap WHERE up.id = ?1;"}
 {
 }
 
@@ -113,7 +122,7 @@ TCheck_Helper::~TCheck_Helper()
 {
     for (TQuery *Query : {&FUncheckedChildSQL, &FCheckedChildSQL, &FFolderCheckedSQL, &FChildWithoutRecordSQL,
                           &FMixedChildSQL, &FCheckRecordSQL, &FUpdateSQL, &FInsertSQL, &FParentIDSQL,
-                          &FChildRowsSQL, &FPushDownSQL})
+                          &FChildRowsSQL, &FPushDownSQL, &FHasItemsBelowSQL, &FDetachedRowsSQL})
         sqlite3_finalize(Query->Stmt);
     for (const auto &[SQL, Stmt] : FKept)
         sqlite3_finalize(Stmt);
@@ -179,7 +188,7 @@ bool TCheck_Helper::GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderSt
     });
 }
 
-uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
+uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID, bool PushDown)
 {
     // The row read here decides between update and insert, so a failed read must not pass as none.
     int32_t OldState = 0;
@@ -208,19 +217,23 @@ uint8_t TCheck_Helper::SetCheck(uint8_t State, int64_t ID)
         Write.BindInt64(4, ParentID);
         Write.StepOrRaise();
     }
-    if (State != csMixed)
+    if (PushDown && State != csMixed)
         SetCheckForChildren(State, ID);
     return DBToCheckState(OldState);
 }
 
 void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
 {
-    const int32_t Stored = CheckStateToDB(State);
+    std::unordered_set<int64_t> Visited{ID};
+    PushDown(CheckStateToDB(State), ID, Visited);
+}
+
+void TCheck_Helper::PushDown(int32_t Stored, int64_t Start, std::unordered_set<int64_t> &Visited)
+{
     // Depth first, each item's rows updated before those below them. The walk keeps its own stack
     // (a deep report must not exhaust the thread's) and visits every id once (rows whose id_parent
     // links form a cycle must not loop); the root's row, its own child, is met as already visited.
-    std::vector<int64_t> Pending{ID};
-    std::unordered_set<int64_t> Visited{ID};
+    std::vector<int64_t> Pending{Start};
     std::vector<int64_t> Children;
     while (!Pending.empty()) {
         const int64_t Current = Pending.back();
@@ -249,6 +262,31 @@ void TCheck_Helper::SetCheckForChildren(uint8_t State, int64_t ID)
         }
         // Reversed, so that the first child row is the next one taken.
         Pending.insert(Pending.end(), Children.rbegin(), Children.rend());
+    }
+}
+
+void TCheck_Helper::SetCheckForDetachedRows(uint8_t State, int64_t ID)
+{
+    if (!QueryByID(FHasItemsBelowSQL, ID, [](sqlite3_stmt *) {}, true))
+        return; // a file: nothing can hang below it
+    // Read whole before any of them is written.
+    std::vector<int64_t> Detached;
+    {
+        TRun Run(FDB, FDetachedRowsSQL, ID);
+        while (Run.StepOrRaise())
+            Detached.push_back(sqlite3_column_int64(Run.Stmt(), 0));
+    }
+    const int32_t Stored = CheckStateToDB(State);
+    std::unordered_set<int64_t> Visited{ID};
+    for (int64_t Row : Detached) {
+        if (!Visited.insert(Row).second)
+            continue;
+        TRun Write(FDB, FUpdateSQL, Row);
+        Write.BindInt(1, Stored);
+        Write.BindInt(2, Stored);
+        Write.BindInt64(3, Row);
+        Write.StepOrRaise();
+        PushDown(Stored, Row, Visited);
     }
 }
 
@@ -346,9 +384,9 @@ void CollectAncestors(sqlite3 *DB, TInt64List &List, int64_t ID, std::unordered_
 
 // An item without a row gets rows, from below the nearest ancestor with one (or from the top-level
 // item when none has one) down to itself, ticked as a whole as it counts: checked when that ancestor's
-// checkForFolder is 1, unchecked otherwise. What every item counts as stays the same, and every row
-// then hangs below the root through an unbroken chain of rows, so that a push-down from any ancestor
-// reaches it; and working out its parents counts its row-less siblings as they count.
+// checkForFolder is 1, unchecked otherwise. What every item counts as stays the same, and the new rows
+// hang below the root through an unbroken chain of rows, so that a push-down from any ancestor reaches
+// them; and working out its parents counts its row-less siblings as they count.
 void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
 {
     std::vector<int64_t> Path;
@@ -357,8 +395,11 @@ void StoreInheritedTick(sqlite3 *DB, TCheck_Helper &H, int64_t ID)
     for (int64_t Current = ID; !H.GetCheckRecord(Current, State, Folder); Current = H.GetParentID(Current)) {
         if (!Seen.insert(Current).second)
             return;
-        if (Current == RootID)
+        if (Current == RootID) {
+            if (ID == RootID)
+                Path.push_back(RootID);
             break;
+        }
         Path.push_back(Current);
     }
     const std::string Stored = Folder == csChecked ? "1" : "0";
@@ -446,8 +487,13 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
     TCheck_Helper &H = Helper(DB);
     StoreInheritedTick(DB, H, ID);
     std::unordered_set<int64_t> Walked;
-    for (;;) {
-        const uint8_t Old = H.SetCheck(State, ID);
+    for (bool Ticked = true;; Ticked = false) {
+        // Only the ticked item's state goes down, also to the rows an earlier review left below items
+        // without rows. An ancestor's is worked out from what its children count as: rows further
+        // below that differ from it are ticks of their own.
+        const uint8_t Old = H.SetCheck(State, ID, Ticked);
+        if (Ticked && State != csMixed)
+            H.SetCheckForDetachedRows(State, ID);
         if (ID == RootID) {
             List.Add(RootID);
             return;
@@ -461,6 +507,9 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
         int64_t P;
         if (!H.TryGetParentID(ID, P) || Walked.count(P))
             return; // no row in struct_drive_table, or the links lead round in a cycle
+        // A row an earlier review left below items without rows: they get rows of what they count as
+        // before the first of them is worked out from its children.
+        StoreInheritedTick(DB, H, P);
         State = ParentState(H, State, P);
         ID = P;
     }
@@ -468,7 +517,6 @@ void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID)
 
 void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
 {
-    TCheck_Helper &H = Helper(DB);
     const std::string Id = std::to_string(ID);
     TStatementCell Lookup;
     const std::string Select =
@@ -477,6 +525,12 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
     const bool Exists = StepOrRaise(Lookup.Handle(), DB); // it decides between update and insert
     const int32_t StoredFolder = Exists ? sqlite3_column_int(Lookup.Handle(), 1) : 0;
     const int32_t Stored = CheckStateToDB(State);
+    int32_t NewFolder = Stored;
+    if (!Exists && State == csMixed) {
+        // The folder's row-less items go on counting as they did through its nearest stored ancestor.
+        uint8_t Inherited = 0, Folder = 0;
+        NewFolder = IsCheckedInherited(DB, ID, Inherited, Folder) ? 1 : 0;
+    }
     std::string Write;
     if (Exists)
         Write = "UPDATE check_and_comment_map SET checked = " + std::to_string(Stored) +
@@ -484,11 +538,16 @@ void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID)
                 " WHERE (fileID = " + Id + ");";
     else
         Write = "INSERT INTO check_and_comment_map(fileID, checked, checkForFolder, id_parent)VALUES (" + Id +
-                ", " + std::to_string(Stored) + ", " + std::to_string(State == csMixed ? 0 : Stored) + ", " +
+                ", " + std::to_string(Stored) + ", " + std::to_string(NewFolder) + ", " +
                 std::to_string(GetParentID(DB, ID)) + ");";
+    // Not pushed down: the state was worked out from what the children count as, and rows further
+    // below that differ from it are ticks of their own.
     ExecSqlScript(DB, Write);
-    if (State != csMixed)
-        H.SetCheckForChildren(State, ID);
+}
+
+void StoreInheritedRows(sqlite3 *DB, int64_t ID)
+{
+    StoreInheritedTick(DB, Helper(DB), ID);
 }
 
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID)

@@ -1,12 +1,13 @@
 #pragma once
 // The tick store: the three-state ticks of report items, kept in check_and_comment_map.
 //
-// A state stored on an item is pushed down to every stored row below it (through an unbroken chain
-// of rows) and carried up: each ancestor's state is worked out again from its child rows until one
-// does not change. Items without a row inherit from the nearest ancestor with one through its
-// checkForFolder, so ticking a folder writes one row however many items lie below it. A tick on an item
-// without a row first gives the items between it and the nearest stored ancestor rows of what they
-// count as, so that the rows below an item always hang on it through an unbroken chain.
+// A state ticked on an item is pushed down to every stored row below it and carried up: each
+// ancestor's state is worked out again from what its children count as until one does not change.
+// Items without a row inherit from the nearest ancestor with one through its checkForFolder, so
+// ticking a folder writes one row however many items lie below it. A tick on an item without a row
+// first gives the items between it and the nearest stored ancestor rows of what they count as. A
+// report reviewed before may hold rows below items without rows: they keep what they count as until
+// a tick of an item above them.
 //
 // Tree states (bytes): 0 unchecked, 2 checked, 4 mixed; 1, 3, 5 their pressed forms. "Mixed" in every
 // decision here means exactly 4. Ids are 64-bit; the report's root is -1.
@@ -15,6 +16,7 @@
 // upwards and the push-down never visit an id twice within one call.
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -42,14 +44,19 @@ public:
     // both 0 when there is none.
     bool GetCheckRecord(int64_t ID, uint8_t &State, uint8_t &FolderState);
     // Stores State on the item (updates its row or inserts one with its id_parent) and, unless State
-    // is mixed, pushes it down. checkForFolder takes State's stored value, except that mixed keeps
-    // the stored one (0 on a new row). Does not touch the ancestors. Returns the item's own state
-    // before (unchecked without a row). Raises ESQLite3 when the write, or a read it rests on, fails.
-    uint8_t SetCheck(uint8_t State, int64_t ID);
+    // is mixed or PushDown is false, pushes it down. checkForFolder takes State's stored value, except
+    // that mixed keeps the stored one (0 on a new row). Does not touch the ancestors. Returns the
+    // item's own state before (unchecked without a row). Raises ESQLite3 when the write, or a read it
+    // rests on, fails.
+    uint8_t SetCheck(uint8_t State, int64_t ID, bool PushDown = true);
     // Sets checked and checkForFolder := State's stored value on every row below ID through an unbroken
     // chain of rows, so that the items below them without rows count as they show; no row is created. Raises ESQLite3 when an update or a read of
     // the child rows fails.
     void SetCheckForChildren(uint8_t State, int64_t ID);
+    // The same for the rows below ID that hang below an item without a row (a report reviewed before
+    // may hold them), and the rows below those. Reads check_and_comment_map and the ancestors of such
+    // rows only, never the items below ID; nothing at all when ID has no item below it.
+    void SetCheckForDetachedRows(uint8_t State, int64_t ID);
 
     // Tests on ID's child rows (rows whose id_parent is ID); the mixed test leaves out the root's row.
     bool HasUncheckedChild(int64_t ID);
@@ -88,6 +95,9 @@ private:
     template <typename TRead> bool QueryByID(TQuery &Query, int64_t ID, TRead Read, bool Raise = false);
     bool HasRowFor(TQuery &Query, int64_t ID);
 
+    // SetCheckForChildren's walk from Start, over the rows not yet in Visited.
+    void PushDown(int32_t Stored, int64_t Start, std::unordered_set<int64_t> &Visited);
+
     sqlite3 *const FDB;
     TQuery FUncheckedChildSQL;
     TQuery FCheckedChildSQL;
@@ -100,6 +110,8 @@ private:
     TQuery FParentIDSQL;
     TQuery FChildRowsSQL;
     TQuery FPushDownSQL;
+    TQuery FHasItemsBelowSQL;
+    TQuery FDetachedRowsSQL;
     // Other per-item queries on the same connection (comments, subfolder tests), kept likewise.
     std::vector<std::pair<const char *, sqlite3_stmt *>> FKept;
 };
@@ -152,13 +164,19 @@ private:
     // Per id: what an item without a row directly below it inherits.
     std::unordered_map<int64_t, bool> FKnown;
 };
-// A tick: stores State on ID, pushes it down, then works out the ancestors again while their states
-// change. Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
+// A tick: stores State on ID, pushes it down (to every row below ID, also below items without rows),
+// then works out the ancestors again while their states change (stored without a push-down). Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
 // (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID);
-// Stores State on ID exactly as TCheck_Helper::SetCheck does, with texts of its own; no ancestor is
-// worked out and no list is kept. Raises ESQLite3 when the write fails.
+// Stores a folder's state worked out from what its children count as (a folder load), with texts of
+// its own: checkForFolder as TCheck_Helper::SetCheck sets it, except that a new mixed row takes what
+// the item inherited, and nothing is pushed down, so that no item comes to count as anything else. No
+// ancestor is worked out and no list is kept. Raises ESQLite3 when the write fails.
 void SetChecked(sqlite3 *DB, uint8_t State, int64_t ID);
+// Gives an item without a row one, and each item between it and its nearest ancestor with a row too,
+// each ticked as a whole as it counts (the root, which inherits nothing, unchecked); nothing is pushed
+// down, so what every item counts as stays the same. Raises ESQLite3 when a write fails.
+void StoreInheritedRows(sqlite3 *DB, int64_t ID);
 // Appends ID and its ancestors, nearest first, up to the top-level item (-1 is never appended).
 void CollectAncestorIDs(sqlite3 *DB, TInt64List &List, int64_t ID);
 // The item's ID_PARENT, -1 when it has no row in struct_drive_table.

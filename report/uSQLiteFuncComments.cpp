@@ -36,14 +36,9 @@ void SetComment(sqlite3 *db, const QString &comment, int64_t id)
     const std::string select = WithId("SELECT fileID FROM check_and_comment_map WHERE (fileID = ", id, ");");
     // A failed lookup must not pass as no row: the tick store would store the item's state again.
     CheckSqliteResult(sqlite3_prepare_v2(db, select.c_str(), -1, lookup.Ptr(), nullptr), db);
-    if (!StepOrRaise(lookup.Handle(), db)) {
-        // A new row carries the state the item has by inheritance, stored by the tick store's rules.
-        uint8_t state = 0;
-        uint8_t folderState = 0;
-        const bool checked = IsCheckedInherited(db, id, state, folderState);
-        TInt64List touched;
-        SetCheckRecursive(db, checked ? 2 : 0, touched, id);
-    }
+    // A new row carries the state the item has by inheritance; nothing below it changes.
+    if (!StepOrRaise(lookup.Handle(), db))
+        StoreInheritedRows(db, id);
     CheckSqliteResult(sqlite3_prepare(db, "UPDATE check_and_comment_map SET comment = ? WHERE (fileID = ?);",
                                       -1, update.Ptr(), nullptr),
                       db);

@@ -13,6 +13,7 @@ void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, 
     // The ticks set while a folder loads are no user's.
     UserCheckAction = false;
     QString failure;
+    bool loaded = false;
     Allowed = false;
     RunInWaitForm(
         QStringLiteral("Load folder data. Please wiat, it can take some time."), tv_FolderTree, tv_FilesTree,
@@ -25,9 +26,14 @@ void TMainForm::tv_FolderTreeExpanding(TVirtualStringTree *, PVirtualNode Node, 
                 FreeMemThread->TouchNode(Node);
             Worker = new ThreadExpand(Node, tv_FolderTree, ReportDB, il_IconsImList, &il_SystemImList, Wait,
                                       item->id);
+            loaded = true;
         },
         [&] { failure = TakeExpandFailure(); });
     Allowed = true;
+    // The stored children may have changed the states of the folder and those above it, which the
+    // list may show as rows.
+    if (loaded)
+        ShowRowStates();
     // Once per report: a broken folder statement fails for every folder, and focusing one retries it.
     if (!failure.isEmpty() && !FFolderLoadFailureShown) {
         FFolderLoadFailureShown = true;

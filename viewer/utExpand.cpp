@@ -170,14 +170,17 @@ void ThreadExpand::Execute()
         if (prepared != SQLITE_OK)
             NoteSqliteFailure(prepared, DB);
         TDirectoryList *folder = GetNodeItem(ParentNode, FolderTree);
+        // The folder and the folders above it as they show now: the stored children may change them.
+        std::vector<std::pair<PVirtualNode, TCheckState>> statesBefore;
+        for (PVirtualNode n = ParentNode; n && n != FolderTree->RootNode(); n = n->Parent)
+            statesBefore.emplace_back(n, n->CheckState);
         const TCheckState stateBefore = ParentNode->CheckState;
         uint8_t rowState = 0;
         uint8_t rowFolderState = 0;
         const bool hasRow = IsChecked(DB, folder->id, rowState, rowFolderState);
-        // Exactly checked, or mixed after a tick of the folder as a whole: the children come in checked.
-        const bool inheritChecked =
-            stateBefore == csCheckedNormal ||
-            (stateBefore == csMixedNormal && hasRow && rowFolderState == csCheckedNormal);
+        // The children without rows come in as they count: checked when the folder was ticked as a
+        // whole, or, without a row of its own, when it shows checked by inheritance itself.
+        const bool inheritChecked = hasRow ? rowFolderState == csCheckedNormal : stateBefore == csCheckedNormal;
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 
@@ -221,8 +224,10 @@ void ThreadExpand::Execute()
             FolderTree->SetExpanded(ParentNode, false);
         }
         WriteLog("ThreadExpand.Execute - CheckState");
-        if (ParentNode->CheckState != stateBefore)
-            SetChecked(DB, ParentNode->CheckState, folder->id);
+        // Every folder that now shows another state is stored so, that the report says what it shows.
+        for (const auto &[node, before] : statesBefore)
+            if (node->CheckState != before)
+                SetChecked(DB, node->CheckState, GetNodeItem(node, FolderTree)->id);
     } catch (const std::exception &E) {
         NoteFailure(ErrorText(E));
         finish();

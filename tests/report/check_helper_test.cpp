@@ -82,7 +82,7 @@ TEST(TickFailures, ARefusedWriteRaises)
         {Update, true, Tick(Mixed, 2)},
         {Update, true, Tick(Checked, 1)},
         {Insert, false, Set(Checked, 2)},
-        {Update, true, Set(Checked, 1)},
+        {Update, true, Set(Checked, 2)},
         {Insert, false, Note},
         {Comment, true, Note},
     };

@@ -10,6 +10,7 @@
 #include <future>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace ticktest {
@@ -90,6 +91,63 @@ public:
     reporttest::TempLog Log;
     sqlite3 *DB = nullptr;
 };
+
+// Rows that a review by an earlier build or another copy may have left: folders ticked as a whole,
+// some with an untick inside (mixed), items with rows of their own (a comment, a tick) below folders
+// without rows, and folders whose checked and checkForFolder differ (an earlier push-down changed
+// checked only). Items holds (id, parent id, is folder), parents before their children; the root -1
+// may get a row too.
+template <typename TRng>
+std::vector<support::CheckRow> EarlierReviewRows(const std::vector<std::tuple<int64_t, int64_t, bool>> &Items,
+                                                 TRng &Rng)
+{
+    std::map<int64_t, int64_t> Parent;
+    std::map<int64_t, std::pair<int64_t, int64_t>> Stored; // checked, checkForFolder
+    const auto Inherited = [&](int64_t ID) {
+        for (int Up = 0; Up < 10000 && ID != -1; ++Up) {
+            ID = Parent.count(ID) ? Parent[ID] : -1;
+            if (const auto It = Stored.find(ID); It != Stored.end())
+                return It->second.second == 1 ? int64_t(1) : int64_t(0);
+        }
+        return int64_t(0);
+    };
+    std::vector<support::CheckRow> Rows;
+    const auto Add = [&](int64_t ID, int64_t P, int64_t Checked, int64_t Folder, bool Comment) {
+        Stored[ID] = {Checked, Folder};
+        Rows.push_back({Comment ? std::optional<std::string>("earlier") : std::nullopt, Checked, ID, P,
+                        std::nullopt, Folder});
+    };
+    if (Rng() % 3 == 0) {
+        const int64_t V = int64_t(Rng() % 2);
+        Add(-1, -1, V, V, false);
+    }
+    for (const auto &[ID, P, IsFolder] : Items) {
+        Parent[ID] = P;
+        const int64_t Own = Inherited(ID), V = int64_t(Rng() % 2);
+        switch (Rng() % 24) {
+        case 0: // a comment keeps what the item counts as
+            Add(ID, P, Own, Own, true);
+            break;
+        case 1: // a tick of its own
+            Add(ID, P, 1 - Own, 1 - Own, Rng() % 2 == 0);
+            break;
+        case 2:
+            if (IsFolder)
+                Add(ID, P, V, V, false);
+            break;
+        case 3: // ticked as a whole, then something inside unticked
+        case 4:
+            if (IsFolder)
+                Add(ID, P, 2, Rng() % 4 ? 1 : 0, false);
+            break;
+        case 5:
+            if (IsFolder)
+                Add(ID, P, V, 1 - V, false);
+            break;
+        }
+    }
+    return Rows;
+}
 
 // Runs Work on a thread of its own and aborts the test program when it has not ended within Seconds
 // (a walk that loops); an exception of Work passes on.

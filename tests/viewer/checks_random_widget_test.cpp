@@ -10,6 +10,7 @@
 #include "report/uSQLiteFunc.h"
 #include "tests/support/MainWindowRig.h"
 #include "tests/support/ReportTesting.h"
+#include "tests/support/TickReport.h"
 
 #include <QLineEdit>
 #include <QToolButton>
@@ -253,6 +254,142 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, ReviewRandom, ::testing::Values(1u, 2u, 8u, 14u));
+// A report that an earlier review left rows in (below folders without rows, unticks inside folders
+// ticked whole, comments deep down, folders whose checked and checkForFolder differ). Browsing never
+// changes what an item counts as, except that a folder may come to count as its children do once the
+// trees show them; a tick makes the item and everything below it count as its state.
+TEST_P(ReviewRandom, RowsOfAnEarlierReviewKeepWhatItemsCount)
+{
+    std::string rows;
+    AddLevel(Rng, rows, 0, Count);
+    std::map<int64_t, int64_t> parent;
+    std::map<int64_t, std::vector<int64_t>> children;
+    std::vector<std::tuple<int64_t, int64_t, bool>> items;
+    for (const support::DriveRow &r : support::ParseTree(rows)) {
+        parent[r.id] = r.parent;
+        children[r.parent].push_back(r.id);
+        items.emplace_back(r.id, r.parent, r.isFolder == 1);
+    }
+    support::ReportBuilder report;
+    report.Tree(rows);
+    for (const support::CheckRow &row : ticktest::EarlierReviewRows(items, Rng))
+        report.Check(row);
+    Path = report.Write(Temp.File("r.db3"));
+    Stored = Saved = Comments(reporttest::OpenDb(Path).get());
+    Open();
+    SearchPageSize = 7;
+    const auto counts = [&] {
+        std::map<int64_t, int> out;
+        for (int64_t id = -1; id <= Count; ++id) {
+            uint8_t state = 0, folder = 0;
+            out[id] = IsCheckedInherited(ReportDB, id, state, folder) ? state : 0;
+        }
+        return out;
+    };
+    const auto below = [&](int64_t id, int64_t above) {
+        for (; id != -1; id = parent[id])
+            if (parent[id] == above)
+                return true;
+        return false;
+    };
+    std::map<int64_t, int> was = counts();
+    static const char *const Patterns[] = {"*", "f1*", "d*;f3*"};
+    for (int step = 0; step < 150 && !HasFailure(); ++step) {
+        const std::vector<PVirtualNode> folders = support::ItemNodes(Folders(), true),
+                                        rows = support::ItemNodes(Files(), true);
+        PVirtualNode folder = folders[Rng() % folders.size()],
+                     row = rows.empty() ? nullptr : rows[Rng() % rows.size()];
+        const int action = int(Rng() % 11);
+        support::BoxAnswerer unexpected(false);
+        std::vector<int64_t> ticked;
+        switch (action) {
+        case 0:
+        case 1:
+            Folders()->SetExpanded(folder, action == 0);
+            break;
+        case 2:
+            Folders()->OnMouseDown(Folders(), Qt::LeftButton, {}, 0, 0);
+            support::Focus(Folders(), folder);
+            break;
+        case 3: // a row, a comment typed on it, the box left
+            Files()->OnMouseDown(Files(), Qt::LeftButton, {}, 0, 0);
+            if (row)
+                support::Focus(Files(), row);
+            Type(step, true);
+            break;
+        case 4:
+            support::ClickCheck(Folders(), folder);
+            ticked.push_back(GetNodeItem(folder, Folders())->id);
+            break;
+        case 5:
+            if (!row || (GetNodeItem(row, Files())->id == SearchRootID && !row->FirstChild))
+                break; // "Select all" of a page without rows is left alone
+            support::ClickCheck(Files(), row);
+            if (const int64_t id = GetNodeItem(row, Files())->id; id != SearchRootID)
+                ticked.push_back(id);
+            else
+                for (PVirtualNode r = row->FirstChild; r; r = r->NextSibling)
+                    ticked.push_back(GetNodeItem(r, Files())->id);
+            break;
+        case 6:
+            support::RunUnloadingPass();
+            break;
+        case 7:
+            Form->edit_Search->setText(QLatin1String(Patterns[Rng() % 3]));
+            Form->tb_FastSearchClick();
+            break;
+        case 8:
+            if (Form->mi_MoreResults->isEnabled())
+                Form->mi_MoreResultsClick();
+            break;
+        case 9:
+            if (row) {
+                const QPoint at =
+                    Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row)).center();
+                Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
+                support::Focus(Files(), row);
+                Rng() % 2 ? Form->mi_GoToFolderClick() : Form->tv_FilesTreeDblClick(Files());
+            }
+            break;
+        case 10:
+            (Rng() % 3 == 0 ? Form->tb_Up : Rng() % 2 ? Form->tb_Prev : Form->tb_Next)->click();
+            break;
+        }
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        const std::string trace = "seed " + std::to_string(GetParam()) + " step " + std::to_string(step) +
+                                  " action " + std::to_string(action);
+        Check(trace);
+        SCOPED_TRACE(trace);
+        const std::map<int64_t, int> now = counts();
+        for (int64_t id = 1; id <= Count; ++id) {
+            bool free = false;
+            for (int64_t x : ticked) {
+                if (x == id || below(id, x)) {
+                    ASSERT_NE(now.at(x), int(csMixedNormal)) << "ticked " << x;
+                    ASSERT_EQ(now.at(id), now.at(x)) << "item " << id << " below the ticked " << x;
+                    free = true;
+                }
+                free = free || below(x, id); // an ancestor, worked out again
+            }
+            if (free || now.at(id) == was.at(id))
+                continue;
+            // A folder that the trees now show as its children count.
+            bool checked = false, unchecked = false;
+            for (int64_t child : children[id]) {
+                checked = checked || now.at(child) != csUncheckedNormal;
+                unchecked = unchecked || now.at(child) != csCheckedNormal;
+            }
+            ASSERT_FALSE(children[id].empty()) << "item " << id << " changed from " << was.at(id);
+            ASSERT_EQ(now.at(id), checked && unchecked ? csMixedNormal
+                                  : checked            ? csCheckedNormal
+                                                       : csUncheckedNormal)
+                << "folder " << id << " changed from " << was.at(id);
+        }
+        was = now;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, ReviewRandom, ::testing::Values(1u, 2u, 4u, 8u, 14u, 15u, 16u, 21u));
 
 } // namespace

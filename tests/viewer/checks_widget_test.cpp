@@ -137,6 +137,36 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
     }
 }
 
+// Rows an earlier review left below B, which has no row: focusing B changes nothing any item counts
+// as, and A and B show (and are stored) as their children count; a tick of A reaches x.
+TEST_F(ChecksTest, RowsAnEarlierReviewLeftBelowAFolderWithoutRowKeepWhatTheyCount)
+{
+    const struct
+    {
+        bool WholeA; // A stored ticked as a whole before
+        bool TickA;
+        const char *Folders;
+        const char *Rows; // B's file list
+        const char *Table;
+    } cases[] = {
+        {true, false, "A~ B~ x y+ z+ C", "x y+", "-1:2/0 1:2/1 2:2/1 3:0/0:'c'"},
+        {false, true, "A+ B+ x+ y+ z+ C", "x+ y+", "-1:2/0 1:1/1 3:1/1:'c'"},
+    };
+    for (const auto &c : cases) {
+        support::ReportBuilder report;
+        report.Tree(Drive).Check({"c", 0, 3, 2, 0, 0});
+        if (c.WholeA)
+            report.Check({{}, 1, 1, -1, 0, 1});
+        Open(&report, false);
+        if (c.TickA)
+            support::ClickCheck(Form->tv_FolderTree, Find(Form->tv_FolderTree, "A"));
+        Focus("B");
+        EXPECT_EQ(States(Form->tv_FolderTree), c.Folders);
+        EXPECT_EQ(States(Form->tv_FilesTree), c.Rows);
+        EXPECT_EQ(Table(), c.Table);
+    }
+}
+
 TEST_F(ChecksTest, SelectAllStoresEveryRowInAWorkerAndARowAloneOnlyItself)
 {
     enum TDo { ClickRoot, SpaceOnRoot, ClickRow };
