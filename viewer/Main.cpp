@@ -45,6 +45,7 @@
 
 TMainForm *MainForm = nullptr;
 sqlite3 *ReportDB = nullptr;
+TFileId ReportFile;
 QString baseName;
 int32_t SearchPageSize = 1000;
 sqlite3_stmt **SearchStmt = nullptr;
@@ -310,6 +311,9 @@ void TMainForm::FinishWork()
     StoreComment();
 
     try {
+        // Closing the connection without its commit rolls the changes back out of a file that is no
+        // longer the report.
+        CheckOpenReport(true);
         ExecSqlScript(ReportDB, "COMMIT;");
     } catch (const Exception &E) {
         WriteLog("TMainForm.FinishWork - commit error  : " + E.Message());

@@ -94,13 +94,21 @@ TEST_F(Export, CopiesTicksCommentsAndInformationAndKeepsForeignTables)
 
 namespace {
 
-// Called from the source's SELECT, after the export file's set-up: a reader takes the file, so that
-// the commit cannot get its lock.
+// A reader of the new export file, which it opens when the source's SELECT, after the file's set-up,
+// first reads a row: it takes the file, so that the commit cannot get its lock.
+struct TLocker
+{
+    std::string Path;
+    reporttest::Db Reader;
+};
+
 void LockExportFile(sqlite3_context *context, int, sqlite3_value **)
 {
-    auto *reader = static_cast<sqlite3 *>(sqlite3_user_data(context));
-    if (sqlite3_get_autocommit(reader))
-        ExecSqlScript(reader, "BEGIN; SELECT count(*) FROM sqlite_master;");
+    auto *locker = static_cast<TLocker *>(sqlite3_user_data(context));
+    if (!locker->Reader) {
+        locker->Reader = reporttest::OpenDb(locker->Path);
+        ExecSqlScript(locker->Reader.get(), "BEGIN; SELECT count(*) FROM sqlite_master;");
+    }
     sqlite3_result_int(context, 1);
 }
 
@@ -109,10 +117,10 @@ void LockExportFile(sqlite3_context *context, int, sqlite3_value **)
 TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
 {
     OpenReport();
-    sqlite3 *reader = OpenExport();
+    TLocker locker{ExportName().toStdString() + ExportTempSuffix, nullptr};
     // The source: a view by the copied name whose rows lock the export file as they are read.
     sqlite3 *source = Open(":memory:");
-    ASSERT_EQ(sqlite3_create_function(source, "lock_export", 0, SQLITE_UTF8, reader, LockExportFile, nullptr,
+    ASSERT_EQ(sqlite3_create_function(source, "lock_export", 0, SQLITE_UTF8, &locker, LockExportFile, nullptr,
                                       nullptr),
               SQLITE_OK);
     ExecSqlScript(source,
@@ -126,9 +134,17 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
         EXPECT_EQ(e.ErrorCode, SQLITE_BUSY);
         EXPECT_TRUE(e.Message().startsWith(QStringLiteral("SQLite3 Error 5 - "))) << e.what();
     }
+    sqlite3 *reader = locker.Reader.get();
+    ASSERT_TRUE(reader);
+    // Neither the new file nor an export is left.
+    EXPECT_FALSE(fs::exists(locker.Path) || fs::exists(ExportName().toStdString()));
     ExecSqlScript(reader, "COMMIT;");
-    // No connection still holds the export's write transaction: another writer gets in at once.
-    EXPECT_NO_THROW(ExecSqlScript(reader, "BEGIN IMMEDIATE; ROLLBACK;"));
+    // No connection is left on the removed file but the reader: one descriptor of it in the process.
+    int descriptors = 0;
+    std::error_code listing; // the listing's own descriptor is gone when its entry is read
+    for (const auto &fd : fs::directory_iterator("/proc/self/fd"))
+        descriptors += fs::read_symlink(fd, listing).string().rfind(locker.Path, 0) == 0;
+    EXPECT_EQ(descriptors, 1);
     // The set-up and the copied row rolled back with the closed connection.
     EXPECT_EQ(Dump(reader, "SELECT count(*) FROM sqlite_master;"), "int:0\n");
 }

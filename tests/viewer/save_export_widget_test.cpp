@@ -146,10 +146,10 @@ TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButtonAndLeavesTheFilesAs
         QString Ending;
     } cases[] = {
         {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); },
-         "unable to open database file"},
-        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
          "unable to open database file\nThe file or its journal can not be opened: check that its folder "
          "still exists and that you may read and write there."},
+        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
+         "put the report back in its place and save them then."},
         {"link to the report", [](auto &Report, auto &Export) { fs::create_symlink(Report, Export); },
          ExportIsLinkText},
         {"information of other columns",
