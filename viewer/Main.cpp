@@ -314,7 +314,10 @@ void TMainForm::FinishWork()
         // Closing the connection without its commit rolls the changes back out of a file that is no
         // longer the report.
         CheckOpenReport(true);
-        ExecSqlScript(ReportDB, "COMMIT;");
+        // A read that failed on the disk (a journal that a folder made read-only keeps from being
+        // played back) ended the working transaction: it had nothing left to commit.
+        if (ReportDB && !sqlite3_get_autocommit(ReportDB))
+            ExecSqlScript(ReportDB, "COMMIT;");
     } catch (const Exception &E) {
         WriteLog("TMainForm.FinishWork - commit error  : " + E.Message());
         // The ticks and comments since the last save are lost: the user must know.
