@@ -203,6 +203,22 @@ int TraceExport(sqlite3 *db, const char **, const sqlite3_api_routines *)
     return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, KillAtStatement, nullptr);
 }
 
+// Exports Report to Name in a child process that Arm has set to kill itself: whether it was killed so.
+::testing::AssertionResult KilledExporting(const QString &Name, const std::string &Report,
+                                           const std::function<void()> &Arm)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        Arm();
+        ExportChecks(Name, reporttest::OpenDb(Report).get());
+        _exit(0);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the child's status: " << status;
+}
+
 } // namespace
 
 TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
@@ -219,16 +235,10 @@ TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
     for (const char *step : {"DROP TABLE", "DELETE FROM information", "INSERT INTO check_and_comment_map",
                              "INSERT INTO information", "COMMIT"}) {
         SCOPED_TRACE(step);
-        const pid_t pid = fork();
-        if (pid == 0) {
+        EXPECT_TRUE(KilledExporting(ExportName(), reportPath, [step] {
             KillAt = step;
             sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceExport));
-            ExportChecks(ExportName(), reporttest::OpenDb(reportPath).get());
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        }));
         EXPECT_EQ(reporttest::Whole(name), before);
         EXPECT_EQ(reporttest::Whole(reportPath), report);
     }
@@ -313,16 +323,10 @@ TEST_F(Export, KilledAnywhereItLeavesTheEarlierExportWholeOnItsOwnOrNoneAndTheNe
         const std::string report = reporttest::Whole(reportPath);
         for (const TKillPoint &point : points) {
             SCOPED_TRACE(std::string(point.Name) + (earlier ? ", over an earlier export" : ""));
-            const pid_t pid = fork();
-            if (pid == 0) {
+            EXPECT_TRUE(KilledExporting(ExportName(), reportPath, [&point] {
                 KillPoint = point;
                 sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceKillPoint));
-                ExportChecks(ExportName(), reporttest::OpenDb(reportPath).get());
-                _exit(0);
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+            }));
             EXPECT_FALSE(fs::exists(name + "-journal"));
             if (earlier) {
                 fs::copy_file(name, alone, fs::copy_options::overwrite_existing);
