@@ -195,6 +195,9 @@ void ExportChecks(const QString &fileName, sqlite3 *source)
             RaiseFileError(temp);
         close(handle);
         handle = -1;
+        // The earlier export's journal was played back by its copy: one still there belongs to no file,
+        // and played back into the new one it would break it.
+        unlink(journal.c_str());
         if (const int error = ReplaceWithFile(temp, path)) {
             errno = error;
             RaiseFileError(path);
