@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 class TImageList;
 class TSystemImageList;
 // The tree control's node, as platform/VirtualStringTree.h declares it; repeated to keep this header light.
@@ -125,8 +127,24 @@ int GetSysIconIndexByName(const std::string &Name);
 QString GetFileTypeName(const std::string &FileName);
 // The operating system's folder for its own programs.
 std::string GetWindowsDir();
-// True when both paths name one existing file (links and other spellings followed). Asked of the
-// file system only: no descriptor is opened, whose closing would drop SQLite's locks on an open report.
+// A file as the file system knows it, whichever path names it: its device and inode.
+struct TFileId
+{
+    bool Exists = false;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    bool operator==(const TFileId &) const = default;
+};
+// The file that Path names now (links followed); Exists false when it names none. Asked of the file
+// system only: no descriptor is opened, whose closing would drop SQLite's locks on an open report.
+TFileId FileIdOf(const std::string &Path);
+// True when Path still names File, an existing file: not moved, replaced or deleted since File was
+// taken of it.
+bool NamesFile(const std::string &Path, const TFileId &File);
+// Why nothing more is written to, or exported from, a report whose path no longer names the file that
+// was opened.
+extern const QString ReportGoneText;
+// True when both paths name one existing file (links and other spellings followed), asked as above.
 bool IsSameFile(const std::string &A, const std::string &B);
 // The product version in FileName's version block; empty when the file has no block, or none in
 // language 0419 with code page 04E3.
@@ -169,6 +187,11 @@ public:
     // message was handled before).
     virtual void ShowDecompressWaitForm(QObject *WaitForm) = 0;
 };
+
+// Puts the whole file Temp in Path's place in one step (a rename), with Path's permission bits when
+// Path exists, and makes the step last (the folder's entry synced). Returns 0, or the rename's errno
+// (Temp is then left where it is).
+int ReplaceWithFile(const std::string &Temp, const std::string &Path);
 
 // Inflates the compressed report at SourcePath through TDeCompressThread under a wait window of
 // MainForm's ("Extracting report.") into a new temporary file beside it, and when the whole stream was

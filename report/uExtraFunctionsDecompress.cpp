@@ -96,25 +96,30 @@ void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std:
     const TReportProbe probe = ProbeReport(temp);
     if (!probe.Answered)
         throw Exception(QStringLiteral("The unpacked file is no report: %1").arg(probe.Error));
+    // At the source's name there is always either the compressed or the whole unpacked file.
+    if (const int error = ReplaceWithFile(temp, source))
+        throw EStreamError(QStringLiteral("Cannot replace file \"%1\". %2")
+                               .arg(SourcePath, QString::fromLocal8Bit(std::strerror(error))));
+    removeTemp.dismiss();
+    NewName = source;
+}
+
+int ReplaceWithFile(const std::string &Temp, const std::string &Path)
+{
     struct stat status
     {
     };
-    if (::stat(source.c_str(), &status) == 0)
-        ::chmod(temp.c_str(), status.st_mode & 07777);
-    // One step: at the source's name there is always either the compressed or the whole unpacked file.
-    if (::rename(temp.c_str(), source.c_str()) != 0) {
-        const int error = errno;
-        throw EStreamError(QStringLiteral("Cannot replace file \"%1\". %2")
-                               .arg(SourcePath, QString::fromLocal8Bit(std::strerror(error))));
-    }
-    removeTemp.dismiss();
-    // The rename itself lasts once the folder's entry is on the disk; the report opens either way.
-    const std::string folder = FolderOf(source);
+    if (::stat(Path.c_str(), &status) == 0)
+        ::chmod(Temp.c_str(), status.st_mode & 07777);
+    if (::rename(Temp.c_str(), Path.c_str()) != 0)
+        return errno;
+    // The rename itself lasts once the folder's entry is on the disk; the file is whole either way.
+    const std::string folder = FolderOf(Path);
     const int folderHandle =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderHandle >= 0) {
         ::fsync(folderHandle);
         ::close(folderHandle);
     }
-    NewName = source;
+    return 0;
 }

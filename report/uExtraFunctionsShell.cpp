@@ -121,9 +121,24 @@ std::string GetProductVersion(const QString &FileName)
     return result;
 }
 
+const QString ReportGoneText = QStringLiteral(
+    "The report was moved, replaced or deleted since it was opened: nothing more can be stored in it or "
+    "exported from it.");
+
+TFileId FileIdOf(const std::string &Path)
+{
+    struct stat st;
+    if (stat(Path.c_str(), &st) != 0)
+        return {};
+    return {true, st.st_dev, st.st_ino};
+}
+
+bool NamesFile(const std::string &Path, const TFileId &File)
+{
+    return File.Exists && FileIdOf(Path) == File;
+}
+
 bool IsSameFile(const std::string &A, const std::string &B)
 {
-    struct stat a, b;
-    return stat(A.c_str(), &a) == 0 && stat(B.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return NamesFile(A, FileIdOf(B));
 }

@@ -25,8 +25,14 @@ namespace {
 namespace {
 
 // SQLite's code and text alone do not tell the user what happened to the report, nor what to do.
-QString ReasonInWords(int code)
+// Detail: the connection's extended code, when it tells more than code.
+QString ReasonInWords(int code, int detail)
 {
+    // Its journal beside it can not be made, or not removed: the commit that removes it fails after the
+    // report was written, and SQLite plays the journal back at its next read.
+    if (detail == SQLITE_READONLY_DIRECTORY || detail == SQLITE_IOERR_DELETE)
+        return QStringLiteral("The report's folder can not be written: nothing can be stored in the report, "
+                              "which keeps what was saved before.");
     switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -52,24 +58,25 @@ QString ReasonInWords(int code)
     }
 }
 
-QString InWords(int code, const QString &message)
+QString InWords(int code, int detail, const QString &message)
 {
     if ((code & 0xFF) == SQLITE_FULL)
         return QStringLiteral("The disk is full!\r") + message;
-    const QString reason = ReasonInWords(code);
+    const QString reason = ReasonInWords(code, detail);
     return reason.isEmpty() ? message : message + QLatin1Char('\r') + reason;
 }
 
 } // namespace
 
-ESQLite3::ESQLite3(int code, const QString &text)
-    : Exception(InWords(code, QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData()))),
+ESQLite3::ESQLite3(int code, const QString &text, int detail)
+    : Exception(
+          InWords(code, detail, QString::asprintf("SQLite3 Error %d - %s", code, text.toUtf8().constData()))),
       ErrorCode(code), ErrorMessage(text)
 {
 }
 
 ESQLite3::ESQLite3(int code)
-    : Exception(InWords(code, QString::asprintf("SQLite3 Error %d", code))), ErrorCode(code)
+    : Exception(InWords(code, code, QString::asprintf("SQLite3 Error %d", code))), ErrorCode(code)
 {
 }
 
@@ -86,8 +93,12 @@ int CheckSqliteResult(int code, sqlite3 *db)
 
 void RaiseSqliteError(int code, sqlite3 *db)
 {
-    if (db)
-        throw ESQLite3::Create(code, Utf8ToWide(sqlite3_errmsg(db)));
+    if (db) {
+        // Steps and prepares give the primary code; the connection keeps the extended one of the same.
+        const int extended = sqlite3_extended_errcode(db);
+        throw ESQLite3(code, Utf8ToWide(sqlite3_errmsg(db)),
+                       (extended & 0xFF) == (code & 0xFF) ? extended : code);
+    }
     throw ESQLite3::CreateCode(code);
 }
 

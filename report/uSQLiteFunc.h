@@ -20,8 +20,10 @@ class ESQLite3 : public Exception
 public:
     // "SQLite3 Error %d - %s": the result code and the connection's error text. A full disk
     // (SQLITE_FULL) is said in words first: "The disk is full!" and a carriage return; a report that
-    // is busy, read-only, damaged or cannot be opened gets the reason in words after the text.
-    ESQLite3(int code, const QString &text);
+    // is busy, read-only, damaged or cannot be opened, or whose folder can not be written, gets the
+    // reason in words after the text. Detail: the connection's extended result code, which tells a
+    // folder that can not be written.
+    ESQLite3(int code, const QString &text, int detail = 0);
     // "SQLite3 Error %d": the code alone (no connection was given); a full disk as above.
     explicit ESQLite3(int code);
 
@@ -156,12 +158,12 @@ int64_t GetChildrenSize(sqlite3 *db, int64_t id);
 // ---------------------------------------------------------------------------------------------------
 // Export file: check_and_comment_map and information copied from a report into a small database.
 
-// Opens (or creates) the export file, never through a symbolic link, begins a transaction, and in it
-// drops and recreates check_and_comment_map and empties information (creating it when missing): until
-// the commit the file keeps its earlier export whole, also when the program is killed. Returns the
-// connection, which is opened for use by one thread at a time without SQLite's own lock; on a failure
-// it is closed and ESQLite3 raised.
-sqlite3 *CreateExportBase(const QString &fileName);
+// Opens (creates) the new export file fileName, never through a symbolic link and without a journal,
+// starts it as a copy of the earlier export at Earlier when there is one, begins a transaction, and in
+// it drops and recreates check_and_comment_map and empties information (creating it when missing).
+// Returns the connection, which is opened for use by one thread at a time without SQLite's own lock;
+// on a failure it is closed and ESQLite3 raised.
+sqlite3 *CreateExportBase(const QString &fileName, const std::string &Earlier);
 
 // Copies every row of check_and_comment_map and of information from source into dest. A failing read
 // or insert raises ESQLite3: an export with rows missing is no export.
@@ -173,9 +175,13 @@ void CommitAndCloseBase(sqlite3 *db);
 // Why an export file is refused before anything is written to it.
 extern const QString ExportIsLinkText;
 extern const QString ExportIsReportText;
+// The new export is written to its file name followed by this, beside it.
+extern const char *const ExportTempSuffix;
 
-// CreateExportBase, CopyCheckAndInformation, CommitAndCloseBase. Refused with Exception (texts above)
+// CreateExportBase, CopyCheckAndInformation, CommitAndCloseBase on a new file beside fileName (a
+// leftover of a crash is replaced), which is synced to the disk and then renamed over fileName: the
+// earlier export stays whole until the new one takes its place. Refused with Exception (texts above)
 // when the export file or its journal is a symbolic link, or when it is source's own file. The export
-// connection is closed in every case; after a failure its transaction is rolled back, a file that the
-// export created is removed, and the exception passes on.
+// connection is closed in every case; after a failure the new file is removed, fileName is as it was,
+// and the exception passes on.
 void ExportChecks(const QString &fileName, sqlite3 *source);

@@ -3,8 +3,13 @@
 
 #include "report/uExtraFunctions.h"
 
+#include <QScopeGuard>
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +17,7 @@ const QString ExportIsLinkText =
     QStringLiteral("Can not write export file, because a link stands in its place!");
 const QString ExportIsReportText =
     QStringLiteral("Can not write export file, because it is the report file itself!");
+const char *const ExportTempSuffix = ".tmp";
 
 namespace {
 
@@ -87,23 +93,58 @@ bool IsFileOf(const std::string &Path, sqlite3 *db)
     return own && *own && IsSameFile(Path, own);
 }
 
-} // namespace
-
-sqlite3 *CreateExportBase(const QString &fileName)
+// The connection is used by one thread only, so it goes without SQLite's per-call lock; a link in the
+// file's place would send it into whatever file the link points at.
+sqlite3 *OpenExportFile(const std::string &Path, int Flags)
 {
     sqlite3 *db = nullptr;
-    // The open's result is not tested: a file that cannot be opened fails at the first statement. The
-    // connection is used by one thread only, so it goes without SQLite's per-call lock. A link in the
-    // file's place would send the export into whatever file it points at.
-    sqlite3_open_v2(WideToUtf8(fileName).c_str(), &db,
-                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-                    nullptr);
-    // Only when SQLite could not even allocate a connection is there none; without one the set-up
-    // below would do nothing and the export would look done.
+    const int result =
+        sqlite3_open_v2(Path.c_str(), &db, Flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+    // Only when SQLite could not even allocate a connection is there none; without one the work on it
+    // would do nothing and the export would look done.
     if (!db)
         RaiseSqliteError(SQLITE_NOMEM, nullptr);
+    if (result != SQLITE_OK) {
+        const auto close = qScopeGuard([db] { sqlite3_close_v2(db); });
+        RaiseSqliteError(result, db);
+    }
+    return db;
+}
+
+// What the earlier export held goes into the new file first: what the export does not replace (tables
+// of other names, information's own columns) stays. Read through SQLite, which first plays back a
+// journal that a crash left beside it.
+void CopyEarlierExport(sqlite3 *dest, const std::string &Earlier)
+{
+    struct stat st;
+    if (lstat(Earlier.c_str(), &st) != 0)
+        return;
+    sqlite3 *earlier = OpenExportFile(Earlier, SQLITE_OPEN_READWRITE);
+    const auto close = qScopeGuard([earlier] { sqlite3_close_v2(earlier); });
+    sqlite3_backup *backup = sqlite3_backup_init(dest, "main", earlier, "main");
+    if (!backup)
+        RaiseSqliteError(sqlite3_errcode(dest), dest);
+    sqlite3_backup_step(backup, -1);
+    CheckSqliteResult(sqlite3_backup_finish(backup), dest);
+}
+
+[[noreturn]] void RaiseFileError(const std::string &Path)
+{
+    const int error = errno;
+    throw Exception(QStringLiteral("Can not write export file \"%1\". %2")
+                        .arg(Utf8ToWide(Path), QString::fromLocal8Bit(std::strerror(error))));
+}
+
+} // namespace
+
+sqlite3 *CreateExportBase(const QString &fileName, const std::string &Earlier)
+{
+    sqlite3 *db = OpenExportFile(WideToUtf8(fileName), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
-        // First: the old rows go only together with the new ones' commit.
+        // A failed export throws the file away: no journal need guard it, and it reaches the disk as a
+        // whole, by its writer's fsync, before it takes the export's place.
+        ExecSqlScript(db, "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;");
+        CopyEarlierExport(db, Earlier);
         ExecSqlScript(db, "BEGIN TRANSACTION;");
         ExecSqlScript(db, "DROP TABLE IF EXISTS check_and_comment_map;");
         ExecSqlScript(db, "CREATE TABLE IF NOT EXISTS information (field_Name TEXT, value);");
@@ -137,20 +178,36 @@ void ExportChecks(const QString &fileName, sqlite3 *source)
     // Written into, the report would lose its ticks and information to the export's set-up.
     if (IsFileOf(path, source))
         throw Exception(ExportIsReportText);
-    struct stat st;
-    const bool existed = lstat(path.c_str(), &st) == 0;
+    // Made beside the export and put in its place only when whole and on the disk: a crash leaves the
+    // earlier export whole, or none, and at most this file, which the next export replaces.
+    const std::string temp = path + ExportTempSuffix;
+    unlink(temp.c_str());
+    int handle = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (handle < 0)
+        RaiseFileError(temp);
     sqlite3 *db = nullptr;
     try {
-        db = CreateExportBase(fileName);
+        db = CreateExportBase(Utf8ToWide(temp), path);
         CopyCheckAndInformation(db, source);
         CommitAndCloseBase(db);
-    } catch (...) {
-        // Closing with the transaction open rolls everything back.
-        sqlite3_close_v2(db);
-        if (!existed) {
-            unlink(path.c_str());
-            unlink(journal.c_str());
+        db = nullptr;
+        if (fsync(handle) != 0)
+            RaiseFileError(temp);
+        close(handle);
+        handle = -1;
+        // The earlier export's journal was played back by its copy: one still there belongs to no file,
+        // and played back into the new one it would break it.
+        unlink(journal.c_str());
+        if (const int error = ReplaceWithFile(temp, path)) {
+            errno = error;
+            RaiseFileError(path);
         }
+    } catch (...) {
+        // After the connection: closing another descriptor of the file would drop SQLite's locks on it.
+        sqlite3_close_v2(db);
+        if (handle >= 0)
+            close(handle);
+        unlink(temp.c_str());
         throw;
     }
 }

@@ -46,6 +46,7 @@
 
 TMainForm *MainForm = nullptr;
 sqlite3 *ReportDB = nullptr;
+TFileId ReportFile;
 QString baseName;
 int32_t SearchPageSize = 1000;
 sqlite3_stmt **SearchStmt = nullptr;
@@ -324,7 +325,13 @@ void TMainForm::FinishWork()
     StoreComment();
 
     try {
-        ExecSqlScript(ReportDB, "COMMIT;");
+        // Closing the connection without its commit rolls the changes back out of a file that is no
+        // longer the report.
+        CheckOpenReport(true);
+        // A read that failed on the disk (a journal that a folder made read-only keeps from being
+        // played back) ended the working transaction: it had nothing left to commit.
+        if (ReportDB && !sqlite3_get_autocommit(ReportDB))
+            ExecSqlScript(ReportDB, "COMMIT;");
     } catch (const Exception &E) {
         WriteLog("TMainForm.FinishWork - commit error  : " + E.Message());
         // The ticks and comments since the last save are lost: the user must know.

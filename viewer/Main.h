@@ -431,6 +431,11 @@ std::unique_ptr<TMainForm> CreateMainForm(const QStringList &Arguments);
 extern TMainForm *MainForm;
 // The open report's working connection; a transaction is always open on it. None without a report.
 extern sqlite3 *ReportDB;
+// The file that ReportDB's path named when the report was opened for work.
+extern TFileId ReportFile;
+// Raises Exception with ReportGoneText when ReportDB's path no longer names ReportFile; unless Closing,
+// its message also says what becomes of the changes not saved.
+void CheckOpenReport(bool Closing = false);
 // Path of the current report; empty without one.
 extern QString baseName;
 // Rows per page of search results.

@@ -74,6 +74,7 @@ void StoreTick(TCheckState State, int64_t ID)
         CheckedIDs = new TInt64List;
         CheckedIDs->SetCapacity(100);
     }
+    CheckOpenReport();
     ExecSqlScript(ReportDB, "SAVEPOINT tick;");
     try {
         SetCheckRecursive(ReportDB, State, *CheckedIDs, ID);

@@ -199,6 +199,7 @@ void TMainForm::InitializeBase()
             sqlite3_open_v2(WideToUtf8(baseName).c_str(), &ReportDB, SQLITE_OPEN_READWRITE, nullptr);
         if (result != SQLITE_OK)
             RaiseSqliteError(result, ReportDB);
+        ReportFile = FileIdOf(sqlite3_db_filename(ReportDB, "main"));
         CheckSqliteResult(RegisterReportFunctions(ReportDB), ReportDB);
         ExecSqlScript(ReportDB, "BEGIN TRANSACTION;");
     } catch (const std::exception &E) {

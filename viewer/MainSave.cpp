@@ -53,6 +53,21 @@ void SetOpenFolderHook(std::function<void(const QUrl &)> Hook)
     OpenFolderHook = std::move(Hook);
 }
 
+void CheckOpenReport(bool Closing)
+{
+    // SQLite would commit into the file it has open, which another program has taken from the report's
+    // place, and then refuse every write as read-only.
+    if (!ReportDB || NamesFile(sqlite3_db_filename(ReportDB, "main"), ReportFile))
+        return;
+    if (Closing)
+        throw Exception(ReportGoneText);
+    // Nothing is rolled back: back in its place, the report takes the changes at the next save.
+    throw Exception(
+        ReportGoneText +
+        QStringLiteral("\rThe changes since the last save are kept until the viewer closes or opens "
+                       "another report: put the report back in its place and save them then."));
+}
+
 bool TMainForm::CommitWork()
 {
     if (!ReportDB)
@@ -61,6 +76,7 @@ bool TMainForm::CommitWork()
     QString failure;
     bool lost = false;
     try {
+        CheckOpenReport();
         // No transaction is left to commit after a failure that SQLite rolled back.
         if (!sqlite3_get_autocommit(ReportDB))
             ExecSqlScript(ReportDB, "COMMIT;");
@@ -95,25 +111,33 @@ void TMainForm::tb_SaveButtonClick()
 
 void TMainForm::tb_ExportBaseClick()
 {
+    if (!ReportDB)
+        return;
+    const QString exportName = ExportFileNameOf(baseName);
+    const auto notCreated = [&](const QString &Failure) {
+        WideMessageDlg(QStringLiteral("Report was not created. File: ") + exportName + QChar(13) + Failure,
+                       mtError, mbOKOnly);
+    };
+    try {
+        CheckOpenReport();
+    } catch (const Exception &E) {
+        notCreated(E.Message());
+        return;
+    }
     // A failed save stops the export: it would not hold the changes the user sees.
-    if (!ReportDB || !CommitWork())
+    if (!CommitWork())
         return;
     try {
-        QString exportName;
-        QString folder;
+        const QString folder = ContainingFolder(exportName);
         std::shared_ptr<TBuildReportResult> result;
         RunInWaitForm(QStringLiteral("Preparing report. Please wait. "), nullptr, nullptr,
                       [&](TWaitForm *Wait, TThread *&Worker) {
-                          exportName = ExportFileNameOf(baseName);
-                          folder = ContainingFolder(exportName);
                           result = std::make_shared<TBuildReportResult>();
-                          Worker = new BuildReportThread(Wait, baseName, exportName, result);
+                          Worker = new BuildReportThread(Wait, baseName, ReportFile, exportName, result);
                       });
         const QString failure = result->Failure();
         if (!failure.isEmpty()) {
-            WideMessageDlg(QStringLiteral("Report was not created. File: ") + exportName + QChar(13) +
-                               failure,
-                           mtError, mbOKOnly);
+            notCreated(failure);
             return;
         }
         OfferFolder(QStringLiteral("Report created. File: ") + exportName + QChar(13) +

@@ -20,9 +20,10 @@ QString TBuildReportResult::Failure() const
     return FFailure;
 }
 
-BuildReportThread::BuildReportThread(TWaitForm *WaitForm, const QString &BaseName, const QString &ExportName,
-                                     std::shared_ptr<TBuildReportResult> Result)
-    : TThread(true), WaitForm(WaitForm), BaseName(BaseName), ExportName(ExportName), Result(std::move(Result))
+BuildReportThread::BuildReportThread(TWaitForm *WaitForm, const QString &BaseName, const TFileId &ReportFile,
+                                     const QString &ExportName, std::shared_ptr<TBuildReportResult> Result)
+    : TThread(true), WaitForm(WaitForm), BaseName(BaseName), ReportFile(ReportFile), ExportName(ExportName),
+      Result(std::move(Result))
 {
     FreeOnTerminate = true;
 }
@@ -36,10 +37,19 @@ void BuildReportThread::Execute()
     QString failure;
     sqlite3 *db = nullptr;
     try {
+        const std::string path = WideToUtf8(BaseName);
+        // The path names the report's file before and after the connection opens it: so the connection
+        // reads that file, never another one put in its place.
+        const auto checkReport = [&] {
+            if (!NamesFile(path, ReportFile))
+                throw Exception(ReportGoneText);
+        };
+        checkReport();
         // Never created: a report that has gone would otherwise export as an empty one.
-        const int result = sqlite3_open_v2(WideToUtf8(BaseName).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        const int result = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
         if (result != SQLITE_OK)
             RaiseSqliteError(result, db);
+        checkReport();
         ExecSqlScript(db, "BEGIN TRANSACTION;");
         ExportChecks(ExportName, db);
     } catch (const Exception &E) {

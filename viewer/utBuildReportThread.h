@@ -4,6 +4,7 @@
 // also after a failure, is WM_WAITFORM_CLOSE to the wait window; why it failed is left in the result
 // the starter gave it, so that the starter never takes a failure for a written file.
 #include "platform/TThread.h"
+#include "report/uExtraFunctions.h"
 
 #include <QString>
 #include <memory>
@@ -29,17 +30,20 @@ class BuildReportThread : public TThread
 {
 public:
     // Created suspended; frees itself when Execute ends.
-    BuildReportThread(TWaitForm *WaitForm, const QString &BaseName, const QString &ExportName,
-                      std::shared_ptr<TBuildReportResult> Result);
+    // ReportFile: the file that BaseName named when the report was opened for work.
+    BuildReportThread(TWaitForm *WaitForm, const QString &BaseName, const TFileId &ReportFile,
+                      const QString &ExportName, std::shared_ptr<TBuildReportResult> Result);
 
 protected:
-    // Opens BaseName (never creating it), begins a transaction, ExportChecks(ExportName); then, in
-    // every case, ends the transaction, closes the connection, stores the failure and posts the close.
+    // Opens BaseName (never creating it) when it still names ReportFile, begins a transaction,
+    // ExportChecks(ExportName); then, in every case, ends the transaction, closes the connection, stores
+    // the failure and posts the close.
     void Execute() override;
 
 private:
     TWaitForm *WaitForm;
     QString BaseName;
+    TFileId ReportFile;
     QString ExportName;
     std::shared_ptr<TBuildReportResult> Result;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,13 +95,21 @@ TEST_F(Export, CopiesTicksCommentsAndInformationAndKeepsForeignTables)
 
 namespace {
 
-// Called from the source's SELECT, after the export file's set-up: a reader takes the file, so that
-// the commit cannot get its lock.
+// A reader of the new export file, which it opens when the source's SELECT, after the file's set-up,
+// first reads a row: it takes the file, so that the commit cannot get its lock.
+struct TLocker
+{
+    std::string Path;
+    reporttest::Db Reader;
+};
+
 void LockExportFile(sqlite3_context *context, int, sqlite3_value **)
 {
-    auto *reader = static_cast<sqlite3 *>(sqlite3_user_data(context));
-    if (sqlite3_get_autocommit(reader))
-        ExecSqlScript(reader, "BEGIN; SELECT count(*) FROM sqlite_master;");
+    auto *locker = static_cast<TLocker *>(sqlite3_user_data(context));
+    if (!locker->Reader) {
+        locker->Reader = reporttest::OpenDb(locker->Path);
+        ExecSqlScript(locker->Reader.get(), "BEGIN; SELECT count(*) FROM sqlite_master;");
+    }
     sqlite3_result_int(context, 1);
 }
 
@@ -109,10 +118,10 @@ void LockExportFile(sqlite3_context *context, int, sqlite3_value **)
 TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
 {
     OpenReport();
-    sqlite3 *reader = OpenExport();
+    TLocker locker{ExportName().toStdString() + ExportTempSuffix, nullptr};
     // The source: a view by the copied name whose rows lock the export file as they are read.
     sqlite3 *source = Open(":memory:");
-    ASSERT_EQ(sqlite3_create_function(source, "lock_export", 0, SQLITE_UTF8, reader, LockExportFile, nullptr,
+    ASSERT_EQ(sqlite3_create_function(source, "lock_export", 0, SQLITE_UTF8, &locker, LockExportFile, nullptr,
                                       nullptr),
               SQLITE_OK);
     ExecSqlScript(source,
@@ -126,9 +135,17 @@ TEST_F(Export, FailingCommitRollsBackAndLeavesNoConnection)
         EXPECT_EQ(e.ErrorCode, SQLITE_BUSY);
         EXPECT_TRUE(e.Message().startsWith(QStringLiteral("SQLite3 Error 5 - "))) << e.what();
     }
+    sqlite3 *reader = locker.Reader.get();
+    ASSERT_TRUE(reader);
+    // Neither the new file nor an export is left.
+    EXPECT_FALSE(fs::exists(locker.Path) || fs::exists(ExportName().toStdString()));
     ExecSqlScript(reader, "COMMIT;");
-    // No connection still holds the export's write transaction: another writer gets in at once.
-    EXPECT_NO_THROW(ExecSqlScript(reader, "BEGIN IMMEDIATE; ROLLBACK;"));
+    // No connection is left on the removed file but the reader: one descriptor of it in the process.
+    int descriptors = 0;
+    std::error_code listing; // the listing's own descriptor is gone when its entry is read
+    for (const auto &fd : fs::directory_iterator("/proc/self/fd"))
+        descriptors += fs::read_symlink(fd, listing).string().rfind(locker.Path, 0) == 0;
+    EXPECT_EQ(descriptors, 1);
     // The set-up and the copied row rolled back with the closed connection.
     EXPECT_EQ(Dump(reader, "SELECT count(*) FROM sqlite_master;"), "int:0\n");
 }
@@ -186,6 +203,22 @@ int TraceExport(sqlite3 *db, const char **, const sqlite3_api_routines *)
     return sqlite3_trace_v2(db, SQLITE_TRACE_STMT, KillAtStatement, nullptr);
 }
 
+// Exports Report to Name in a child process that Arm has set to kill itself: whether it was killed so.
+::testing::AssertionResult KilledExporting(const QString &Name, const std::string &Report,
+                                           const std::function<void()> &Arm)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        Arm();
+        ExportChecks(Name, reporttest::OpenDb(Report).get());
+        _exit(0);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the child's status: " << status;
+}
+
 } // namespace
 
 TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
@@ -202,19 +235,114 @@ TEST_F(Export, KilledAtAnyStepItLeavesTheEarlierExportWhole)
     for (const char *step : {"DROP TABLE", "DELETE FROM information", "INSERT INTO check_and_comment_map",
                              "INSERT INTO information", "COMMIT"}) {
         SCOPED_TRACE(step);
-        const pid_t pid = fork();
-        if (pid == 0) {
+        EXPECT_TRUE(KilledExporting(ExportName(), reportPath, [step] {
             KillAt = step;
             sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceExport));
-            ExportChecks(ExportName(), reporttest::OpenDb(reportPath).get());
-            _exit(0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        }));
         EXPECT_EQ(reporttest::Whole(name), before);
         EXPECT_EQ(reporttest::Whole(reportPath), report);
     }
     ExportChecks(ExportName(), Open(reportPath));
     EXPECT_NE(reporttest::Whole(name).find("text:new|text:row"), std::string::npos);
+}
+
+namespace {
+
+// In a child: where its export is killed, the Times-th start of a statement of the export file that
+// begins with Statement, or the closing of the new export file's connection once it is whole.
+struct TKillPoint
+{
+    const char *Name;
+    const char *Statement;
+    int Times;
+};
+TKillPoint KillPoint{};
+int StatementsSeen = 0;
+
+int KillAtPoint(unsigned Event, void *, void *Db, void *Sql)
+{
+    const bool closingNewFile =
+        Event == SQLITE_TRACE_CLOSE && !KillPoint.Statement &&
+        std::string_view(sqlite3_db_filename(static_cast<sqlite3 *>(Db), "main")).ends_with(ExportTempSuffix);
+    const bool statement = Event == SQLITE_TRACE_STMT && KillPoint.Statement &&
+                           std::strncmp(static_cast<const char *>(Sql), KillPoint.Statement,
+                                        std::strlen(KillPoint.Statement)) == 0 &&
+                           ++StatementsSeen == KillPoint.Times;
+    if (closingNewFile || statement)
+        kill(getpid(), SIGKILL);
+    return 0;
+}
+
+int TraceKillPoint(sqlite3 *db, const char **, const sqlite3_api_routines *)
+{
+    return sqlite3_trace_v2(db, SQLITE_TRACE_STMT | SQLITE_TRACE_CLOSE, KillAtPoint, nullptr);
+}
+
+std::set<std::string> FileNames(const std::string &Folder)
+{
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(Folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+// The export file alone, as a user sends it: never a journal beside it that it needs.
+TEST_F(Export, KilledAnywhereItLeavesTheEarlierExportWholeOnItsOwnOrNoneAndTheNextExportClearsUp)
+{
+    constexpr int Rows = 40000; // more than SQLite's page cache holds: written out before the commit
+    const std::string reportPath =
+        support::ReportBuilder()
+            .Tree("F a.txt 1\n")
+            .WithCheckTable()
+            .Sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                 std::to_string(Rows) +
+                 ") INSERT INTO check_and_comment_map (comment, checked, fileID, id_parent, flag, "
+                 "checkForFolder) SELECT printf('%0100d', i), 1, i, -1, 0, 1 FROM n;")
+            .Write(FTemp.File("report.db"));
+    const std::string name = ExportName().toStdString();
+    const std::string reportName = fs::path(reportPath).filename().string();
+    const std::string exportName = fs::path(name).filename().string();
+    const std::string alone = FTemp.File("sent/") + exportName;
+    fs::create_directory(fs::path(alone).parent_path());
+    const TKillPoint points[] = {
+        {"the old rows dropped", "DROP TABLE", 1},
+        {"half the rows copied", "INSERT INTO check_and_comment_map", Rows / 2},
+        {"at the commit", "COMMIT", 1},
+        {"whole, not yet in its place", nullptr, 0},
+    };
+    for (const bool earlier : {false, true}) {
+        std::string before;
+        if (earlier) {
+            ExportChecks(ExportName(), Open(reportPath));
+            before = reporttest::Whole(name);
+            ExecSqlScript(Open(reportPath), "UPDATE check_and_comment_map SET comment = 'new';");
+            FOpen.clear(); // a child must not share the report's connection
+        }
+        const std::string report = reporttest::Whole(reportPath);
+        for (const TKillPoint &point : points) {
+            SCOPED_TRACE(std::string(point.Name) + (earlier ? ", over an earlier export" : ""));
+            EXPECT_TRUE(KilledExporting(ExportName(), reportPath, [&point] {
+                KillPoint = point;
+                sqlite3_auto_extension(reinterpret_cast<void (*)()>(TraceKillPoint));
+            }));
+            EXPECT_FALSE(fs::exists(name + "-journal"));
+            if (earlier) {
+                fs::copy_file(name, alone, fs::copy_options::overwrite_existing);
+                EXPECT_TRUE(reporttest::Whole(alone) == before); // 40,000 rows: no listing when not
+            } else {
+                EXPECT_FALSE(fs::exists(name));
+            }
+            std::set<std::string> left = FileNames(FTemp.Path());
+            left.erase(exportName + ExportTempSuffix);
+            EXPECT_EQ(left, (earlier ? std::set<std::string>{reportName, exportName, "sent"}
+                                     : std::set<std::string>{reportName, "sent"}));
+            EXPECT_EQ(reporttest::Whole(reportPath), report);
+        }
+    }
+    ExportChecks(ExportName(), Open(reportPath));
+    EXPECT_EQ(FileNames(FTemp.Path()), (std::set<std::string>{reportName, exportName, "sent"}));
+    EXPECT_EQ(Dump(Open(name), "SELECT count(*), min(comment) FROM check_and_comment_map;"),
+              "int:" + std::to_string(Rows) + "|text:new\n");
 }

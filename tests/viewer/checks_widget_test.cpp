@@ -4,7 +4,9 @@
 
 #include "report/uDirectoryList.h"
 #include "report/uLog.h"
+#include "report/uSQLiteFunc.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/NoPermissionOverride.h"
 #include "tests/support/ReportTesting.h"
 #include "viewer/ufWaitForm.h"
 
@@ -12,13 +14,15 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 namespace {
 
 // A 1, B 2, x 3, y 4, z 5, C 6, w 7. The trigger makes every change of y's row fail.
 const char *const Drive = "D A\n  D B\n    F x 1\n    F y 1\n  F z 1\nD C\n  F w 1\n";
-const char *const Refuse =
-    "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.fileID = 4 "
-    "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
+const char *const Refuse = "CREATE TRIGGER refuse BEFORE UPDATE ON check_and_comment_map WHEN OLD.fileID = 4 "
+                           "BEGIN SELECT RAISE(ABORT, 'refused'); END;";
 // z's own row cannot be made.
 const char *const RefuseZ =
     "CREATE TRIGGER refuse BEFORE INSERT ON check_and_comment_map WHEN NEW.fileID = 5 "
@@ -33,11 +37,13 @@ protected:
             Form->tv_FilesTree->Clear(); // before the page's items go
         MainWindowFixture::TearDown();
     }
-    // The window on the report, with A and, when LoadB, B loaded.
-    void Open(const support::ReportBuilder *Report, bool LoadB = true)
+    // The window on the report, written at Name in the temporary folder, with A and, when LoadB, B
+    // loaded.
+    void Open(const support::ReportBuilder *Report, bool LoadB = true, const std::string &Name = "r.db3")
     {
         SearchMode = CheckChanged = UserCheckAction = MouseDownPending = false;
-        OpenWindow(Report->Write(Temp.File("r.db3")));
+        std::filesystem::create_directories(std::filesystem::path(Temp.File(Name)).parent_path());
+        OpenWindow(Report->Write(Temp.File(Name)));
         Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "A"), true);
         if (LoadB)
             Form->tv_FolderTree->SetExpanded(Find(Form->tv_FolderTree, "B"), true);
@@ -101,7 +107,7 @@ TEST_F(ChecksTest, ATickInEitherTreeStoresOneChangeAndShowsInBothOrNeitherWhenTh
         const char *Focused;
         bool InList;
         const char *Node;
-        bool Pressed; // by the mouse, or with no press before it
+        bool Pressed;        // by the mouse, or with no press before it
         const char *Refused; // the trigger that refuses the tick's write, if any
         const char *Table;
         const char *Folders;
@@ -229,6 +235,49 @@ TEST_F(ChecksTest, ALoadThatChangesTheFocusedFolderAfterATickRefillsTheListOnThe
     EXPECT_TRUE(QTest::qWaitFor([this] { return Refilled(); }, 5000));
     EXPECT_FALSE(CheckChanged);
     EXPECT_EQ(States(Form->tv_FilesTree), "B+");
+}
+
+TEST_F(ChecksTest, ATickTheReportCanNotTakeNowIsRefusedWithWhyInWords)
+{
+    namespace fs = std::filesystem;
+    reporttest::Db holder; // another program's write transaction on the report
+    const struct
+    {
+        const char *Name;
+        std::function<void(const std::string &Report)> Break;
+        QString Text;
+    } cases[] = {
+        {"held by another program",
+         [&](auto &Report) {
+             holder = reporttest::OpenDb(Report);
+             ExecSqlScript(holder.get(), "BEGIN IMMEDIATE;");
+         },
+         "SQLite3 Error 5 - database is locked\nThe report is in use by another program. Try again when that "
+         "program has finished with it."},
+        {"its folder made read-only",
+         [](auto &Report) {
+             fs::permissions(fs::path(Report).parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+         },
+         "SQLite3 Error 8 - attempt to write a readonly database\nThe report's folder can not be written: "
+         "nothing can be stored in the report, which keeps what was saved before."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        support::ReportBuilder report;
+        Open(&report.Tree(Drive).WithCheckTable(), true, std::string(c.Name) + "/r.db3");
+        const std::string path = Temp.File(std::string(c.Name) + "/r.db3");
+        support::BoxAnswerer boxes;
+        {
+            support::TNoPermissionOverride asAUser;
+            c.Break(path);
+            support::ClickCheck(Form->tv_FolderTree, Find(Form->tv_FolderTree, "A"));
+            fs::permissions(fs::path(path).parent_path(), fs::perms::owner_all);
+        }
+        holder.reset();
+        EXPECT_EQ(boxes.Texts, QStringList{c.Text});
+        EXPECT_EQ(States(Form->tv_FolderTree), "A B x y z C");
+        EXPECT_EQ(Table(), "");
+    }
 }
 
 // Blanks only: stored as typed, and the grey placeholder is back.

@@ -61,6 +61,7 @@ protected:
         Path = QString::fromStdString(Temp.File("report.db3"));
         support::ReportBuilder().Tree("D docs\n  F a.txt 10\n").WithCheckTable().Write(Path.toStdString());
         ASSERT_EQ(sqlite3_open(Path.toUtf8().constData(), &ReportDB), SQLITE_OK);
+        ReportFile = FileIdOf(Path.toStdString()); // as opening it for work notes it
         ASSERT_EQ(sqlite3_exec(ReportDB, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr), SQLITE_OK);
         const std::string insert =
             std::string("INSERT INTO information (field_Name, value) VALUES ('note', '") + Note + "');";

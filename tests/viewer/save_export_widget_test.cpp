@@ -3,6 +3,7 @@
 #include "report/uLog.h"
 #include "report/uSQLiteFunc.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/NoPermissionOverride.h"
 #include "tests/support/ReportTesting.h"
 #include "viewer/Main.h"
 
@@ -12,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
 #include <tuple>
 
 namespace {
@@ -146,10 +148,10 @@ TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButtonAndLeavesTheFilesAs
         QString Ending;
     } cases[] = {
         {"export path is a folder", [](auto &, auto &Export) { fs::create_directory(Export); },
-         "unable to open database file"},
-        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
          "unable to open database file\nThe file or its journal can not be opened: check that its folder "
          "still exists and that you may read and write there."},
+        {"report gone", [](auto &Report, auto &) { fs::rename(Report, Report + ".moved"); },
+         "put the report back in its place and save them then."},
         {"link to the report", [](auto &Report, auto &Export) { fs::create_symlink(Report, Export); },
          ExportIsLinkText},
         {"information of other columns",
@@ -181,6 +183,92 @@ TEST_F(SaveExportTest, AFailedExportShowsItsReasonAndNoButtonAndLeavesTheFilesAs
         EXPECT_EQ(fs::exists(fs::symlink_status(Export)), existed);
         EXPECT_EQ(before.empty() ? before : reporttest::Whole(Export), before);
     }
+}
+
+// What the viewer says when the report's path no longer names the file it opened for work.
+const QString KeptText =
+    "\nThe changes since the last save are kept until the viewer closes or opens another "
+    "report: put the report back in its place and save them then.";
+
+TEST_F(SaveExportTest, NothingGoesIntoAReportMovedReplacedOrDeletedAndTheChangesWaitForItsReturn)
+{
+    using TStep = std::function<void(const std::string &Report)>;
+    const struct
+    {
+        const char *Name;
+        TStep Break;
+        TStep PutBack; // none: the viewer closes
+    } cases[] = {
+        {"moved", [](auto &Report) { fs::rename(Report, Report + ".moved"); },
+         [](auto &Report) { fs::rename(Report + ".moved", Report); }},
+        {"replaced, the old one kept",
+         [](auto &Report) {
+             fs::rename(Report, Report + ".old");
+             support::ReportBuilder().Tree("F other.txt 1\n").Write(Report + ".new");
+             fs::rename(Report + ".new", Report);
+         },
+         nullptr},
+        {"deleted", [](auto &Report) { fs::remove(Report); }, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Open(std::string(c.Name) + "/scan.db3", std::string(c.Name) + "/scan_Export.roa");
+        Tick(2);
+        c.Break(Report);
+        const auto atPath = [this] { return fs::exists(Report) ? reporttest::Whole(Report) : ""; };
+        const std::string there = atPath();
+        EXPECT_EQ(Click(Form->tb_SaveButton), QStringList{ReportGoneText + KeptText});
+        {
+            support::BoxAnswerer boxes;
+            PVirtualNode root = Form->tv_FolderTree->GetFirst();
+            support::ClickCheck(Form->tv_FolderTree, root);
+            EXPECT_EQ(boxes.Texts, QStringList{ReportGoneText + KeptText});
+            EXPECT_EQ(root->CheckState, csUncheckedNormal);
+        }
+        EXPECT_EQ(Click(Form->tb_ExportBase, "mbYes"),
+                  QStringList{"Report was not created. File: " + QString::fromStdString(Export) + "\n" +
+                              ReportGoneText + KeptText});
+        EXPECT_FALSE(fs::exists(Export));
+        EXPECT_EQ(atPath(), there);
+        EXPECT_EQ(sqlite3_get_autocommit(ReportDB), 0);
+        if (c.PutBack) {
+            c.PutBack(Report);
+            EXPECT_TRUE(Click(Form->tb_SaveButton).isEmpty());
+            EXPECT_EQ(Ticks(Report), QString::fromUtf8("1|n\xc3\xa4|1|2|null / 1,C:"));
+            Form.reset();
+            continue;
+        }
+        support::BoxAnswerer boxes;
+        Form->close(); // rolls the changes back out of the file that the report was
+        EXPECT_EQ(boxes.Texts, QStringList{"Can not save changes to the report file!\n" + ReportGoneText});
+        EXPECT_EQ(atPath(), there);
+        if (fs::exists(Report + ".old"))
+            EXPECT_EQ(Ticks(Report + ".old"), QString::fromUtf8(" / 1,C:"));
+    }
+}
+
+TEST_F(SaveExportTest, ASaveIntoAFolderMadeReadOnlySaysSoAndThatTheChangesAreLost)
+{
+    Open("ro/scan.db3", "ro/scan_Export.roa");
+    Tick(2);
+    const fs::path folder = fs::path(Report).parent_path();
+    QStringList texts;
+    {
+        support::TNoPermissionOverride asAUser;
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        texts = Click(Form->tb_SaveButton);
+        fs::permissions(folder, fs::perms::owner_all);
+    }
+    EXPECT_EQ(texts, QStringList{"SQLite3 Error 10 - disk I/O error\nThe report's folder can not be written: "
+                                 "nothing can be stored in the report, which keeps what was saved before.\n"
+                                 "The changes since the last save are lost."});
+    support::BoxAnswerer closing;
+    Form->close();
+    EXPECT_EQ(closing.Texts, QStringList{}) << closing.Texts.join("|").toStdString();
+    // Read by a connection that may play back the journal that the failed commit left.
+    EXPECT_EQ(
+        reporttest::Query(reporttest::OpenDb(Report).get(), "SELECT count(*) FROM check_and_comment_map;"),
+        "0\n");
 }
 
 TEST_F(SaveExportTest, NoExportAfterAFailedSave)
