@@ -44,14 +44,41 @@ QString ErrorMessage(const std::exception &E)
     return QString::fromLocal8Bit(E.what());
 }
 
+// The files SQLite keeps beside an open report, by the endings of their names.
+constexpr const char *ReportSideFiles[] = {"-journal", "-wal", "-shm"};
+
+// Whether Path names the report at Report or one of the files SQLite keeps beside it, under that name or
+// another (a link, another spelling of its folder). Asked of names and the file system only: a descriptor
+// of any of them closed here would drop SQLite's locks on the open report. Side names the file found,
+// empty for the report itself.
+bool IsReportFile(const QString &Path, const QString &Report, QString &Side)
+{
+    const auto names = [&](const QString &Name) {
+        return Path == Name || IsSameFile(WideToUtf8(Path), WideToUtf8(Name));
+    };
+    Side.clear();
+    if (names(Report))
+        return true;
+    for (const char *ending : ReportSideFiles) {
+        Side = QLatin1String(ending);
+        if (names(Report + Side))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool TMainForm::TryDBorArchive(const QString &Path)
 {
     WriteLog("TMainForm.TryDBorArchive - start");
-    // Under another name (a link, another spelling of its folder) it is still the open report.
-    if (ReportDB && (Path == baseName || IsSameFile(WideToUtf8(Path), WideToUtf8(baseName)))) {
-        ErrorBox(QStringLiteral("Selected report file is already running."));
+    QString side;
+    if (ReportDB && IsReportFile(Path, baseName, side)) {
+        const QString running = QStringLiteral("Selected report file is already running.");
+        ErrorBox(side.isEmpty() ? running
+                                : running + QStringLiteral("\rThe selected file is the \"%1\" file that SQLite keeps "
+                                                           "beside the open report.")
+                                                .arg(side));
         return false;
     }
 

@@ -244,6 +244,50 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
 }
 
+// While a tick is pending, a file SQLite keeps beside the report is refused like the report itself and
+// nothing opens it, also under another name: another program's write still waits, the tick is saved.
+TEST_F(OpenReportTest, TheFilesBesideTheOpenReportAreRefusedAndItsLocksKept)
+{
+    const struct
+    {
+        const char *Mode;
+        const char *Side;
+        bool ThroughLink; // by a link to the report's folder
+    } cases[] = {
+        {"DELETE", "-journal", false},
+        {"WAL", "-wal", false},
+        {"WAL", "-shm", false},
+        {"WAL", "-shm", true},
+    };
+    fs::create_directory_symlink(Temp.Path(), Temp.File("folder"));
+    support::BoxAnswerer boxes;
+    Start();
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.Side) + (c.ThroughLink ? " through a link" : ""));
+        const std::string name = "r" + std::to_string(++n) + ".db3";
+        const std::string report = DriveReport(name);
+        reporttest::Query(reporttest::OpenDb(report).get(), std::string("PRAGMA journal_mode=") + c.Mode + ";");
+        Drop({Q(report)});
+        ASSERT_NE(ReportDB, nullptr);
+        ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
+        ASSERT_TRUE(fs::exists(report + c.Side));
+        boxes.Texts.clear();
+        Drop({Q((c.ThroughLink ? Temp.File("folder/" + name) : report) + c.Side)});
+        EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Selected report file is already running.\nThe "
+                                                          "selected file is the \"%1\" file that SQLite keeps "
+                                                          "beside the open report.")
+                                               .arg(c.Side)});
+        EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
+                                    {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
+                  SQLITE_BUSY);
+        Form->tb_SaveButton->click();
+        EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"),
+                  "7\n");
+    }
+    EXPECT_EQ(boxes.Texts.size(), 1);
+}
+
 // The settings cannot take a second report's name, before its preparation starts.
 TEST_F(OpenReportTest, AFailedOpeningKeepsTheOpenReportAsItWasAndTheTreesOutOfUpdate)
 {
