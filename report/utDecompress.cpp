@@ -24,6 +24,11 @@ QString SystemText(int Error)
 
 } // namespace
 
+bool IsSQLiteHeader(const void *Bytes, size_t Count)
+{
+    return Count >= SQLiteHeaderSize && std::memcmp(Bytes, "SQLite format 3", SQLiteHeaderSize) == 0;
+}
+
 // ---- TFileStream ----
 
 TFileStream::TFileStream(const std::string &FileName, TMode Mode) : FFileName(FileName)

@@ -12,6 +12,11 @@
 
 #include <zlib.h>
 
+// Every SQLite database file begins with these 16 bytes ("SQLite format 3" and a zero byte).
+constexpr size_t SQLiteHeaderSize = 16;
+// Whether Bytes (Count of them) begin with that header.
+bool IsSQLiteHeader(const void *Bytes, size_t Count);
+
 // A file stream failed: opening, creating, reading, writing or closing.
 class EStreamError : public Exception
 {

@@ -84,14 +84,15 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 
     WriteLog("TMainForm.TryDBorArchive - try open base");
     QString path = Path;
-    const TReportProbe first = ProbeReport(WideToUtf8(path));
-    // A path that cannot even be opened (no such file) goes no further: unpacking it would only leave
-    // a temporary file behind.
-    if (first.Open != SQLITE_OK) {
-        ErrorBox(CannotOpenText);
+    QString why;
+    const TFileHead head = ReadFileHead(WideToUtf8(path), why);
+    // Only a file that does not begin as a database is unpacked: one that SQLite cannot read now (busy,
+    // damaged) is told as such below. A file that cannot be read, or holds nothing, goes no further.
+    if (head == TFileHead::Unreadable || head == TFileHead::Empty) {
+        ErrorBox(CannotOpenText + u'\r' + why);
         return false;
     }
-    if (first.Step == SQLITE_MISUSE) {
+    if (head == TFileHead::Other) {
         WriteLog("TMainForm.TryDBorArchive - try decompress");
         try {
             std::string newName;
@@ -109,11 +110,11 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 
     WriteLog("TMainForm.TryDBorArchive - it`s not archive. Continue opening...");
     bool result = true;
-    const TReportProbe second = ProbeReport(WideToUtf8(path));
-    if (second.Open != SQLITE_OK || second.Step == SQLITE_MISUSE) {
-        ErrorBox(CannotOpenText);
+    const TReportProbe probe = ProbeReport(WideToUtf8(path));
+    if (!probe.Error.isEmpty()) {
+        ErrorBox(CannotOpenText + u'\r' + probe.Error);
         result = false;
-    } else if (second.Version != 1) {
+    } else if (probe.Version != 1) {
         WideMessageDlg(QStringLiteral("Mismatching between version of program and report. \rCompatibillity "
                                       "problems may occur."),
                        mtWarning, mbOKOnly);

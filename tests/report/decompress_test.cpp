@@ -3,6 +3,7 @@
 
 #include "common/ssException.h"
 #include "tests/support/DecompressHost.h"
+#include "tests/support/NoPermissionOverride.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
 #include "tests/support/SyntheticReport.h"
@@ -17,9 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include <linux/capability.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -50,31 +49,6 @@ std::vector<std::string> Listing(const std::string &Dir)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Takes the file-permission override away from this thread (and the threads it starts) while it
-// lives: root passes every permission check otherwise.
-class TNoPermissionOverride
-{
-public:
-    TNoPermissionOverride()
-    {
-        FOk = syscall(SYS_capget, &FHeader, FSaved) == 0;
-        __user_cap_data_struct reduced[2] = {FSaved[0], FSaved[1]};
-        reduced[0].effective &=
-            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-        FOk = FOk && syscall(SYS_capset, &FHeader, reduced) == 0;
-    }
-    ~TNoPermissionOverride()
-    {
-        if (FOk)
-            syscall(SYS_capset, &FHeader, FSaved);
-    }
-
-private:
-    __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct FSaved[2]{};
-    bool FOk = false;
-};
 
 // Files may grow to Bytes only while it lives; a write past that fails with EFBIG instead of a signal.
 class TFileSizeLimit
@@ -201,7 +175,7 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
         Host.Messages.clear();
         std::string result;
         {
-            TNoPermissionOverride noOverride;
+            support::TNoPermissionOverride noOverride;
             std::optional<TFileSizeLimit> limit;
             if (c.Setup == FullDisk)
                 limit.emplace(plain.size() / 4);

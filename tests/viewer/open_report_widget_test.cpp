@@ -12,6 +12,7 @@
 #include "report/uSQLiteFunc.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/NoPermissionOverride.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
 #include "tests/support/WaitSpy.h"
@@ -25,9 +26,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -118,6 +122,26 @@ private:
     fs::path FOldCwd;
 };
 
+// Another program that holds a transaction open on a report while the object lives.
+class THolder
+{
+public:
+    THolder(const std::string &Path, const char *Sql)
+    {
+        FProcess.start(QStringLiteral(SECOND_WRITER), {QString::fromStdString(Path), Sql, "hold"});
+        EXPECT_TRUE(FProcess.waitForReadyRead(10000));
+        EXPECT_EQ(FProcess.readLine().trimmed(), "0"); // its transaction is open
+    }
+    ~THolder()
+    {
+        FProcess.closeWriteChannel();
+        FProcess.waitForFinished(10000);
+    }
+
+private:
+    QProcess FProcess;
+};
+
 TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsTheyWere)
 {
     support::ReportBuilder builder;
@@ -127,13 +151,15 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
     support::BoxAnswerer boxes;
     const std::string missing = Temp.File("missing.db3");
+    const QString noSuchFile = CannotOpen + "\nThe file can not be read: " + std::strerror(ENOENT) + '.';
     Start({Q(missing)});
-    EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
+    EXPECT_EQ(boxes.Texts, QStringList{noSuchFile});
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
     EXPECT_TRUE(baseName.isEmpty() && StoredBaseName().empty());
 
-    // Not a report, also once unpacked: refused after a failed unpacking, the file left as it was.
+    // Not a report, also once unpacked: refused (what is no database after a failed unpacking), the file
+    // left as it was.
     const std::string packed = builder.WriteCompressed(Temp.File("packed.rpt"));
     for (const std::string &path : {database, damaged, packed}) {
         SCOPED_TRACE(path);
@@ -142,7 +168,7 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
         Drop({Q(path)});
         // the refusal, then the cause on a line of its own
         EXPECT_TRUE(boxes.Texts.value(boxes.Texts.size() - 1).startsWith(CannotOpen + u'\n'));
-        EXPECT_EQ(Form->decompressFailed, path != packed); // the packed one inflates well
+        EXPECT_EQ(Form->decompressFailed, path == damaged); // the packed one inflates well
         EXPECT_TRUE(reporttest::FileText(path) == bytes);
         EXPECT_EQ(ReportDB, nullptr);
     }
@@ -158,27 +184,110 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     Drop({Q(Temp.File("link.db3"))});
     EXPECT_EQ(boxes.Texts, QStringList(2, "Selected report file is already running."));
     Drop({Q(Temp.File("gone/missing.db3"))});
-    EXPECT_EQ(boxes.Texts.value(2), CannotOpen);
+    EXPECT_EQ(boxes.Texts.value(2), noSuchFile);
     EXPECT_FALSE(fs::exists(Temp.File("gone")));
     EXPECT_EQ(ReportDB, open);
     EXPECT_EQ(StoredBaseName(), path);
 }
 
+// A file that cannot be opened as a report is refused with the reason in words, never handed to the
+// unpacking, and left as it was; the open report stays open. A report whose preparation another
+// program holds up is told as busy too.
+TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
+{
+    const QString busy = "SQLite3 Error 5 - database is locked\nThe report is in use by another program. Try "
+                         "again when that program has finished with it.";
+    const QString noReport = CannotOpen + "\nThe file is not a scan report: ";
+    const struct
+    {
+        const char *Name;
+        support::ReportBuilder Builder;
+        std::optional<std::string> Bytes; // written in place of the report, when given
+        const char *Hold;  // another program's open transaction on it, when given
+        bool Unreadable;
+        QString Says;
+        bool Probed; // refused before the open report is closed
+    } cases[] = {
+        {"an empty file", {}, "", nullptr, false, CannotOpen + "\nThe file is empty.", true},
+        {"an unreadable file", support::ReportBuilder().Tree(Drive), {}, nullptr, true,
+         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.', true},
+        {"a report another program writes", support::ReportBuilder().Tree(Drive), {},
+         "BEGIN EXCLUSIVE; DELETE FROM information;", false, CannotOpen + '\n' + busy, true},
+        {"a report another program ticks in", support::ReportBuilder().Tree(Drive).WithCheckTable(), {},
+         "BEGIN; INSERT INTO check_and_comment_map (fileID) VALUES (8);", false, busy, false},
+        {"a damaged database", {}, std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'), nullptr, false,
+         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged.", true},
+        {"no drive table", support::ReportBuilder().WithoutDriveTable(), {}, nullptr, false,
+         noReport + "it has no table struct_drive_table.", true},
+        {"a view in its place",
+         support::ReportBuilder().Tree(Drive).Sql(
+             "ALTER TABLE struct_drive_table RENAME TO drive; CREATE VIEW Struct_Drive_Table AS SELECT * FROM drive;"),
+         {}, nullptr, false, noReport + "struct_drive_table is a view, not a table.", true},
+        {"other columns",
+         support::ReportBuilder().Tree(Drive).Sql("ALTER TABLE struct_drive_table DROP COLUMN F_ATTR; ALTER TABLE "
+                                                  "struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"),
+         {}, nullptr, false, noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE.",
+         true},
+        {"a tick table without checkForFolder",
+         support::ReportBuilder().Tree(Drive).Sql("CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, "
+                                                  "comment TEXT, checked INTEGER, fileID INTEGER, id_parent "
+                                                  "INTEGER, flag INTEGER);"),
+         {}, nullptr, false,
+         CannotOpen + "\nTicks and comments can not be stored in this report: the table check_and_comment_map "
+                      "has no column checkForFolder.",
+         true},
+    };
+    support::BoxAnswerer boxes;
+    Start();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string open = DriveReport("open.db3");
+        Drop({Q(open)});
+        ASSERT_NE(ReportDB, nullptr);
+        sqlite3 *openDB = ReportDB;
+        const std::string path = Temp.File("chosen.db3");
+        if (c.Bytes)
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << *c.Bytes;
+        else
+            c.Builder.Write(path);
+        const std::string bytes = reporttest::FileText(path);
+        boxes.Texts.clear();
+        {
+            std::optional<THolder> holder;
+            if (c.Hold)
+                holder.emplace(path, c.Hold);
+            support::TNoPermissionOverride noOverride;
+            if (c.Unreadable)
+                fs::permissions(path, fs::perms::none);
+            Drop({Q(path)});
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+        }
+        EXPECT_EQ(boxes.Texts, QStringList{c.Says});
+        EXPECT_FALSE(LogText().contains(QLatin1String("try decompress")));
+        EXPECT_EQ(Form->decompressFailed, 0);
+        EXPECT_TRUE(reporttest::FileText(path) == bytes);
+        EXPECT_EQ(ReportDB, c.Probed ? openDB : nullptr);
+        EXPECT_EQ(StoredBaseName(), c.Probed ? open : path);
+        fs::remove(path);
+    }
+}
+
 TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTreesUpdate)
 {
     support::ReportBuilder builder;
-    builder.WithoutDriveTable(); // information with version 1, no struct_drive_table
+    builder.Tree(Drive).Sql("CREATE TABLE pidInd(x);"); // in the place of the second index
     const std::string path = Report(builder, "broken.db3");
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(path)});
     ASSERT_EQ(boxes.Texts.size(), 1);
     EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("SQLite3 Error 1 - ")));
-    EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("struct_drive_table")));
+    EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("pidInd")));
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Root(), nullptr);
     EXPECT_TRUE(baseName.isEmpty());
-    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name = 'check_and_comment_map'"),
+    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name IN ('check_and_comment_map', "
+                                          "'idInd')"),
               "");
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
@@ -345,8 +454,10 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     std::fstream(readOnly, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(18)
         .put('\3'); // never written
+    // Every column is there, but one cannot be read.
     const std::string broken =
-        Report(builder.Sql("ALTER TABLE struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"));
+        Report(builder.Sql("ALTER TABLE struct_drive_table DROP COLUMN F_CHILDREN_SIZE; ALTER TABLE "
+                           "struct_drive_table ADD COLUMN F_CHILDREN_SIZE AS (no_such_function(F_SIZE));"));
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(readOnly)});
@@ -360,7 +471,7 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     // Opened with its root alone; loading it again (focus, Go to folder) is logged, not shown again.
     Drop({Q(broken)});
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 2; }, 5000));
-    const QString text = QStringLiteral("SQLite3 Error 1 - no such column: F_CHILDREN_SIZE");
+    const QString text = QStringLiteral("SQLite3 Error 1 - unknown function: no_such_function()");
     EXPECT_EQ(boxes.Texts[1], text);
     ASSERT_NE(Root(), nullptr);
     bool allowed = false;
