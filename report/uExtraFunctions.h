@@ -136,8 +136,7 @@ std::string GetProductVersion(const QString &FileName);
 class QObject;
 
 // What a file's first bytes make of it.
-enum class TFileHead
-{
+enum class TFileHead {
     Database,   // an SQLite database's header
     Other,      // anything else: a compressed report, or no report at all
     Empty,      // no bytes

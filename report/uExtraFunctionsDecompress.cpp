@@ -51,7 +51,9 @@ const TReportTable ReportTables[] = {
      {"ID_FILE", "ID_PARENT", "IS_FOLDER", "IS_DELETED", "F_NAME", "F_SIZE", "F_ATTR", "F_CREATE", "F_UPDATE",
       "F_ACCESS", "F_FLAGS", "F_CHILDREN_SIZE"},
      false},
-    {"check_and_comment_map", {"id", "comment", "checked", "fileID", "id_parent", "flag", "checkForFolder"}, true},
+    {"check_and_comment_map",
+     {"id", "comment", "checked", "fileID", "id_parent", "flag", "checkForFolder"},
+     true},
 };
 
 // What keeps Table of db from being used, in words; empty when nothing does. SQLite's failures raise.
@@ -65,7 +67,8 @@ QString TableFault(sqlite3 *db, const TReportTable &Table)
     sqlite3_bind_text(kind.Handle(), 1, Table.Name, -1, SQLITE_STATIC);
     if (!StepOrRaise(kind.Handle(), db))
         return Table.Own ? QString() : QStringLiteral("it has no table %1").arg(name);
-    const QString type = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(kind.Handle(), 0)));
+    const QString type =
+        QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(kind.Handle(), 0)));
     if (type != QLatin1String("table"))
         return QStringLiteral("%1 is a %2, not a table").arg(name, type);
 
@@ -76,7 +79,8 @@ QString TableFault(sqlite3 *db, const TReportTable &Table)
     sqlite3_bind_text(columns.Handle(), 1, Table.Name, -1, SQLITE_STATIC);
     QStringList present;
     while (StepOrRaise(columns.Handle(), db))
-        present << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(columns.Handle(), 0)));
+        present << QString::fromUtf8(
+            reinterpret_cast<const char *>(sqlite3_column_text(columns.Handle(), 0)));
     QStringList missing;
     for (const char *column : Table.Columns)
         if (!present.contains(QLatin1String(column), Qt::CaseInsensitive))
@@ -93,7 +97,8 @@ TFileHead ReadFileHead(const std::string &Utf8Path, QString &Error)
 {
     Error.clear();
     const auto unreadable = [&Error](int Code) {
-        Error = QStringLiteral("The file can not be read: %1.").arg(QString::fromLocal8Bit(std::strerror(Code)));
+        Error =
+            QStringLiteral("The file can not be read: %1.").arg(QString::fromLocal8Bit(std::strerror(Code)));
         return TFileHead::Unreadable;
     };
     const int handle = ::open(Utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -134,17 +139,19 @@ TReportProbe ProbeReport(const std::string &Utf8Path)
         for (const TReportTable &table : ReportTables) {
             const QString fault = TableFault(db, table);
             if (!fault.isEmpty()) {
-                probe.Error = (table.Own ? QStringLiteral("Ticks and comments can not be stored in this report: ")
-                                         : QStringLiteral("The file is not a scan report: ")) +
-                              fault + u'.';
+                probe.Error =
+                    (table.Own ? QStringLiteral("Ticks and comments can not be stored in this report: ")
+                               : QStringLiteral("The file is not a scan report: ")) +
+                    fault + u'.';
                 break;
             }
         }
         if (probe.Error.isEmpty()) {
             TStatementCell stmt;
-            CheckSqliteResult(sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";",
-                                                 -1, stmt.Ptr(), nullptr),
-                              db);
+            CheckSqliteResult(
+                sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";", -1,
+                                   stmt.Ptr(), nullptr),
+                db);
             if (StepOrRaise(stmt.Handle(), db))
                 probe.Version = sqlite3_column_int(stmt.Handle(), 0);
         }

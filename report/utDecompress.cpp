@@ -33,12 +33,13 @@ void CheckFreeRoom(TFileStream &Dest, uint64_t Written)
     const uint64_t free = Dest.FreeRoom();
     const uint64_t after = Written + FreeRoomStepBytes;
     if (free < FreeRoomStepBytes + after + UnpackReserveBytes)
-        throw EStreamError(QStringLiteral("The disk has too little free room to unpack the report: %1 MB unpacked, "
-                                          "%2 MB free; opening the report needs as much free room again as "
-                                          "its size, and %3 MB more.")
-                               .arg(Written >> 20)
-                               .arg(free >> 20)
-                               .arg(UnpackReserveBytes >> 20));
+        throw EStreamError(
+            QStringLiteral("The disk has too little free room to unpack the report: %1 MB unpacked, "
+                           "%2 MB free; opening the report needs as much free room again as "
+                           "its size, and %3 MB more.")
+                .arg(Written >> 20)
+                .arg(free >> 20)
+                .arg(UnpackReserveBytes >> 20));
 }
 
 } // namespace
@@ -48,7 +49,8 @@ std::function<uint64_t(int Handle)> FreeRoomOf = [](int Handle) -> uint64_t {
     {
     };
     if (::fstatvfs(Handle, &info) != 0)
-        throw EStreamError(QStringLiteral("Cannot tell the free room of the disk. %1").arg(SystemText(errno)));
+        throw EStreamError(
+            QStringLiteral("Cannot tell the free room of the disk. %1").arg(SystemText(errno)));
     return uint64_t(info.f_bavail) * info.f_frsize;
 };
 
@@ -231,8 +233,9 @@ void TDeCompressThread::Execute()
             const size_t got = unzip.Read(buffer, sizeof buffer);
             // Anything else would be written out whole, however large, only to be refused then.
             if (written == 0 && !IsSQLiteHeader(buffer, got))
-                throw Exception(QStringLiteral("The compressed file holds no report: what it unpacks to does not "
-                                               "begin as an SQLite database does."));
+                throw Exception(
+                    QStringLiteral("The compressed file holds no report: what it unpacks to does not "
+                                   "begin as an SQLite database does."));
             if (got == 0)
                 break;
             if (written + got > checkedUpTo) {

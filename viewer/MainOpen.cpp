@@ -75,10 +75,11 @@ bool TMainForm::TryDBorArchive(const QString &Path)
     QString side;
     if (ReportDB && IsReportFile(Path, baseName, side)) {
         const QString running = QStringLiteral("Selected report file is already running.");
-        ErrorBox(side.isEmpty() ? running
-                                : running + QStringLiteral("\rThe selected file is the \"%1\" file that SQLite keeps "
-                                                           "beside the open report.")
-                                                .arg(side));
+        ErrorBox(side.isEmpty()
+                     ? running
+                     : running + QStringLiteral("\rThe selected file is the \"%1\" file that SQLite keeps "
+                                                "beside the open report.")
+                                     .arg(side));
         return false;
     }
 

@@ -203,38 +203,75 @@ TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
         const char *Name;
         support::ReportBuilder Builder;
         std::optional<std::string> Bytes; // written in place of the report, when given
-        const char *Hold;  // another program's open transaction on it, when given
+        const char *Hold;                 // another program's open transaction on it, when given
         bool Unreadable;
         QString Says;
         bool Probed; // refused before the open report is closed
     } cases[] = {
         {"an empty file", {}, "", nullptr, false, CannotOpen + "\nThe file is empty.", true},
-        {"an unreadable file", support::ReportBuilder().Tree(Drive), {}, nullptr, true,
-         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.', true},
-        {"a report another program writes", support::ReportBuilder().Tree(Drive), {},
-         "BEGIN EXCLUSIVE; DELETE FROM information;", false, CannotOpen + '\n' + busy, true},
-        {"a report another program ticks in", support::ReportBuilder().Tree(Drive).WithCheckTable(), {},
-         "BEGIN; INSERT INTO check_and_comment_map (fileID) VALUES (8);", false, busy, false},
-        {"a damaged database", {}, std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'), nullptr, false,
-         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged.", true},
-        {"no drive table", support::ReportBuilder().WithoutDriveTable(), {}, nullptr, false,
-         noReport + "it has no table struct_drive_table.", true},
+        {"an unreadable file",
+         support::ReportBuilder().Tree(Drive),
+         {},
+         nullptr,
+         true,
+         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.',
+         true},
+        {"a report another program writes",
+         support::ReportBuilder().Tree(Drive),
+         {},
+         "BEGIN EXCLUSIVE; DELETE FROM information;",
+         false,
+         CannotOpen + '\n' + busy,
+         true},
+        {"a report another program ticks in",
+         support::ReportBuilder().Tree(Drive).WithCheckTable(),
+         {},
+         "BEGIN; INSERT INTO check_and_comment_map (fileID) VALUES (8);",
+         false,
+         busy,
+         false},
+        {"a damaged database",
+         {},
+         std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'),
+         nullptr,
+         false,
+         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged.",
+         true},
+        {"no drive table",
+         support::ReportBuilder().WithoutDriveTable(),
+         {},
+         nullptr,
+         false,
+         noReport + "it has no table struct_drive_table.",
+         true},
         {"a view in its place",
-         support::ReportBuilder().Tree(Drive).Sql(
-             "ALTER TABLE struct_drive_table RENAME TO drive; CREATE VIEW Struct_Drive_Table AS SELECT * FROM drive;"),
-         {}, nullptr, false, noReport + "struct_drive_table is a view, not a table.", true},
+         support::ReportBuilder().Tree(Drive).Sql("ALTER TABLE struct_drive_table RENAME TO drive; CREATE "
+                                                  "VIEW Struct_Drive_Table AS SELECT * FROM drive;"),
+         {},
+         nullptr,
+         false,
+         noReport + "struct_drive_table is a view, not a table.",
+         true},
         {"other columns",
-         support::ReportBuilder().Tree(Drive).Sql("ALTER TABLE struct_drive_table DROP COLUMN F_ATTR; ALTER TABLE "
-                                                  "struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"),
-         {}, nullptr, false, noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE.",
+         support::ReportBuilder().Tree(Drive).Sql(
+             "ALTER TABLE struct_drive_table DROP COLUMN F_ATTR; ALTER TABLE "
+             "struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"),
+         {},
+         nullptr,
+         false,
+         noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE.",
          true},
         {"a tick table without checkForFolder",
-         support::ReportBuilder().Tree(Drive).Sql("CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, "
-                                                  "comment TEXT, checked INTEGER, fileID INTEGER, id_parent "
-                                                  "INTEGER, flag INTEGER);"),
-         {}, nullptr, false,
-         CannotOpen + "\nTicks and comments can not be stored in this report: the table check_and_comment_map "
-                      "has no column checkForFolder.",
+         support::ReportBuilder().Tree(Drive).Sql(
+             "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, "
+             "comment TEXT, checked INTEGER, fileID INTEGER, id_parent "
+             "INTEGER, flag INTEGER);"),
+         {},
+         nullptr,
+         false,
+         CannotOpen +
+             "\nTicks and comments can not be stored in this report: the table check_and_comment_map "
+             "has no column checkForFolder.",
          true},
     };
     support::BoxAnswerer boxes;
@@ -286,8 +323,9 @@ TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTrees
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Root(), nullptr);
     EXPECT_TRUE(baseName.isEmpty());
-    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name IN ('check_and_comment_map', "
-                                          "'idInd')"),
+    EXPECT_EQ(reporttest::QueryFile(path,
+                                    "SELECT 1 FROM sqlite_master WHERE name IN ('check_and_comment_map', "
+                                    "'idInd')"),
               "");
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
@@ -376,17 +414,19 @@ TEST_F(OpenReportTest, TheFilesBesideTheOpenReportAreRefusedAndItsLocksKept)
         SCOPED_TRACE(std::string(c.Side) + (c.ThroughLink ? " through a link" : ""));
         const std::string name = "r" + std::to_string(++n) + ".db3";
         const std::string report = DriveReport(name);
-        reporttest::Query(reporttest::OpenDb(report).get(), std::string("PRAGMA journal_mode=") + c.Mode + ";");
+        reporttest::Query(reporttest::OpenDb(report).get(),
+                          std::string("PRAGMA journal_mode=") + c.Mode + ";");
         Drop({Q(report)});
         ASSERT_NE(ReportDB, nullptr);
         ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
         ASSERT_TRUE(fs::exists(report + c.Side));
         boxes.Texts.clear();
         Drop({Q((c.ThroughLink ? Temp.File("folder/" + name) : report) + c.Side)});
-        EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Selected report file is already running.\nThe "
-                                                          "selected file is the \"%1\" file that SQLite keeps "
-                                                          "beside the open report.")
-                                               .arg(c.Side)});
+        EXPECT_EQ(boxes.Texts,
+                  QStringList{QStringLiteral("Selected report file is already running.\nThe "
+                                             "selected file is the \"%1\" file that SQLite keeps "
+                                             "beside the open report.")
+                                  .arg(c.Side)});
         EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
                                     {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
                   SQLITE_BUSY);
