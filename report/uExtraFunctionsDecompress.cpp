@@ -33,10 +33,6 @@ std::string TempPrefixBeside(const std::string &Path)
     return FolderOf(Path) + TempBaseFileName;
 }
 
-} // namespace
-
-namespace {
-
 // A table the viewer reads or writes, with the columns it uses.
 struct TReportTable
 {
