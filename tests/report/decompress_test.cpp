@@ -17,7 +17,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -202,32 +201,6 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
     }
 }
 
-// A disk of Capacity bytes that holds nothing but the file being unpacked, in the place of the real one
-// while it lives. Notes the largest size that file had when the free room was asked.
-class TSmallDisk
-{
-public:
-    explicit TSmallDisk(uint64_t Capacity)
-        : FOld(std::exchange(FreeRoomOf, [this, Capacity](int Handle) -> uint64_t {
-              struct stat status
-              {
-              };
-              fstat(Handle, &status);
-              Largest = std::max<uint64_t>(Largest, status.st_size);
-              return Capacity - std::min<uint64_t>(Capacity, status.st_size);
-          }))
-    {
-    }
-    ~TSmallDisk() { FreeRoomOf = FOld; }
-    TSmallDisk(const TSmallDisk &) = delete;
-    TSmallDisk &operator=(const TSmallDisk &) = delete;
-
-    std::atomic<uint64_t> Largest{0};
-
-private:
-    std::function<uint64_t(int)> FOld;
-};
-
 // Unpacking stops early, says why and leaves nothing behind: at its first bytes when they are no
 // database (a small file that would fill the disk), and before the disk would keep less room free than
 // the report's size and the reserve.
@@ -251,22 +224,33 @@ TEST_F(DecompressTest, StopsBeforeItFillsTheDisk)
         {"a disk too small", packed, UnpackReserveBytes + size, "too little free room"},
         {"a disk large enough", packed, UnpackReserveBytes + 3 * size, nullptr},
     };
+    const auto realDisk = FreeRoomOf;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
         WriteAll(source, c.Bytes);
+        // A disk that holds nothing but the file being unpacked; the largest that file was when asked.
+        std::atomic<uint64_t> largest{0};
+        FreeRoomOf = [&largest, &c](int Handle) -> uint64_t {
+            struct stat status
+            {
+            };
+            fstat(Handle, &status);
+            largest = std::max<uint64_t>(largest, status.st_size);
+            return c.Capacity - std::min<uint64_t>(c.Capacity, status.st_size);
+        };
         std::string result;
-        TSmallDisk disk(c.Capacity);
         {
             TFileSizeLimit limit(size);
             result = Unpack(source);
         }
+        FreeRoomOf = realDisk;
         if (!c.Says) {
             EXPECT_EQ(result, source);
             EXPECT_TRUE(FileText(source) == plain);
             continue;
         }
         EXPECT_NE(result.find(c.Says), std::string::npos) << result;
-        EXPECT_LE(disk.Largest + UnpackReserveBytes, c.Capacity);
+        EXPECT_LE(largest + UnpackReserveBytes, c.Capacity);
         EXPECT_TRUE(FileText(source) == c.Bytes);
         EXPECT_EQ(Listing(Temp.Path()), std::vector<std::string>{"report.rpt"});
     }

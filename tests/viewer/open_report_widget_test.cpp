@@ -198,81 +198,35 @@ TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
     const QString busy = "SQLite3 Error 5 - database is locked\nThe report is in use by another program. Try "
                          "again when that program has finished with it.";
     const QString noReport = CannotOpen + "\nThe file is not a scan report: ";
+    enum TSetup { Sql, Bytes, Unreadable, Hold }; // Hold: another program's transaction Text left open
     const struct
     {
         const char *Name;
-        support::ReportBuilder Builder;
-        std::optional<std::string> Bytes; // written in place of the report, when given
-        const char *Hold;                 // another program's open transaction on it, when given
-        bool Unreadable;
+        TSetup Setup;
+        std::string Text;
         QString Says;
-        bool Probed; // refused before the open report is closed
     } cases[] = {
-        {"an empty file", {}, "", nullptr, false, CannotOpen + "\nThe file is empty.", true},
-        {"an unreadable file",
-         support::ReportBuilder().Tree(Drive),
-         {},
-         nullptr,
-         true,
-         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.',
-         true},
-        {"a report another program writes",
-         support::ReportBuilder().Tree(Drive),
-         {},
-         "BEGIN EXCLUSIVE; DELETE FROM information;",
-         false,
-         CannotOpen + '\n' + busy,
-         true},
-        {"a report another program ticks in",
-         support::ReportBuilder().Tree(Drive).WithCheckTable(),
-         {},
-         "BEGIN; INSERT INTO check_and_comment_map (fileID) VALUES (8);",
-         false,
-         busy,
-         false},
-        {"a damaged database",
-         {},
-         std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'),
-         nullptr,
-         false,
-         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged.",
-         true},
-        {"no drive table",
-         support::ReportBuilder().WithoutDriveTable(),
-         {},
-         nullptr,
-         false,
-         noReport + "it has no table struct_drive_table.",
-         true},
-        {"a view in its place",
-         support::ReportBuilder().Tree(Drive).Sql("ALTER TABLE struct_drive_table RENAME TO drive; CREATE "
-                                                  "VIEW Struct_Drive_Table AS SELECT * FROM drive;"),
-         {},
-         nullptr,
-         false,
-         noReport + "struct_drive_table is a view, not a table.",
-         true},
-        {"other columns",
-         support::ReportBuilder().Tree(Drive).Sql(
-             "ALTER TABLE struct_drive_table DROP COLUMN F_ATTR; ALTER TABLE "
-             "struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"),
-         {},
-         nullptr,
-         false,
-         noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE.",
-         true},
-        {"a tick table without checkForFolder",
-         support::ReportBuilder().Tree(Drive).Sql(
-             "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, "
-             "comment TEXT, checked INTEGER, fileID INTEGER, id_parent "
-             "INTEGER, flag INTEGER);"),
-         {},
-         nullptr,
-         false,
-         CannotOpen +
-             "\nTicks and comments can not be stored in this report: the table check_and_comment_map "
-             "has no column checkForFolder.",
-         true},
+        {"an empty file", Bytes, "", CannotOpen + "\nThe file is empty."},
+        {"an unreadable file", Unreadable, "",
+         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.'},
+        {"a report another program writes", Hold, "BEGIN EXCLUSIVE; DELETE FROM information;",
+         CannotOpen + '\n' + busy},
+        {"a report another program is about to write", Hold, "BEGIN; DELETE FROM information;", busy},
+        {"a damaged database", Bytes, std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'),
+         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged."},
+        {"no drive table", Sql, "DROP TABLE struct_drive_table;",
+         noReport + "it has no table struct_drive_table."},
+        {"a view in its place", Sql,
+         "ALTER TABLE struct_drive_table RENAME TO d; CREATE VIEW Struct_Drive_Table AS SELECT * FROM d;",
+         noReport + "struct_drive_table is a view, not a table."},
+        {"other columns", Sql,
+         "ALTER TABLE struct_drive_table DROP F_ATTR; ALTER TABLE struct_drive_table DROP F_CHILDREN_SIZE;",
+         noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE."},
+        {"a tick table without checkForFolder", Sql,
+         "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, comment, checked, fileID, id_parent, "
+         "flag);",
+         CannotOpen + "\nTicks and comments can not be stored in this report: the table "
+                      "check_and_comment_map has no column checkForFolder."},
     };
     support::BoxAnswerer boxes;
     Start();
@@ -283,18 +237,18 @@ TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
         ASSERT_NE(ReportDB, nullptr);
         sqlite3 *openDB = ReportDB;
         const std::string path = Temp.File("chosen.db3");
-        if (c.Bytes)
-            std::ofstream(path, std::ios::binary | std::ios::trunc) << *c.Bytes;
+        if (c.Setup == Bytes)
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << c.Text;
         else
-            c.Builder.Write(path);
+            Report(support::ReportBuilder().Tree(Drive).Sql(c.Setup == Sql ? c.Text : ";"), "chosen.db3");
         const std::string bytes = reporttest::FileText(path);
         boxes.Texts.clear();
         {
             std::optional<THolder> holder;
-            if (c.Hold)
-                holder.emplace(path, c.Hold);
+            if (c.Setup == Hold)
+                holder.emplace(path, c.Text.c_str());
             support::TNoPermissionOverride noOverride;
-            if (c.Unreadable)
+            if (c.Setup == Unreadable)
                 fs::permissions(path, fs::perms::none);
             Drop({Q(path)});
             fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
@@ -303,8 +257,9 @@ TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
         EXPECT_FALSE(LogText().contains(QLatin1String("try decompress")));
         EXPECT_EQ(Form->decompressFailed, 0);
         EXPECT_TRUE(reporttest::FileText(path) == bytes);
-        EXPECT_EQ(ReportDB, c.Probed ? openDB : nullptr);
-        EXPECT_EQ(StoredBaseName(), c.Probed ? open : path);
+        const bool probed = c.Says.startsWith(CannotOpen); // refused before the open report is closed
+        EXPECT_EQ(ReportDB, probed ? openDB : nullptr);
+        EXPECT_EQ(StoredBaseName(), probed ? open : path);
         fs::remove(path);
     }
 }
