@@ -153,15 +153,25 @@ std::string GetProductVersion(const QString &FileName);
 // ---- Compressed report unpacking ----
 class QObject;
 
-// What the report probe found in a file: opened without creating it, the "version" query of its
-// information table prepared and stepped once; everything is closed again.
+// What a file's first bytes make of it.
+enum class TFileHead {
+    Database,   // an SQLite database's header
+    Other,      // anything else: a compressed report, or no report at all
+    Empty,      // no bytes
+    Unreadable, // the file cannot be opened or read
+};
+// Reads the first bytes of the file at Utf8Path; for Empty and Unreadable, Error says why in words (with
+// the system's reason). It opens the file: never ask it of a file of the open report, whose closing
+// would drop SQLite's locks on that report.
+TFileHead ReadFileHead(const std::string &Utf8Path, QString &Error);
+
+// What the report probe found in a database file: opened without creating it, its tables checked for
+// what the viewer reads and writes, the "version" query of its information table stepped once;
+// everything is closed again.
 struct TReportProbe
 {
-    int Open = 0;          // sqlite3_open_v2's result
-    int Step = 0;          // the query's first step; SQLITE_MISUSE when it could not be prepared
-    int Version = 0;       // the "version" value, 0 without a row
-    bool Answered = false; // the query gave its row or its end: the file is a report database
-    QString Error;         // SQLite's text when it did not
+    int Version = 0; // the "version" value, 0 without a row
+    QString Error;   // why the file is no report the viewer can open, in words; empty when it is one
 };
 TReportProbe ProbeReport(const std::string &Utf8Path);
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,27 +33,127 @@ std::string TempPrefixBeside(const std::string &Path)
     return FolderOf(Path) + TempBaseFileName;
 }
 
+// A table the viewer reads or writes, with the columns it uses.
+struct TReportTable
+{
+    const char *Name;
+    std::vector<const char *> Columns;
+    bool Own; // the viewer's tick table: a report without it gets one at its preparation
+};
+
+const TReportTable ReportTables[] = {
+    {"information", {"field_Name", "value"}, false},
+    {"struct_drive_table",
+     {"ID_FILE", "ID_PARENT", "IS_FOLDER", "IS_DELETED", "F_NAME", "F_SIZE", "F_ATTR", "F_CREATE", "F_UPDATE",
+      "F_ACCESS", "F_FLAGS", "F_CHILDREN_SIZE"},
+     false},
+    {"check_and_comment_map",
+     {"id", "comment", "checked", "fileID", "id_parent", "flag", "checkForFolder"},
+     true},
+};
+
+// What keeps Table of db from being used, in words; empty when nothing does. SQLite's failures raise.
+QString TableFault(sqlite3 *db, const TReportTable &Table)
+{
+    const QString name = QLatin1String(Table.Name);
+    TStatementCell kind;
+    CheckSqliteResult(sqlite3_prepare_v2(db, "SELECT type FROM sqlite_master WHERE name = ?1 COLLATE NOCASE;",
+                                         -1, kind.Ptr(), nullptr),
+                      db);
+    sqlite3_bind_text(kind.Handle(), 1, Table.Name, -1, SQLITE_STATIC);
+    if (!StepOrRaise(kind.Handle(), db))
+        return Table.Own ? QString() : QStringLiteral("it has no table %1").arg(name);
+    const QString type =
+        QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(kind.Handle(), 0)));
+    if (type != QLatin1String("table"))
+        return QStringLiteral("%1 is a %2, not a table").arg(name, type);
+
+    // Generated columns are read like any other, so table_xinfo, which lists them too.
+    TStatementCell columns;
+    CheckSqliteResult(
+        sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_xinfo(?1);", -1, columns.Ptr(), nullptr), db);
+    sqlite3_bind_text(columns.Handle(), 1, Table.Name, -1, SQLITE_STATIC);
+    QStringList present;
+    while (StepOrRaise(columns.Handle(), db))
+        present << QString::fromUtf8(
+            reinterpret_cast<const char *>(sqlite3_column_text(columns.Handle(), 0)));
+    QStringList missing;
+    for (const char *column : Table.Columns)
+        if (!present.contains(QLatin1String(column), Qt::CaseInsensitive))
+            missing << QLatin1String(column);
+    if (missing.isEmpty())
+        return {};
+    return QStringLiteral("the table %1 has no column%2 %3")
+        .arg(name, QLatin1String(missing.size() > 1 ? "s" : ""), missing.join(QLatin1String(", ")));
+}
+
 } // namespace
+
+TFileHead ReadFileHead(const std::string &Utf8Path, QString &Error)
+{
+    Error.clear();
+    const auto unreadable = [&Error](int Code) {
+        Error =
+            QStringLiteral("The file can not be read: %1.").arg(QString::fromLocal8Bit(std::strerror(Code)));
+        return TFileHead::Unreadable;
+    };
+    const int handle = ::open(Utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (handle < 0)
+        return unreadable(errno);
+    char head[SQLiteHeaderSize];
+    size_t count = 0;
+    while (count < sizeof head) {
+        const ssize_t got = ::read(handle, head + count, sizeof head - count);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int error = errno;
+            ::close(handle);
+            return unreadable(error);
+        }
+        if (got == 0)
+            break;
+        count += size_t(got);
+    }
+    ::close(handle);
+    if (count == 0) {
+        Error = QStringLiteral("The file is empty.");
+        return TFileHead::Empty;
+    }
+    return IsSQLiteHeader(head, count) ? TFileHead::Database : TFileHead::Other;
+}
 
 TReportProbe ProbeReport(const std::string &Utf8Path)
 {
     TReportProbe probe;
     sqlite3 *db = nullptr;
-    probe.Open = sqlite3_open_v2(Utf8Path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    if (probe.Open == SQLITE_OK) {
-        TStatementCell stmt;
-        if (sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";", -1,
-                               stmt.Ptr(), nullptr) != SQLITE_OK)
-            probe.Error = QString::fromUtf8(sqlite3_errmsg(db));
-        // Stepping no statement gives SQLITE_MISUSE: the file is no report database.
-        probe.Step = sqlite3_step(stmt.Handle());
-        if (probe.Step == SQLITE_ROW)
-            probe.Version = sqlite3_column_int(stmt.Handle(), 0);
-        probe.Answered = probe.Step == SQLITE_ROW || probe.Step == SQLITE_DONE;
-        if (!probe.Answered && probe.Error.isEmpty())
-            probe.Error = QString::fromUtf8(sqlite3_errmsg(db));
-    } else {
-        probe.Error = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(probe.Open));
+    try {
+        const int opened = sqlite3_open_v2(Utf8Path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        if (opened != SQLITE_OK)
+            RaiseSqliteError(opened, db);
+        // A table missing here would only show later, as SQLite's words at some step of the work.
+        for (const TReportTable &table : ReportTables) {
+            const QString fault = TableFault(db, table);
+            if (!fault.isEmpty()) {
+                probe.Error =
+                    (table.Own ? QStringLiteral("Ticks and comments can not be stored in this report: ")
+                               : QStringLiteral("The file is not a scan report: ")) +
+                    fault + u'.';
+                break;
+            }
+        }
+        if (probe.Error.isEmpty()) {
+            TStatementCell stmt;
+            CheckSqliteResult(
+                sqlite3_prepare_v2(db, "SELECT value FROM information WHERE field_Name  = \"version\";", -1,
+                                   stmt.Ptr(), nullptr),
+                db);
+            if (StepOrRaise(stmt.Handle(), db))
+                probe.Version = sqlite3_column_int(stmt.Handle(), 0);
+        }
+    } catch (const ESQLite3 &E) {
+        // Busy, damaged, unreadable: ESQLite3 says which in words.
+        probe.Error = E.Message();
     }
     sqlite3_close_v2(db);
     return probe;
@@ -94,7 +195,7 @@ void DecompressReport(const QString &SourcePath, TDecompressHost &MainForm, std:
     dest->Close();
 
     const TReportProbe probe = ProbeReport(temp);
-    if (!probe.Answered)
+    if (!probe.Error.isEmpty())
         throw Exception(QStringLiteral("The unpacked file is no report: %1").arg(probe.Error));
     // At the source's name there is always either the compressed or the whole unpacked file.
     if (const int error = ReplaceWithFile(temp, source))

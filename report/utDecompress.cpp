@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -16,13 +17,47 @@ constexpr size_t InputBufferSize = 64 * 1024;
 constexpr size_t OutputBufferSize = 64 * 1024;
 // The worker's piece: inflated bytes are read and written this many at a time.
 constexpr size_t PieceSize = 1000;
+// The unpacking asks for the free room again after this many bytes.
+constexpr uint64_t FreeRoomStepBytes = 1ull << 20;
 
 QString SystemText(int Error)
 {
     return QString::fromLocal8Bit(std::strerror(Error));
 }
 
+// Raises when writing the next step's bytes would leave Dest's disk with less free room than the
+// unpacked report's size and the reserve.
+void CheckFreeRoom(TFileStream &Dest, uint64_t Written)
+{
+    Dest.Flush();
+    const uint64_t free = Dest.FreeRoom();
+    const uint64_t after = Written + FreeRoomStepBytes;
+    if (free < FreeRoomStepBytes + after + UnpackReserveBytes)
+        throw EStreamError(
+            QStringLiteral("The disk has too little free room to unpack the report: %1 MB unpacked, "
+                           "%2 MB free; opening the report needs as much free room again as "
+                           "its size, and %3 MB more.")
+                .arg(Written >> 20)
+                .arg(free >> 20)
+                .arg(UnpackReserveBytes >> 20));
+}
+
 } // namespace
+
+std::function<uint64_t(int Handle)> FreeRoomOf = [](int Handle) -> uint64_t {
+    struct statvfs info
+    {
+    };
+    if (::fstatvfs(Handle, &info) != 0)
+        throw EStreamError(
+            QStringLiteral("Cannot tell the free room of the disk. %1").arg(SystemText(errno)));
+    return uint64_t(info.f_bavail) * info.f_frsize;
+};
+
+bool IsSQLiteHeader(const void *Bytes, size_t Count)
+{
+    return Count >= SQLiteHeaderSize && std::memcmp(Bytes, "SQLite format 3", SQLiteHeaderSize) == 0;
+}
 
 // ---- TFileStream ----
 
@@ -192,11 +227,23 @@ void TDeCompressThread::Execute()
     try {
         TDecompressionStream unzip(*Source);
         char buffer[PieceSize];
+        uint64_t written = 0;
+        uint64_t checkedUpTo = 0; // written may grow this far before the free room is asked again
         for (;;) {
             const size_t got = unzip.Read(buffer, sizeof buffer);
+            // Anything else would be written out whole, however large, only to be refused then.
+            if (written == 0 && !IsSQLiteHeader(buffer, got))
+                throw Exception(
+                    QStringLiteral("The compressed file holds no report: what it unpacks to does not "
+                                   "begin as an SQLite database does."));
             if (got == 0)
                 break;
+            if (written + got > checkedUpTo) {
+                CheckFreeRoom(*Dest, written);
+                checkedUpTo = written + FreeRoomStepBytes;
+            }
             Dest->Write(buffer, got);
+            written += got;
         }
         Dest->Flush();
         FCompletion.set_value();

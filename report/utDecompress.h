@@ -6,11 +6,26 @@
 #include "platform/TThread.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
+
+// Every SQLite database file begins with these 16 bytes ("SQLite format 3" and a zero byte).
+constexpr size_t SQLiteHeaderSize = 16;
+// Whether Bytes (Count of them) begin with that header.
+bool IsSQLiteHeader(const void *Bytes, size_t Count);
+
+// Room an unpacking leaves free on its disk besides the unpacked report: the report's preparation next
+// writes indexes and a journal, about as much again as the report, and the system needs some room too.
+constexpr uint64_t UnpackReserveBytes = 64ull << 20;
+
+// The bytes this user may still write on the file system of the open file Handle; raises EStreamError
+// when that cannot be told. Tests put a smaller disk in its place, while no unpacking runs.
+extern std::function<uint64_t(int Handle)> FreeRoomOf;
 
 // A file stream failed: opening, creating, reading, writing or closing.
 class EStreamError : public Exception
@@ -51,6 +66,8 @@ public:
     // Flushes and closes; raises EStreamError when either fails. Nothing when already closed.
     void Close();
     const std::string &FileName() const { return FFileName; }
+    // FreeRoomOf for the file's file system; what is buffered is not counted.
+    uint64_t FreeRoom() const { return FreeRoomOf(FHandle); }
 
 private:
     void WriteOut(const char *Bytes, size_t Count);
@@ -91,7 +108,9 @@ private:
 };
 
 // Inflates Source into Dest, posts WM_DECOMPRESS_ERROR to MainHandle when anything of that fails, and
-// then, as its very last act, WM_WAITFORM_CLOSE to WaitForm. Created suspended; frees itself.
+// then, as its very last act, WM_WAITFORM_CLOSE to WaitForm. It stops before it writes anything when
+// the inflated bytes do not begin with an SQLite database's header, and before Dest's disk would keep
+// less free room than the bytes written and UnpackReserveBytes. Created suspended; frees itself.
 class TDeCompressThread : public TThread
 {
 public:

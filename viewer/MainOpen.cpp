@@ -44,27 +44,56 @@ QString ErrorMessage(const std::exception &E)
     return QString::fromLocal8Bit(E.what());
 }
 
+// The files SQLite keeps beside an open report, by the endings of their names.
+constexpr const char *ReportSideFiles[] = {"-journal", "-wal", "-shm"};
+
+// Whether Path names the report at Report or one of the files SQLite keeps beside it, under that name or
+// another (a link, another spelling of its folder). Asked of names and the file system only: a descriptor
+// of any of them closed here would drop SQLite's locks on the open report. Side names the file found,
+// empty for the report itself.
+bool IsReportFile(const QString &Path, const QString &Report, QString &Side)
+{
+    const auto names = [&](const QString &Name) {
+        return Path == Name || IsSameFile(WideToUtf8(Path), WideToUtf8(Name));
+    };
+    Side.clear();
+    if (names(Report))
+        return true;
+    for (const char *ending : ReportSideFiles) {
+        Side = QLatin1String(ending);
+        if (names(Report + Side))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool TMainForm::TryDBorArchive(const QString &Path)
 {
     WriteLog("TMainForm.TryDBorArchive - start");
-    // Under another name (a link, another spelling of its folder) it is still the open report.
-    if (ReportDB && (Path == baseName || IsSameFile(WideToUtf8(Path), WideToUtf8(baseName)))) {
-        ErrorBox(QStringLiteral("Selected report file is already running."));
+    QString side;
+    if (ReportDB && IsReportFile(Path, baseName, side)) {
+        const QString running = QStringLiteral("Selected report file is already running.");
+        ErrorBox(side.isEmpty()
+                     ? running
+                     : running + QStringLiteral("\rThe selected file is the \"%1\" file that SQLite keeps "
+                                                "beside the open report.")
+                                     .arg(side));
         return false;
     }
 
     WriteLog("TMainForm.TryDBorArchive - try open base");
     QString path = Path;
-    const TReportProbe first = ProbeReport(WideToUtf8(path));
-    // A path that cannot even be opened (no such file) goes no further: unpacking it would only leave
-    // a temporary file behind.
-    if (first.Open != SQLITE_OK) {
-        ErrorBox(CannotOpenText);
+    QString why;
+    const TFileHead head = ReadFileHead(WideToUtf8(path), why);
+    // Only a file that does not begin as a database is unpacked: one that SQLite cannot read now (busy,
+    // damaged) is told as such below. A file that cannot be read, or holds nothing, goes no further.
+    if (head == TFileHead::Unreadable || head == TFileHead::Empty) {
+        ErrorBox(CannotOpenText + u'\r' + why);
         return false;
     }
-    if (first.Step == SQLITE_MISUSE) {
+    if (head == TFileHead::Other) {
         WriteLog("TMainForm.TryDBorArchive - try decompress");
         try {
             std::string newName;
@@ -82,11 +111,11 @@ bool TMainForm::TryDBorArchive(const QString &Path)
 
     WriteLog("TMainForm.TryDBorArchive - it`s not archive. Continue opening...");
     bool result = true;
-    const TReportProbe second = ProbeReport(WideToUtf8(path));
-    if (second.Open != SQLITE_OK || second.Step == SQLITE_MISUSE) {
-        ErrorBox(CannotOpenText);
+    const TReportProbe probe = ProbeReport(WideToUtf8(path));
+    if (!probe.Error.isEmpty()) {
+        ErrorBox(CannotOpenText + u'\r' + probe.Error);
         result = false;
-    } else if (second.Version != 1) {
+    } else if (probe.Version != 1) {
         WideMessageDlg(QStringLiteral("Mismatching between version of program and report. \rCompatibillity "
                                       "problems may occur."),
                        mtWarning, mbOKOnly);

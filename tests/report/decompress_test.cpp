@@ -1,5 +1,6 @@
 // Unpacking a compressed report in place, with the real worker thread.
 #include "report/uExtraFunctions.h"
+#include "report/utDecompress.h"
 
 #include "common/ssException.h"
 #include "tests/support/DecompressHost.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +21,7 @@
 #include <vector>
 
 #include <sys/resource.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -158,9 +160,9 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
         const char *Says;     // part of the failure's message
         const char *Messages; // what the host heard
     } cases[] = {
-        {"plain text", Compressed("no report in here", scratch), None, "no report", "close"},
+        {"plain text", Compressed("no report in here", scratch), None, "no report", "error close"},
         {"an SQLite header and junk", Compressed(sqliteJunk, scratch), None, "no report", "close"},
-        {"an empty stream", Compressed("", scratch), None, "no report", "close"},
+        {"an empty stream", Compressed("", scratch), None, "no report", "error close"},
         {"an empty file", "", None, "before its end mark", "error close"},
         {"a stream cut in half", packed.substr(0, packed.size() / 2), None, "before its end mark",
          "error close"},
@@ -196,6 +198,61 @@ TEST_F(DecompressTest, FailuresLeaveTheSourceAsItWas)
         for (const std::string &m : Host.Messages)
             heard += (heard.empty() ? "" : " ") + m;
         EXPECT_EQ(heard, c.Messages);
+    }
+}
+
+// Unpacking stops early, says why and leaves nothing behind: at its first bytes when they are no
+// database (a small file that would fill the disk), and before the disk would keep less room free than
+// the report's size and the reserve.
+TEST_F(DecompressTest, StopsBeforeItFillsTheDisk)
+{
+    const std::string source = Temp.File("report.rpt"), scratch = Temp.File("scratch");
+    support::MakeSyntheticReport(source, {.rows = 20000});
+    const std::string plain = FileText(source);
+    const uint64_t size = plain.size();
+    ASSERT_GT(size, 1000000u);
+    const std::string packed = Compressed(plain, scratch);
+    const struct
+    {
+        const char *Name;
+        std::string Bytes;
+        uint64_t Capacity;
+        const char *Says; // part of the failure's message; none for a success
+    } cases[] = {
+        // Far larger than what a file may grow to here: only its first bytes are ever written.
+        {"zeros", Compressed(std::string(64 << 20, '\0'), scratch), UINT64_MAX, "no report"},
+        {"a disk too small", packed, UnpackReserveBytes + size, "too little free room"},
+        {"a disk large enough", packed, UnpackReserveBytes + 3 * size, nullptr},
+    };
+    const auto realDisk = FreeRoomOf;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteAll(source, c.Bytes);
+        // A disk that holds nothing but the file being unpacked; the largest that file was when asked.
+        std::atomic<uint64_t> largest{0};
+        FreeRoomOf = [&largest, &c](int Handle) -> uint64_t {
+            struct stat status
+            {
+            };
+            fstat(Handle, &status);
+            largest = std::max<uint64_t>(largest, status.st_size);
+            return c.Capacity - std::min<uint64_t>(c.Capacity, status.st_size);
+        };
+        std::string result;
+        {
+            TFileSizeLimit limit(size);
+            result = Unpack(source);
+        }
+        FreeRoomOf = realDisk;
+        if (!c.Says) {
+            EXPECT_EQ(result, source);
+            EXPECT_TRUE(FileText(source) == plain);
+            continue;
+        }
+        EXPECT_NE(result.find(c.Says), std::string::npos) << result;
+        EXPECT_LE(largest + UnpackReserveBytes, c.Capacity);
+        EXPECT_TRUE(FileText(source) == c.Bytes);
+        EXPECT_EQ(Listing(Temp.Path()), std::vector<std::string>{"report.rpt"});
     }
 }
 

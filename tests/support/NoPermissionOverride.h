@@ -1,13 +1,12 @@
 #pragma once
-// Permission checks as an ordinary user meets them, for tests that run as root.
+// Takes the file-permission override away from this thread (and the threads it starts) while it
+// lives: root passes every permission check otherwise.
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace support {
 
-// Takes the file-permission override away from this thread (and the threads it starts) while it
-// lives: root passes every permission check otherwise.
 class TNoPermissionOverride
 {
 public:
@@ -24,6 +23,8 @@ public:
         if (FOk)
             syscall(SYS_capset, &FHeader, FSaved);
     }
+    TNoPermissionOverride(const TNoPermissionOverride &) = delete;
+    TNoPermissionOverride &operator=(const TNoPermissionOverride &) = delete;
 
 private:
     __user_cap_header_struct FHeader{_LINUX_CAPABILITY_VERSION_3, 0};

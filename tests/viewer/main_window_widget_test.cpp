@@ -30,6 +30,8 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -83,6 +85,8 @@ protected:
 
 TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 {
+    const QString noSuchReport =
+        QStringLiteral("Can not open report file!\nThe file can not be read: %1.").arg(std::strerror(ENOENT));
     Start();
     // A drop hands its local paths to the drop handler once the drop has ended: only the first is tried.
     QTemporaryDir dir;
@@ -97,7 +101,7 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_TRUE(boxes.Texts.isEmpty()) << "nothing is opened inside the drop";
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+    EXPECT_EQ(boxes.Texts, QStringList{noSuchReport});
 
     // A drop whose handling comes due while a work's wait window runs waits for that wait to end:
     // opening there would close the report under the running worker.
@@ -119,7 +123,7 @@ TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
     wait->Close();
     EXPECT_TRUE(duringWait.isEmpty()) << duringWait.join(u'|').toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 5000));
-    EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+    EXPECT_EQ(boxes.Texts, QStringList{noSuchReport});
 }
 
 // A file dropped on either box goes to the drop handler as anywhere on the window, and into neither box

@@ -12,6 +12,7 @@
 #include "report/uSQLiteFunc.h"
 #include "tests/support/BoxAnswerer.h"
 #include "tests/support/MainWindowRig.h"
+#include "tests/support/NoPermissionOverride.h"
 #include "tests/support/ReportBuilder.h"
 #include "tests/support/ReportTesting.h"
 #include "tests/support/WaitSpy.h"
@@ -25,9 +26,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -118,6 +122,26 @@ private:
     fs::path FOldCwd;
 };
 
+// Another program that holds a transaction open on a report while the object lives.
+class THolder
+{
+public:
+    THolder(const std::string &Path, const char *Sql)
+    {
+        FProcess.start(QStringLiteral(SECOND_WRITER), {QString::fromStdString(Path), Sql, "hold"});
+        EXPECT_TRUE(FProcess.waitForReadyRead(10000));
+        EXPECT_EQ(FProcess.readLine().trimmed(), "0"); // its transaction is open
+    }
+    ~THolder()
+    {
+        FProcess.closeWriteChannel();
+        FProcess.waitForFinished(10000);
+    }
+
+private:
+    QProcess FProcess;
+};
+
 TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsTheyWere)
 {
     support::ReportBuilder builder;
@@ -127,13 +151,15 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     std::ofstream(damaged, std::ios::binary) << "this is neither a database nor a zlib stream";
     support::BoxAnswerer boxes;
     const std::string missing = Temp.File("missing.db3");
+    const QString noSuchFile = CannotOpen + "\nThe file can not be read: " + std::strerror(ENOENT) + '.';
     Start({Q(missing)});
-    EXPECT_EQ(boxes.Texts, QStringList{CannotOpen});
+    EXPECT_EQ(boxes.Texts, QStringList{noSuchFile});
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_TRUE(fs::is_empty(Temp.File("cwd"))); // no temporary file of an unpacking either
     EXPECT_TRUE(baseName.isEmpty() && StoredBaseName().empty());
 
-    // Not a report, also once unpacked: refused after a failed unpacking, the file left as it was.
+    // Not a report, also once unpacked: refused (what is no database after a failed unpacking), the file
+    // left as it was.
     const std::string packed = builder.WriteCompressed(Temp.File("packed.rpt"));
     for (const std::string &path : {database, damaged, packed}) {
         SCOPED_TRACE(path);
@@ -142,7 +168,7 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
         Drop({Q(path)});
         // the refusal, then the cause on a line of its own
         EXPECT_TRUE(boxes.Texts.value(boxes.Texts.size() - 1).startsWith(CannotOpen + u'\n'));
-        EXPECT_EQ(Form->decompressFailed, path != packed); // the packed one inflates well
+        EXPECT_EQ(Form->decompressFailed, path == damaged); // the packed one inflates well
         EXPECT_TRUE(reporttest::FileText(path) == bytes);
         EXPECT_EQ(ReportDB, nullptr);
     }
@@ -158,27 +184,103 @@ TEST_F(OpenReportTest, MissingFilesAndFilesThatAreNoReportAreRefusedAndLeftAsThe
     Drop({Q(Temp.File("link.db3"))});
     EXPECT_EQ(boxes.Texts, QStringList(2, "Selected report file is already running."));
     Drop({Q(Temp.File("gone/missing.db3"))});
-    EXPECT_EQ(boxes.Texts.value(2), CannotOpen);
+    EXPECT_EQ(boxes.Texts.value(2), noSuchFile);
     EXPECT_FALSE(fs::exists(Temp.File("gone")));
     EXPECT_EQ(ReportDB, open);
     EXPECT_EQ(StoredBaseName(), path);
 }
 
+// A file that cannot be opened as a report is refused with the reason in words, never handed to the
+// unpacking, and left as it was; the open report stays open. A report whose preparation another
+// program holds up is told as busy too.
+TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
+{
+    const QString busy = "SQLite3 Error 5 - database is locked\nThe report is in use by another program. Try "
+                         "again when that program has finished with it.";
+    const QString noReport = CannotOpen + "\nThe file is not a scan report: ";
+    enum TSetup { Sql, Bytes, Unreadable, Hold }; // Hold: another program's transaction Text left open
+    const struct
+    {
+        const char *Name;
+        TSetup Setup;
+        std::string Text;
+        QString Says;
+    } cases[] = {
+        {"an empty file", Bytes, "", CannotOpen + "\nThe file is empty."},
+        {"an unreadable file", Unreadable, "",
+         CannotOpen + "\nThe file can not be read: " + std::strerror(EACCES) + '.'},
+        {"a report another program writes", Hold, "BEGIN EXCLUSIVE; DELETE FROM information;",
+         CannotOpen + '\n' + busy},
+        {"a report another program is about to write", Hold, "BEGIN; DELETE FROM information;", busy},
+        {"a damaged database", Bytes, std::string("SQLite format 3\0", 16) + std::string(4096, 'Z'),
+         CannotOpen + "\nSQLite3 Error 26 - file is not a database\nThe report is damaged."},
+        {"no drive table", Sql, "DROP TABLE struct_drive_table;",
+         noReport + "it has no table struct_drive_table."},
+        {"a view in its place", Sql,
+         "ALTER TABLE struct_drive_table RENAME TO d; CREATE VIEW Struct_Drive_Table AS SELECT * FROM d;",
+         noReport + "struct_drive_table is a view, not a table."},
+        {"other columns", Sql,
+         "ALTER TABLE struct_drive_table DROP F_ATTR; ALTER TABLE struct_drive_table DROP F_CHILDREN_SIZE;",
+         noReport + "the table struct_drive_table has no columns F_ATTR, F_CHILDREN_SIZE."},
+        {"a tick table without checkForFolder", Sql,
+         "CREATE TABLE check_and_comment_map(id INTEGER PRIMARY KEY, comment, checked, fileID, id_parent, "
+         "flag);",
+         CannotOpen + "\nTicks and comments can not be stored in this report: the table "
+                      "check_and_comment_map has no column checkForFolder."},
+    };
+    support::BoxAnswerer boxes;
+    Start();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string open = DriveReport("open.db3");
+        Drop({Q(open)});
+        ASSERT_NE(ReportDB, nullptr);
+        sqlite3 *openDB = ReportDB;
+        const std::string path = Temp.File("chosen.db3");
+        if (c.Setup == Bytes)
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << c.Text;
+        else
+            Report(support::ReportBuilder().Tree(Drive).Sql(c.Setup == Sql ? c.Text : ";"), "chosen.db3");
+        const std::string bytes = reporttest::FileText(path);
+        boxes.Texts.clear();
+        {
+            std::optional<THolder> holder;
+            if (c.Setup == Hold)
+                holder.emplace(path, c.Text.c_str());
+            support::TNoPermissionOverride noOverride;
+            if (c.Setup == Unreadable)
+                fs::permissions(path, fs::perms::none);
+            Drop({Q(path)});
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+        }
+        EXPECT_EQ(boxes.Texts, QStringList{c.Says});
+        EXPECT_FALSE(LogText().contains(QLatin1String("try decompress")));
+        EXPECT_EQ(Form->decompressFailed, 0);
+        EXPECT_TRUE(reporttest::FileText(path) == bytes);
+        const bool probed = c.Says.startsWith(CannotOpen); // refused before the open report is closed
+        EXPECT_EQ(ReportDB, probed ? openDB : nullptr);
+        EXPECT_EQ(StoredBaseName(), probed ? open : path);
+        fs::remove(path);
+    }
+}
+
 TEST_F(OpenReportTest, FailingPreparationIsShownAndAFailingRootStillEndsTheTreesUpdate)
 {
     support::ReportBuilder builder;
-    builder.WithoutDriveTable(); // information with version 1, no struct_drive_table
+    builder.Tree(Drive).Sql("CREATE TABLE pidInd(x);"); // in the place of the second index
     const std::string path = Report(builder, "broken.db3");
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(path)});
     ASSERT_EQ(boxes.Texts.size(), 1);
     EXPECT_TRUE(boxes.Texts[0].startsWith(QStringLiteral("SQLite3 Error 1 - ")));
-    EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("struct_drive_table")));
+    EXPECT_TRUE(boxes.Texts[0].contains(QStringLiteral("pidInd")));
     EXPECT_EQ(ReportDB, nullptr);
     EXPECT_EQ(Root(), nullptr);
     EXPECT_TRUE(baseName.isEmpty());
-    EXPECT_EQ(reporttest::QueryFile(path, "SELECT 1 FROM sqlite_master WHERE name = 'check_and_comment_map'"),
+    EXPECT_EQ(reporttest::QueryFile(path,
+                                    "SELECT 1 FROM sqlite_master WHERE name IN ('check_and_comment_map', "
+                                    "'idInd')"),
               "");
     EXPECT_EQ(Form->tv_FolderTree->UpdateCount(), 0);
     EXPECT_TRUE(WaitForm->CanClose());
@@ -244,6 +346,52 @@ TEST_F(OpenReportTest, WhileATickIsPendingTheViewerKeepsItsLocksAlsoWithTheOpenD
     EXPECT_EQ(reporttest::Whole(report, "check_and_comment_map"), kept);
 }
 
+// While a tick is pending, a file SQLite keeps beside the report is refused like the report itself and
+// nothing opens it, also under another name: another program's write still waits, the tick is saved.
+TEST_F(OpenReportTest, TheFilesBesideTheOpenReportAreRefusedAndItsLocksKept)
+{
+    const struct
+    {
+        const char *Mode;
+        const char *Side;
+        bool ThroughLink; // by a link to the report's folder
+    } cases[] = {
+        {"DELETE", "-journal", false},
+        {"WAL", "-wal", false},
+        {"WAL", "-shm", false},
+        {"WAL", "-shm", true},
+    };
+    fs::create_directory_symlink(Temp.Path(), Temp.File("folder"));
+    support::BoxAnswerer boxes;
+    Start();
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.Side) + (c.ThroughLink ? " through a link" : ""));
+        const std::string name = "r" + std::to_string(++n) + ".db3";
+        const std::string report = DriveReport(name);
+        reporttest::Query(reporttest::OpenDb(report).get(),
+                          std::string("PRAGMA journal_mode=") + c.Mode + ";");
+        Drop({Q(report)});
+        ASSERT_NE(ReportDB, nullptr);
+        ExecSqlScript(ReportDB, "INSERT INTO check_and_comment_map (fileID, checked) VALUES (7, 1);");
+        ASSERT_TRUE(fs::exists(report + c.Side));
+        boxes.Texts.clear();
+        Drop({Q((c.ThroughLink ? Temp.File("folder/" + name) : report) + c.Side)});
+        EXPECT_EQ(boxes.Texts,
+                  QStringList{QStringLiteral("Selected report file is already running.\nThe "
+                                             "selected file is the \"%1\" file that SQLite keeps "
+                                             "beside the open report.")
+                                  .arg(c.Side)});
+        EXPECT_EQ(QProcess::execute(QStringLiteral(SECOND_WRITER),
+                                    {Q(report), "INSERT INTO check_and_comment_map (fileID) VALUES (8);"}),
+                  SQLITE_BUSY);
+        Form->tb_SaveButton->click();
+        EXPECT_EQ(reporttest::QueryFile(report, "SELECT group_concat(fileID) FROM check_and_comment_map;"),
+                  "7\n");
+    }
+    EXPECT_EQ(boxes.Texts.size(), 1);
+}
+
 // Settings that cannot take a report's name stop no opening, by a drop as from the command line: the
 // failure goes to the log, and the path as chosen is opened, not what the settings still hold.
 TEST_F(OpenReportTest, SettingsThatCannotBeWrittenStopNoOpeningAndTheTreesLeaveTheUpdate)
@@ -304,8 +452,10 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     std::fstream(readOnly, std::ios::in | std::ios::out | std::ios::binary)
         .seekp(18)
         .put('\3'); // never written
+    // Every column is there, but one cannot be read.
     const std::string broken =
-        Report(builder.Sql("ALTER TABLE struct_drive_table DROP COLUMN F_CHILDREN_SIZE;"));
+        Report(builder.Sql("ALTER TABLE struct_drive_table DROP COLUMN F_CHILDREN_SIZE; ALTER TABLE "
+                           "struct_drive_table ADD COLUMN F_CHILDREN_SIZE AS (no_such_function(F_SIZE));"));
     support::BoxAnswerer boxes;
     Start();
     Drop({Q(readOnly)});
@@ -319,7 +469,7 @@ TEST_F(OpenReportTest, AReadOnlyReportIsRefusedAndUnreadableFoldersAreShownOnceW
     // Opened with its root alone; loading it again (focus, Go to folder) is logged, not shown again.
     Drop({Q(broken)});
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 2; }, 5000));
-    const QString text = QStringLiteral("SQLite3 Error 1 - no such column: F_CHILDREN_SIZE");
+    const QString text = QStringLiteral("SQLite3 Error 1 - unknown function: no_such_function()");
     EXPECT_EQ(boxes.Texts[1], text);
     ASSERT_NE(Root(), nullptr);
     bool allowed = false;
