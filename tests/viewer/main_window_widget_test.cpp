@@ -83,10 +83,15 @@ protected:
     QString Path;
 };
 
+// What a dropped path that names no file hears.
+QString NoSuchReport()
+{
+    return QStringLiteral("Can not open report file!\nThe file can not be read: %1.").arg(std::strerror(ENOENT));
+}
+
 TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
 {
-    const QString noSuchReport =
-        QStringLiteral("Can not open report file!\nThe file can not be read: %1.").arg(std::strerror(ENOENT));
+    const QString noSuchReport = NoSuchReport();
     Start();
     // A drop hands its local paths to the drop handler once the drop has ended: only the first is tried.
     QTemporaryDir dir;
@@ -154,7 +159,7 @@ TEST_F(MainWindowTest, AFileDroppedOnEitherBoxIsOpenedAndGoesInAsNoText)
             QCoreApplication::sendEvent(box, &drop);
             EXPECT_TRUE(drop.isAccepted()) << box->objectName().toStdString();
             QCoreApplication::sendPostedEvents();
-            EXPECT_EQ(boxes.Texts, QStringList{QStringLiteral("Can not open report file!")});
+            EXPECT_EQ(boxes.Texts, QStringList{NoSuchReport()});
         }
     EXPECT_EQ(Form->edit_Search->text().toStdString() + "|" + Form->mem_Comments->toPlainText().toStdString(),
               "a*|seen");

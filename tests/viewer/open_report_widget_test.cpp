@@ -230,9 +230,11 @@ TEST_F(OpenReportTest, WhyAReportCannotBeOpenedIsSaidInWords)
     };
     support::BoxAnswerer boxes;
     Start();
+    int n = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::string open = DriveReport("open.db3");
+        // A new file each time: one made again at an open report's path would be a replaced report.
+        const std::string open = DriveReport("open" + std::to_string(++n) + ".db3");
         Drop({Q(open)});
         ASSERT_NE(ReportDB, nullptr);
         sqlite3 *openDB = ReportDB;
