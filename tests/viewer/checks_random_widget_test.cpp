@@ -143,9 +143,23 @@ protected:
             support::WriteComment(Form->mem_Comments, QString());
     }
 
+    // Right-clicks Row and goes to its folder, or opens it with a double click.
+    void GoFrom(PVirtualNode Row)
+    {
+        const QPoint at = Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(Row)).center();
+        Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
+        support::Focus(Files(), Row);
+        Rng() % 2 ? Form->mi_GoToFolderClick() : Form->tv_FilesTreeDblClick(Files());
+    }
+    // Up, Previous or Next.
+    void StepHistory()
+    {
+        (Rng() % 3 == 0 ? Form->tb_Up : Rng() % 2 ? Form->tb_Prev : Form->tb_Next)->click();
+    }
+
     std::mt19937 Rng{GetParam()};
     std::string Path;
-    int Count = 0; // the report's items have the ids 1 to Count, its root -1
+    int Count = 0;           // the report's items have the ids 1 to Count, its root -1
     TComments Stored, Saved; // the comments the report holds, and its file since the last save
     const TDirectoryList *PendingItem = nullptr;
     int64_t PendingID = 0;
@@ -207,18 +221,13 @@ TEST_P(ReviewRandom, ShownTicksAndTypedCommentsAreWhatTheReportKeeps)
             Type(step, action == 10);
             break;
         case 11:
-            (Rng() % 3 == 0 ? Form->tb_Up : Rng() % 2 ? Form->tb_Prev : Form->tb_Next)->click();
+            StepHistory();
             break;
         case 12: // Go to folder, or a double click, on one of the first rows
             if (row = Files()->GetFirst(); row && Rng() % 2)
                 row = Files()->GetNext(row);
-            if (row) {
-                const QPoint at =
-                    Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row)).center();
-                Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
-                support::Focus(Files(), row);
-                Rng() % 2 ? Form->mi_GoToFolderClick() : Form->tv_FilesTreeDblClick(Files());
-            }
+            if (row)
+                GoFrom(row);
             break;
         case 13:
             Form->edit_Search->setText(QLatin1String(Patterns[Rng() % 4]));
@@ -343,16 +352,11 @@ TEST_P(ReviewRandom, RowsOfAnEarlierReviewKeepWhatItemsCount)
                 Form->mi_MoreResultsClick();
             break;
         case 9:
-            if (row) {
-                const QPoint at =
-                    Form->tv_FilesTreeView->visualRect(Form->tv_FilesTreeView->IndexOf(row)).center();
-                Files()->OnMouseDown(Files(), Qt::RightButton, {}, at.x(), at.y());
-                support::Focus(Files(), row);
-                Rng() % 2 ? Form->mi_GoToFolderClick() : Form->tv_FilesTreeDblClick(Files());
-            }
+            if (row)
+                GoFrom(row);
             break;
         case 10:
-            (Rng() % 3 == 0 ? Form->tb_Up : Rng() % 2 ? Form->tb_Prev : Form->tb_Next)->click();
+            StepHistory();
             break;
         }
         QCoreApplication::sendPostedEvents();
