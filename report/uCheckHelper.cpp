@@ -105,16 +105,18 @@ TCheck_Helper::TCheck_Helper(sqlite3 *DB)
           "?, ?);"},
       FParentIDSQL{"SELECT ID_PARENT FROM struct_drive_table WHERE( ID_FILE = ?);"},
       FChildRowsSQL{"SELECT fileId FROM check_and_comment_map WHERE (id_parent = ?);"},
-      FPushDownSQL{"UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "},
+      FPushDownSQL{
+          "UPDATE check_and_comment_map SET checked = ? , checkForFolder = ? WHERE (id_parent = ?); "},
       FHasItemsBelowSQL{"SELECT ID_FILE FROM struct_drive_table WHERE (ID_PARENT = ?) LIMIT 1;"},
       // The items without a row that rows hang on, each walked up its ancestors until it meets the id
       // (or the root); then the rows on those that did.
-      FDetachedRowsSQL{"WITH RECURSIVE gap(id) AS (SELECT g.id FROM (SELECT DISTINCT id_parent AS id FROM "
-                       "check_and_comment_map) g WHERE g.id <> -1 AND NOT EXISTS (SELECT 1 FROM "
-                       "check_and_comment_map p WHERE p.fileID = g.id)), up(gap, id) AS (SELECT id, id FROM gap "
-                       "UNION SELECT up.gap, s.ID_PARENT FROM up JOIN struct_drive_table s ON s.ID_FILE = up.id "
-                       "WHERE up.id <> ?1) SELECT c.fileID FROM up JOIN check_and_comment_map c ON "
-                       "c.id_parent = up.gap WHERE up.id = ?1;"}
+      FDetachedRowsSQL{
+          "WITH RECURSIVE gap(id) AS (SELECT g.id FROM (SELECT DISTINCT id_parent AS id FROM "
+          "check_and_comment_map) g WHERE g.id <> -1 AND NOT EXISTS (SELECT 1 FROM "
+          "check_and_comment_map p WHERE p.fileID = g.id)), up(gap, id) AS (SELECT id, id FROM gap "
+          "UNION SELECT up.gap, s.ID_PARENT FROM up JOIN struct_drive_table s ON s.ID_FILE = up.id "
+          "WHERE up.id <> ?1) SELECT c.fileID FROM up JOIN check_and_comment_map c ON "
+          "c.id_parent = up.gap WHERE up.id = ?1;"}
 {
 }
 
@@ -267,7 +269,8 @@ void TCheck_Helper::PushDown(int32_t Stored, int64_t Start, std::unordered_set<i
 
 void TCheck_Helper::SetCheckForDetachedRows(uint8_t State, int64_t ID)
 {
-    if (!QueryByID(FHasItemsBelowSQL, ID, [](sqlite3_stmt *) {}, true))
+    const auto readNothing = [](sqlite3_stmt *) {};
+    if (!QueryByID(FHasItemsBelowSQL, ID, readNothing, true))
         return; // a file: nothing can hang below it
     // Read whole before any of them is written.
     std::vector<int64_t> Detached;

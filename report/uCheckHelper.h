@@ -50,8 +50,8 @@ public:
     // rests on, fails.
     uint8_t SetCheck(uint8_t State, int64_t ID, bool PushDown = true);
     // Sets checked and checkForFolder := State's stored value on every row below ID through an unbroken
-    // chain of rows, so that the items below them without rows count as they show; no row is created. Raises ESQLite3 when an update or a read of
-    // the child rows fails.
+    // chain of rows, so that the items below them without rows count as they show; no row is created. Raises
+    // ESQLite3 when an update or a read of the child rows fails.
     void SetCheckForChildren(uint8_t State, int64_t ID);
     // The same for the rows below ID that hang below an item without a row (a report reviewed before
     // may hold them), and the rows below those. Reads check_and_comment_map and the ancestors of such
@@ -165,8 +165,9 @@ private:
     std::unordered_map<int64_t, bool> FKnown;
 };
 // A tick: stores State on ID, pushes it down (to every row below ID, also below items without rows),
-// then works out the ancestors again while their states change (stored without a push-down). Appends the touched ids to List: ID first, then its ancestors from the nearest upwards
-// (ending with -1 when the change reached the root; the root ticked itself gives -1 alone).
+// then works out the ancestors again while their states change (stored without a push-down). Appends the
+// touched ids to List: ID first, then its ancestors from the nearest upwards (ending with -1 when the change
+// reached the root; the root ticked itself gives -1 alone).
 void SetCheckRecursive(sqlite3 *DB, uint8_t State, TInt64List &List, int64_t ID);
 // Stores a folder's state worked out from what its children count as (a folder load), with texts of
 // its own: checkForFolder as TCheck_Helper::SetCheck sets it, except that a new mixed row takes what

@@ -16,8 +16,8 @@
 #include "viewer/utFreeMemThread.h"
 #include "viewer/utLoadThread.h"
 
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -37,8 +37,8 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
-#include <QToolButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QWindow>
 

@@ -168,19 +168,21 @@ public:
     // ---- Ticks and comments (MainChecks.cpp)
     // A press in a tree: the next tick is the user's. The file list also notes a right press over a row
     // (RightClickX/Y, -1 otherwise).
-    void tv_FolderTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
-                                int X, int Y);
+    void tv_FolderTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button,
+                                Qt::KeyboardModifiers Shift, int X, int Y);
     void tv_FolderTreeKeyDown(TVirtualStringTree *Sender, int &Key, Qt::KeyboardModifiers Shift);
-    void tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
-                               int X, int Y);
+    void tv_FilesTreeMouseDown(TVirtualStringTree *Sender, Qt::MouseButton Button,
+                               Qt::KeyboardModifiers Shift, int X, int Y);
     // The user's folder tick goes into the tick store; the control's follow-on changes store nothing.
     // A failing store raises, so that the control keeps the node as it was.
-    void tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &Allowed);
+    void tv_FolderTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState,
+                               bool &Allowed);
     // Refills the file list when a stored folder tick changed the focused folder.
     void tv_FolderTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node);
     // A row's tick: stored, and mirrored into the folder tree. The "Select all" root stores nothing.
     // Also called directly by CheckingThread (Allowed is then not read).
-    void tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState, bool &Allowed);
+    void tv_FilesTreeChecking(TVirtualStringTree *Sender, PVirtualNode Node, TCheckState &NewState,
+                              bool &Allowed);
     // The user's tick of "Select all" stores every row of the page (CheckNodesInThread).
     void tv_FilesTreeChecked(TVirtualStringTree *Sender, PVirtualNode Node);
     // Stores NewState on every child row of Node in a CheckingThread under the wait window.

@@ -325,7 +325,8 @@ private:
         for (const QChar c : Text) {
             if (c.unicode() >= 0x80) {
                 Out.resize(start + static_cast<size_t>(FEncoder.requiredSpace(Text.size())));
-                Out.resize(static_cast<size_t>(FEncoder.appendToBuffer(Out.data() + start, Text) - Out.data()));
+                Out.resize(
+                    static_cast<size_t>(FEncoder.appendToBuffer(Out.data() + start, Text) - Out.data()));
                 return;
             }
             *out++ = static_cast<char>(c.unicode());

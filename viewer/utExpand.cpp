@@ -180,7 +180,8 @@ void ThreadExpand::Execute()
         const bool hasRow = IsChecked(DB, folder->id, rowState, rowFolderState);
         // The children without rows come in as they count: checked when the folder was ticked as a
         // whole, or, without a row of its own, when it shows checked by inheritance itself.
-        const bool inheritChecked = hasRow ? rowFolderState == csCheckedNormal : stateBefore == csCheckedNormal;
+        const bool inheritChecked =
+            hasRow ? rowFolderState == csCheckedNormal : stateBefore == csCheckedNormal;
         bool hasSubfolder = false;
         WriteLog("ThreadExpand.Execute - start read data from base");
 

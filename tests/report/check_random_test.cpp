@@ -107,8 +107,9 @@ int Combine(const std::vector<int> &Values)
 // What a folder's row must say after its state was worked out from its children: its child rows
 // (rows whose id_parent is the folder, also those of ids outside the report, which hang below the
 // root) count with their own state, and each child without a row counts as it did before: checked
-// when the folder had been ticked as a whole, or, without a row of its own, inherited so. The root counts its own row among its children, except when that
-// row was mixed. Before holds the rows as they were before the tick, After as they are now.
+// when the folder had been ticked as a whole, or, without a row of its own, inherited so. The root counts its
+// own row among its children, except when that row was mixed. Before holds the rows as they were before the
+// tick, After as they are now.
 int RuleFor(const GeneratedTree &T, const Snapshot &Before, const Snapshot &After, int64_t ID)
 {
     const auto Was = Find(Before, ID);
@@ -240,7 +241,8 @@ void CheckTick(const GeneratedTree &T, const Snapshot &Before, const Snapshot &A
         if (!Before.count(ID) && IsBelow(T, X, ID)) {
             // An ancestor without a row below one left by an earlier review: made as it counted.
             const int Value = Effective(T, Before, ID);
-            EXPECT_EQ(Row, (StoredRow{Value, Value, T.ParentOf(ID)})) << "row " << ID << " made by a tick of " << X;
+            EXPECT_EQ(Row, (StoredRow{Value, Value, T.ParentOf(ID)}))
+                << "row " << ID << " made by a tick of " << X;
         } else {
             EXPECT_EQ(Find(Before, ID), Row) << "row " << ID << " touched by a tick of " << X;
         }

@@ -86,7 +86,8 @@ protected:
 // What a dropped path that names no file hears.
 QString NoSuchReport()
 {
-    return QStringLiteral("Can not open report file!\nThe file can not be read: %1.").arg(std::strerror(ENOENT));
+    return QStringLiteral("Can not open report file!\nThe file can not be read: %1.")
+        .arg(std::strerror(ENOENT));
 }
 
 TEST_F(MainWindowTest, DropsOfLocalFilesReachTheDropHandlerAfterTheDrop)
