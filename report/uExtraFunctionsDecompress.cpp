@@ -97,9 +97,16 @@ TFileHead ReadFileHead(const std::string &Utf8Path, QString &Error)
             QStringLiteral("The file can not be read: %1.").arg(QString::fromLocal8Bit(std::strerror(Code)));
         return TFileHead::Unreadable;
     };
-    const int handle = ::open(Utf8Path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a pipe or a device would hold the window until something wrote to it.
+    const int handle = ::open(Utf8Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (handle < 0)
         return unreadable(errno);
+    struct stat status;
+    if (::fstat(handle, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(handle);
+        Error = QStringLiteral("The file can not be read: it is not a regular file.");
+        return TFileHead::Unreadable;
+    }
     char head[SQLiteHeaderSize];
     size_t count = 0;
     while (count < sizeof head) {
